@@ -1,0 +1,130 @@
+// The accessibility interface Quellan reads and minimizes windows through:
+// counted element handles, typed attribute values and error codes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace quellan::ax {
+
+/// Result code of an accessibility call; only `kSuccess` counts as success.
+using Error = std::int32_t;
+inline constexpr Error kSuccess = 0;
+inline constexpr Error kFailure = -25200;
+inline constexpr Error kCannotComplete = -25204;
+inline constexpr Error kAttributeUnsupported = -25205;
+inline constexpr Error kNoValue = -25212;
+
+// Attribute names and values, listed once for every caller and backend.
+inline constexpr std::string_view kFocusedWindowAttribute = "AXFocusedWindow";
+inline constexpr std::string_view kWindowsAttribute = "AXWindows";
+inline constexpr std::string_view kRoleAttribute = "AXRole";
+inline constexpr std::string_view kSubroleAttribute = "AXSubrole";
+inline constexpr std::string_view kMinimizedAttribute = "AXMinimized";
+inline constexpr std::string_view kTitleAttribute = "AXTitle";
+inline constexpr std::string_view kWindowRole = "AXWindow";
+inline constexpr std::string_view kStandardWindowSubrole = "AXStandardWindow";
+inline constexpr std::string_view kTrustedCheckOptionPrompt = "AXTrustedCheckOptionPrompt";
+
+class AccessibilityBackend;
+
+/// Opaque per-backend identity of one element object.
+using Token = std::uintptr_t;
+
+/// A counted reference to an accessibility element. Copying retains,
+/// destruction releases; a default-constructed handle is null.
+class Element {
+public:
+    Element() noexcept = default;
+    /// Adopts one reference that the backend has already counted.
+    Element(AccessibilityBackend* backend, Token token) noexcept : backend_(backend), token_(token) {}
+    Element(const Element& other) noexcept;
+    Element(Element&& other) noexcept;
+    Element& operator=(const Element& other) noexcept;
+    Element& operator=(Element&& other) noexcept;
+    ~Element();
+
+    explicit operator bool() const noexcept { return backend_ != nullptr; }
+    AccessibilityBackend* backend() const noexcept { return backend_; }
+    Token token() const noexcept { return token_; }
+
+private:
+    void reset() noexcept;
+
+    AccessibilityBackend* backend_ = nullptr;
+    Token token_ = 0;
+};
+
+/// An attribute value: null, text, boolean, number, element or list of values.
+class Value {
+public:
+    using List = std::vector<Value>;
+    enum class Kind { null, text, boolean, number, element, list };
+
+    Value() = default;
+    static Value text(std::string text) { return Value(Storage(std::in_place_index<1>, std::move(text))); }
+    static Value boolean(bool flag) { return Value(Storage(std::in_place_index<2>, flag)); }
+    static Value number(double number) { return Value(Storage(std::in_place_index<3>, number)); }
+    static Value element(Element element) { return Value(Storage(std::in_place_index<4>, std::move(element))); }
+    static Value list(List values) { return Value(Storage(std::in_place_index<5>, std::move(values))); }
+
+    Kind kind() const noexcept { return static_cast<Kind>(storage_.index()); }
+    bool isNull() const noexcept { return kind() == Kind::null; }
+    /// The type check the window source uses before trusting a value as an element.
+    bool isElement() const noexcept { return kind() == Kind::element; }
+
+    const std::string* asText() const noexcept { return std::get_if<1>(&storage_); }
+    const bool* asBoolean() const noexcept { return std::get_if<2>(&storage_); }
+    const double* asNumber() const noexcept { return std::get_if<3>(&storage_); }
+    const Element* asElement() const noexcept { return std::get_if<4>(&storage_); }
+    const List* asList() const noexcept { return std::get_if<5>(&storage_); }
+    List* asList() noexcept { return std::get_if<5>(&storage_); }
+
+private:
+    using Storage = std::variant<std::monostate, std::string, bool, double, Element, List>;
+    explicit Value(Storage storage) : storage_(std::move(storage)) {}
+
+    Storage storage_;
+};
+
+/// Options of the trust check; `prompt` asks the system to show its
+/// permission prompt (the `kTrustedCheckOptionPrompt` entry).
+struct TrustCheckOptions {
+    bool prompt = false;
+};
+
+/// What a backend provides. Every call is made on the main thread.
+class AccessibilityBackend {
+public:
+    virtual ~AccessibilityBackend() = default;
+
+    virtual bool isProcessTrusted() = 0;
+    virtual bool isProcessTrustedWithOptions(const TrustCheckOptions& options) = 0;
+    virtual Element createApplication(std::int32_t processIdentifier) = 0;
+    /// On success `value` holds the attribute (possibly null); otherwise it is null.
+    virtual Error copyAttributeValue(const Element& element, std::string_view attribute, Value& value) = 0;
+    virtual Error isAttributeSettable(const Element& element, std::string_view attribute, bool& settable) = 0;
+    virtual Error setAttributeValue(const Element& element, std::string_view attribute, const Value& value) = 0;
+    virtual bool equal(const Element& a, const Element& b) = 0;
+    virtual std::uint64_t hash(const Element& element) = 0;
+
+    virtual void retain(Token token) noexcept = 0;
+    virtual void release(Token token) noexcept = 0;
+};
+
+// The calls the program makes, dispatched to the installed backend.
+bool isProcessTrusted();
+bool isProcessTrustedWithOptions(const TrustCheckOptions& options);
+Element createApplication(std::int32_t processIdentifier);
+Error copyAttributeValue(const Element& element, std::string_view attribute, Value& value);
+Error isAttributeSettable(const Element& element, std::string_view attribute, bool& settable);
+Error setAttributeValue(const Element& element, std::string_view attribute, const Value& value);
+/// Both handles denote the same element. Null handles equal only each other.
+bool equal(const Element& a, const Element& b);
+/// The element's unsigned 64-bit hash; 0 for a null handle.
+std::uint64_t hash(const Element& element);
+
+} // namespace quellan::ax

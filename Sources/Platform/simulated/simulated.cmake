@@ -1,0 +1,3 @@
+# The simulated desktop and run loop, used by the tests and benchmarks.
+add_library(quellan_simulated STATIC ${CMAKE_CURRENT_LIST_DIR}/SimulatedDesktop.cpp)
+target_link_libraries(quellan_simulated PUBLIC quellan_platform)

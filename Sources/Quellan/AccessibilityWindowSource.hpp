@@ -1,0 +1,45 @@
+// The window records one scan works with, and where they come from.
+#pragma once
+
+#include "Platform/Accessibility.hpp"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quellan {
+
+/// One visible, minimizable standard window of a regular application.
+/// Copies share the window's element through counted references.
+struct ManagedWindow {
+    /// "<process id>:<element hash>", see `windowIdentifier`.
+    std::string id;
+    ax::Element element;
+    /// "Unknown App" when the application reports no name.
+    std::string applicationName;
+    /// The window's title as given, empty included; "Untitled Window" when unreadable.
+    std::string title;
+};
+
+/// One snapshot of the desktop: the candidate windows, grouped by
+/// application in ascending process id and in each application's own
+/// order, and which of them is focused in the frontmost application.
+struct WindowSnapshot {
+    std::vector<ManagedWindow> windows;
+    /// When present, the `id` of one of `windows`.
+    std::optional<std::string> currentWindowID;
+};
+
+/// The identifier the monitor remembers a window by across scans: the
+/// process id in signed decimal, ":", the element hash in unsigned decimal.
+std::string windowIdentifier(std::int32_t processIdentifier, std::uint64_t elementHash);
+
+/// Anything that can take a snapshot of the desktop.
+class WindowSource {
+public:
+    virtual ~WindowSource() = default;
+    virtual WindowSnapshot snapshot() = 0;
+};
+
+} // namespace quellan

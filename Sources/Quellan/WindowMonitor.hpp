@@ -1,0 +1,100 @@
+// The window monitor: the scan cycle that remembers when each window was
+// first seen and last focused, applies the limit policy, minimizes the
+// chosen windows and publishes a state record when it changes.
+#pragma once
+
+#include "Platform/RunLoop.hpp"
+#include "Platform/UserDefaults.hpp"
+#include "Quellan/AccessibilityWindowSource.hpp"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace quellan {
+
+/// One row of the active-window list.
+struct ActiveWindowSummary {
+    std::string id;
+    std::string applicationName;
+    std::string title;
+    /// Whole seconds since the window was first seen; never negative.
+    std::int64_t openDurationSeconds = 0;
+    bool isCurrent = false;
+
+    bool operator==(const ActiveWindowSummary&) const = default;
+};
+
+/// The state the monitor publishes to the user interface.
+struct MonitorState {
+    bool isTrusted = false;
+    /// Windows of the scan's snapshot less those it minimized; 0 without trust.
+    std::int64_t visibleWindowCount = 0;
+    std::int64_t limit = 3;
+    /// Absent when inactive minimizing is off.
+    std::optional<std::int64_t> inactiveMinutes;
+    /// In the summary order.
+    std::vector<ActiveWindowSummary> activeWindows;
+
+    bool operator==(const MonitorState&) const = default;
+};
+
+/// The order the user sees the rows in: application name, then title, both
+/// locale-aware and case-insensitive, then identifier in code-point order.
+/// Names or titles that differ only in case stay unordered, so this is not a
+/// strict weak ordering: sort with `stableMergeSort` only.
+bool summaryComesBefore(const ActiveWindowSummary& a, const ActiveWindowSummary& b);
+
+class WindowMonitor {
+    struct Passkey {};
+
+public:
+    using StateCallback = std::function<void(const MonitorState&)>;
+    /// Hashes text and its views alike, so tables are searched without copies.
+    struct TextHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view text) const noexcept { return std::hash<std::string_view>{}(text); }
+    };
+    template <typename V> using TableByWindowID = std::unordered_map<std::string, V, TextHash, std::equal_to<>>;
+
+    /// The only way to make a monitor: the timer it schedules must be able
+    /// to hold it.
+    static std::shared_ptr<WindowMonitor> create(std::shared_ptr<WindowSource> source,
+                                                 std::shared_ptr<platform::UserDefaults> defaults);
+    WindowMonitor(Passkey, std::shared_ptr<WindowSource> source, std::shared_ptr<platform::UserDefaults> defaults);
+
+    /// One complete pass: trust check, snapshot, tables, policy, minimizing,
+    /// publication. Main thread only.
+    void scanNow();
+
+    /// The observer of published states.
+    StateCallback onStateChange;
+    /// The most windows allowed to stay visible.
+    std::int64_t limit = 3;
+    /// The inactivity period in minutes; absent when inactive minimizing is off.
+    std::optional<std::int64_t> inactiveMinutes;
+
+private:
+    friend struct WindowMonitorTestAccess;
+
+    std::optional<ActiveWindowSummary> summaryFor(const ManagedWindow& window, double now,
+                                                  const std::optional<std::string>& currentWindowID) const;
+    void publishState(std::int64_t visibleWindowCount, std::vector<ActiveWindowSummary> activeWindows);
+    void rebaseAfterClockWentBack(double now);
+
+    const std::shared_ptr<WindowSource> source_;
+    const std::shared_ptr<platform::UserDefaults> defaults_;
+    TableByWindowID<double> lastTouchedByWindowID_;
+    TableByWindowID<double> openedAtByWindowID_;
+    std::shared_ptr<platform::Timer> timer_;
+    std::optional<MonitorState> lastState_;
+    /// `now` of the last trusted scan, to notice a wall clock set back.
+    std::optional<double> lastScanInstant_;
+};
+
+} // namespace quellan
