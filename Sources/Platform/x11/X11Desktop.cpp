@@ -1,0 +1,766 @@
+#include "Platform/x11/X11Desktop.hpp"
+
+#include <xcb/res.h>
+#include <xcb/xcb.h>
+#include <xcb/xcb_ewmh.h>
+#include <xcb/xcb_icccm.h>
+
+#include <algorithm>
+#include <array>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <limits>
+#include <poll.h>
+#include <pthread.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace quellan::x11 {
+namespace {
+
+// Request sizes, in 32-bit units: enough for any sane value, bounded for insane ones.
+constexpr std::uint32_t kMaxClients = 1u << 16;
+constexpr std::uint32_t kMaxSupported = 1024;
+constexpr std::uint32_t kMaxAtoms = 64;
+constexpr std::uint32_t kMaxTextLongs = kMaxTextBytes / 4;
+constexpr std::uint32_t kMaxClassLongs = 2 * kMaxNameBytes / 4;
+constexpr std::uint32_t kMaxMachineLongs = 64;
+
+struct FreeDeleter {
+    void operator()(void* pointer) const noexcept { std::free(pointer); }
+};
+
+template <typename T> using XcbPointer = std::unique_ptr<T, FreeDeleter>;
+
+/// One GetProperty answer: the reply, or whether the window was gone.
+struct PropertyReply {
+    XcbPointer<xcb_get_property_reply_t> reply;
+    bool windowGone = false;
+
+    bool present() const { return reply != nullptr && reply->type != XCB_NONE; }
+
+    RawProperty raw() const {
+        if (!present()) return {};
+        // Trust the reply's own length over its item count.
+        const auto available = static_cast<std::size_t>(reply->length) * 4;
+        const auto claimed = static_cast<std::size_t>(xcb_get_property_value_length(reply.get()));
+        const auto* data = static_cast<const std::uint8_t*>(xcb_get_property_value(reply.get()));
+        return RawProperty{reply->type, reply->format, {data, std::min(available, claimed)}};
+    }
+};
+
+bool contains(const std::vector<Atom>& atoms, Atom atom) {
+    return atom != 0 && std::find(atoms.begin(), atoms.end(), atom) != atoms.end();
+}
+
+/// Keeps a write to a vanished server from killing the process with
+/// SIGPIPE: blocks it on this thread and discards one raised meanwhile.
+class SigpipeShield {
+public:
+    SigpipeShield() {
+        sigemptyset(&pipeOnly_);
+        sigaddset(&pipeOnly_, SIGPIPE);
+        sigset_t pending;
+        sigpending(&pending);
+        wasPending_ = sigismember(&pending, SIGPIPE) == 1;
+        pthread_sigmask(SIG_BLOCK, &pipeOnly_, &previous_);
+    }
+    ~SigpipeShield() {
+        if (!wasPending_) {
+            sigset_t pending;
+            sigpending(&pending);
+            if (sigismember(&pending, SIGPIPE) == 1) {
+                const timespec zero{};
+                sigtimedwait(&pipeOnly_, nullptr, &zero);
+            }
+        }
+        pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+    }
+    SigpipeShield(const SigpipeShield&) = delete;
+    SigpipeShield& operator=(const SigpipeShield&) = delete;
+
+private:
+    sigset_t pipeOnly_{};
+    sigset_t previous_{};
+    bool wasPending_ = false;
+};
+
+std::string localHostname() {
+    std::array<char, 256> buffer{};
+    if (gethostname(buffer.data(), buffer.size() - 1) != 0) return {};
+    return std::string(buffer.data());
+}
+
+std::optional<std::string> processName(std::int32_t processIdentifier) {
+    const std::string path = "/proc/" + std::to_string(processIdentifier) + "/comm";
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    std::array<std::uint8_t, 64> buffer{};
+    const ssize_t length = read(fd, buffer.data(), buffer.size());
+    close(fd);
+    if (length <= 0) return std::nullopt;
+    return decodeProcessName({buffer.data(), static_cast<std::size_t>(length)});
+}
+
+std::string_view subroleFor(WindowKind kind) {
+    switch (kind) {
+    case WindowKind::standard:
+        return ax::kStandardWindowSubrole;
+    case WindowKind::dialog:
+        return "AXDialog";
+    case WindowKind::floating:
+        return "AXFloatingWindow";
+    case WindowKind::auxiliary:
+        return "AXUnknown";
+    case WindowKind::desktopPart:
+        return "AXSystemFloatingWindow";
+    }
+    return "AXUnknown";
+}
+
+std::optional<std::string_view> schemeOf(std::string_view url) {
+    const auto colon = url.find(':');
+    if (colon == std::string_view::npos || colon == 0) return std::nullopt;
+    const std::string_view scheme = url.substr(0, colon);
+    const auto alpha = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+    if (!alpha(scheme.front())) return std::nullopt;
+    for (const char c : scheme) {
+        if (!alpha(c) && !(c >= '0' && c <= '9') && c != '+' && c != '-' && c != '.') return std::nullopt;
+    }
+    return scheme;
+}
+
+/// An absolute address with a valid scheme, something after it, and no
+/// spaces or control characters.
+bool isWellFormedURL(std::string_view url) {
+    constexpr std::size_t kMaxURLBytes = 64 * 1024;
+    if (url.size() > kMaxURLBytes || !schemeOf(url) || url.size() == schemeOf(url)->size() + 1) return false;
+    return std::none_of(url.begin(), url.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte <= 0x20 || byte == 0x7F;
+    });
+}
+
+} // namespace
+
+struct X11Desktop::Connection {
+    xcb_connection_t* xcb = nullptr;
+    xcb_ewmh_connection_t ewmh{};
+    bool ewmhReady = false;
+    xcb_window_t root = XCB_NONE;
+    Atom wmState = 0;
+    Atom wmChangeState = 0;
+    bool hasClientPids = false;
+    std::string hostname;
+    TextTypes textTypes;
+    WindowTypeAtoms typeAtoms;
+
+    ~Connection() {
+        if (ewmhReady) xcb_ewmh_connection_wipe(&ewmh);
+        if (xcb != nullptr) xcb_disconnect(xcb);
+    }
+
+    bool broken() const { return xcb == nullptr || xcb_connection_has_error(xcb) != 0; }
+
+    xcb_get_property_cookie_t request(Statistics& statistics, xcb_window_t window, Atom property, std::uint32_t longs) {
+        ++statistics.requests;
+        return xcb_get_property(xcb, 0, window, property, XCB_GET_PROPERTY_TYPE_ANY, 0, longs);
+    }
+
+    PropertyReply collect(xcb_get_property_cookie_t cookie) {
+        PropertyReply answer;
+        xcb_generic_error_t* error = nullptr;
+        answer.reply.reset(xcb_get_property_reply(xcb, cookie, &error));
+        if (error != nullptr) {
+            answer.windowGone = error->error_code == XCB_WINDOW;
+            std::free(error);
+            answer.reply.reset();
+        }
+        return answer;
+    }
+
+    /// Discards queued events and errors of earlier unchecked requests.
+    void drainEvents() {
+        while (xcb_generic_event_t* event = xcb_poll_for_event(xcb))
+            std::free(event);
+    }
+};
+
+ConnectResult X11Desktop::connect(const std::optional<std::string>& displayName) {
+    const char* environmentName = std::getenv("DISPLAY");
+    const std::string name = displayName ? *displayName : (environmentName ? environmentName : "");
+    const auto failure = [&](std::string why) {
+        return ConnectResult{nullptr, "cannot open display \"" + name + "\": " + std::move(why)};
+    };
+    if (name.empty()) return failure("no display name given and DISPLAY is not set");
+
+    auto connection = std::make_unique<Connection>();
+    int screenNumber = 0;
+    SigpipeShield shield;
+    connection->xcb = xcb_connect(name.c_str(), &screenNumber);
+    if (const int error = xcb_connection_has_error(connection->xcb); error != 0) {
+        switch (error) {
+        case XCB_CONN_CLOSED_PARSE_ERR:
+            return failure("the display name is malformed");
+        case XCB_CONN_CLOSED_INVALID_SCREEN:
+            return failure("the display has no such screen");
+        default:
+            return failure("the server refused or did not answer the connection");
+        }
+    }
+    xcb_connection_t* xcb = connection->xcb;
+
+    xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(xcb));
+    for (int i = 0; i < screenNumber && screens.rem > 0; ++i)
+        xcb_screen_next(&screens);
+    if (screens.rem == 0) return failure("the display has no such screen");
+    connection->root = screens.data->root;
+
+    // Every atom and the extension version in one pipelined round trip.
+    xcb_intern_atom_cookie_t* ewmhCookies = xcb_ewmh_init_atoms(xcb, &connection->ewmh);
+    const std::array<std::string_view, 3> ownAtoms{"WM_STATE", "WM_CHANGE_STATE", "COMPOUND_TEXT"};
+    std::array<xcb_intern_atom_cookie_t, ownAtoms.size()> atomCookies{};
+    for (std::size_t i = 0; i < ownAtoms.size(); ++i) {
+        atomCookies[i] = xcb_intern_atom(xcb, 0, static_cast<std::uint16_t>(ownAtoms[i].size()), ownAtoms[i].data());
+    }
+    const xcb_query_extension_reply_t* resource = xcb_get_extension_data(xcb, &xcb_res_id);
+    std::optional<xcb_res_query_version_cookie_t> versionCookie;
+    if (resource != nullptr && resource->present) versionCookie = xcb_res_query_version(xcb, 1, 2);
+
+    connection->ewmhReady = xcb_ewmh_init_atoms_replies(&connection->ewmh, ewmhCookies, nullptr) != 0;
+    std::array<Atom, ownAtoms.size()> atoms{};
+    for (std::size_t i = 0; i < ownAtoms.size(); ++i) {
+        XcbPointer<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(xcb, atomCookies[i], nullptr));
+        atoms[i] = reply ? reply->atom : XCB_NONE;
+    }
+    if (versionCookie) {
+        XcbPointer<xcb_res_query_version_reply_t> reply(xcb_res_query_version_reply(xcb, *versionCookie, nullptr));
+        // QueryClientIds came with version 1.2.
+        connection->hasClientPids =
+            reply && (reply->server_major > 1 || (reply->server_major == 1 && reply->server_minor >= 2));
+    }
+    if (connection->broken()) return failure("the connection broke while setting up");
+    if (!connection->ewmhReady) return failure("the window manager atoms could not be interned");
+
+    connection->wmState = atoms[0];
+    connection->wmChangeState = atoms[1];
+    const xcb_ewmh_connection_t& e = connection->ewmh;
+    connection->textTypes = TextTypes{.utf8String = e.UTF8_STRING, .compoundText = atoms[2]};
+    connection->typeAtoms = WindowTypeAtoms{.normal = e._NET_WM_WINDOW_TYPE_NORMAL,
+                                            .dialog = e._NET_WM_WINDOW_TYPE_DIALOG,
+                                            .utility = e._NET_WM_WINDOW_TYPE_UTILITY,
+                                            .toolbar = e._NET_WM_WINDOW_TYPE_TOOLBAR,
+                                            .menu = e._NET_WM_WINDOW_TYPE_MENU,
+                                            .splash = e._NET_WM_WINDOW_TYPE_SPLASH,
+                                            .dock = e._NET_WM_WINDOW_TYPE_DOCK,
+                                            .desktop = e._NET_WM_WINDOW_TYPE_DESKTOP,
+                                            .dropdownMenu = e._NET_WM_WINDOW_TYPE_DROPDOWN_MENU,
+                                            .popupMenu = e._NET_WM_WINDOW_TYPE_POPUP_MENU,
+                                            .tooltip = e._NET_WM_WINDOW_TYPE_TOOLTIP,
+                                            .notification = e._NET_WM_WINDOW_TYPE_NOTIFICATION,
+                                            .combo = e._NET_WM_WINDOW_TYPE_COMBO,
+                                            .dnd = e._NET_WM_WINDOW_TYPE_DND};
+    connection->hostname = localHostname();
+    return ConnectResult{std::unique_ptr<X11Desktop>(new X11Desktop(std::move(connection), name)), {}};
+}
+
+X11Desktop::X11Desktop(std::unique_ptr<Connection> connection, std::string displayName)
+    : connection_(std::move(connection)), displayName_(std::move(displayName)) {}
+
+X11Desktop::~X11Desktop() {
+    reapOpeners();
+    SigpipeShield shield;
+    connection_.reset();
+}
+
+bool X11Desktop::connectionLost() const { return !connection_ || connection_->broken(); }
+
+// --- trust -----------------------------------------------------------------
+
+bool X11Desktop::checkTrust() {
+    if (connectionLost()) return false;
+    SigpipeShield shield;
+    Connection& x = *connection_;
+    const xcb_ewmh_connection_t& e = x.ewmh;
+
+    // "The child window MUST also have the _NET_SUPPORTING_WM_CHECK property
+    // set to the ID of the child window", which tells a live window manager
+    // from a stale root property. The child confirmed last time is asked in
+    // the same round trip; only a new one costs a second.
+    const auto checkCookie = x.request(statistics_, x.root, e._NET_SUPPORTING_WM_CHECK, 1);
+    const auto supportedCookie = x.request(statistics_, x.root, e._NET_SUPPORTED, kMaxSupported);
+    std::optional<xcb_get_property_cookie_t> childCookie;
+    if (confirmedCheckWindow_ != 0) {
+        childCookie = x.request(statistics_, confirmedCheckWindow_, e._NET_SUPPORTING_WM_CHECK, 1);
+    }
+    ++statistics_.roundTrips;
+    const PropertyReply check = x.collect(checkCookie);
+    const PropertyReply supported = x.collect(supportedCookie);
+    std::optional<PropertyReply> child;
+    if (childCookie) child = x.collect(*childCookie);
+
+    const std::optional<WindowId> checkWindow = decodeWindow(check.raw());
+    if (!checkWindow) {
+        confirmedCheckWindow_ = 0;
+        return false;
+    }
+    if (!child || *checkWindow != confirmedCheckWindow_) {
+        const auto cookie = x.request(statistics_, *checkWindow, e._NET_SUPPORTING_WM_CHECK, 1);
+        ++statistics_.roundTrips;
+        child = x.collect(cookie);
+    }
+    const bool confirmed = decodeWindow(child->raw()) == checkWindow;
+    confirmedCheckWindow_ = confirmed ? *checkWindow : 0;
+    const std::vector<Atom> hints = decodeAtomList(supported.raw(), kMaxSupported);
+    return confirmed && contains(hints, e._NET_CLIENT_LIST) && contains(hints, e._NET_ACTIVE_WINDOW) && !x.broken();
+}
+
+bool X11Desktop::isProcessTrusted() { return checkTrust(); }
+
+bool X11Desktop::isProcessTrustedWithOptions(const ax::TrustCheckOptions& options) {
+    const bool trusted = checkTrust();
+    if (!trusted && options.prompt && trustPromptHandler_) trustPromptHandler_();
+    return trusted;
+}
+
+// --- the desktop view --------------------------------------------------------
+
+void X11Desktop::refreshView() {
+    view_ = View{};
+    view_.built = true;
+    if (connectionLost()) return;
+    SigpipeShield shield;
+    Connection& x = *connection_;
+    const xcb_ewmh_connection_t& e = x.ewmh;
+    x.drainEvents();
+
+    // First round trip: what the root window says about the desktop.
+    const auto stackingCookie = x.request(statistics_, x.root, e._NET_CLIENT_LIST_STACKING, kMaxClients);
+    const auto clientsCookie = x.request(statistics_, x.root, e._NET_CLIENT_LIST, kMaxClients);
+    const auto activeCookie = x.request(statistics_, x.root, e._NET_ACTIVE_WINDOW, 1);
+    const auto desktopCookie = x.request(statistics_, x.root, e._NET_CURRENT_DESKTOP, 1);
+    const auto supportedCookie = x.request(statistics_, x.root, e._NET_SUPPORTED, kMaxSupported);
+    ++statistics_.roundTrips;
+    const PropertyReply stackingReply = x.collect(stackingCookie);
+    const PropertyReply clientsReply = x.collect(clientsCookie);
+    const PropertyReply activeReply = x.collect(activeCookie);
+    const PropertyReply desktopReply = x.collect(desktopCookie);
+    const PropertyReply supportedReply = x.collect(supportedCookie);
+    if (x.broken()) return;
+
+    std::optional<std::vector<WindowId>> stacking, clients;
+    if (stackingReply.present()) stacking = decodeWindowList(stackingReply.raw(), kMaxClients);
+    if (clientsReply.present()) clients = decodeWindowList(clientsReply.raw(), kMaxClients);
+    const std::vector<WindowId> ordered = clientsFrontToBack(clients, stacking);
+    const std::optional<std::uint32_t> currentDesktop = decodeCardinal(desktopReply.raw());
+    const std::vector<Atom> supported = decodeAtomList(supportedReply.raw(), kMaxSupported);
+    const bool publishesAllowedActions = contains(supported, e._NET_WM_ALLOWED_ACTIONS);
+    view_.activeWindow = decodeWindow(activeReply.raw());
+
+    // Second round trip: every property of every client, all sent before
+    // any answer is read. Requests the root's answers make pointless are left out.
+    struct Pending {
+        WindowId window;
+        xcb_get_property_cookie_t pid, machine, windowClass, type, transientFor, state, wmState, actions, desktop,
+            netName, name;
+        std::optional<xcb_res_query_client_ids_cookie_t> clientIds;
+    };
+    std::vector<Pending> pending;
+    pending.reserve(ordered.size());
+    for (const WindowId window : ordered) {
+        Pending p{};
+        p.window = window;
+        p.pid = x.request(statistics_, window, e._NET_WM_PID, 1);
+        p.machine = x.request(statistics_, window, XCB_ATOM_WM_CLIENT_MACHINE, kMaxMachineLongs);
+        p.windowClass = x.request(statistics_, window, XCB_ATOM_WM_CLASS, kMaxClassLongs);
+        p.type = x.request(statistics_, window, e._NET_WM_WINDOW_TYPE, kMaxAtoms);
+        p.transientFor = x.request(statistics_, window, XCB_ATOM_WM_TRANSIENT_FOR, 1);
+        p.state = x.request(statistics_, window, e._NET_WM_STATE, kMaxAtoms);
+        p.wmState = x.request(statistics_, window, x.wmState, 2);
+        if (publishesAllowedActions) p.actions = x.request(statistics_, window, e._NET_WM_ALLOWED_ACTIONS, kMaxAtoms);
+        if (currentDesktop) p.desktop = x.request(statistics_, window, e._NET_WM_DESKTOP, 1);
+        p.netName = x.request(statistics_, window, e._NET_WM_NAME, kMaxTextLongs);
+        p.name = x.request(statistics_, window, XCB_ATOM_WM_NAME, kMaxTextLongs);
+        if (x.hasClientPids) {
+            xcb_res_client_id_spec_t spec{window, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
+            p.clientIds = xcb_res_query_client_ids(x.xcb, 1, &spec);
+            ++statistics_.requests;
+        }
+        pending.push_back(p);
+    }
+    if (!pending.empty()) ++statistics_.roundTrips;
+
+    std::vector<WindowId> listedOrder;
+    listedOrder.reserve(pending.size());
+    for (const Pending& p : pending) {
+        // Every reply is taken, even for a window found gone, so none is left queued.
+        const PropertyReply pid = x.collect(p.pid);
+        const PropertyReply machine = x.collect(p.machine);
+        const PropertyReply windowClass = x.collect(p.windowClass);
+        const PropertyReply type = x.collect(p.type);
+        const PropertyReply transientFor = x.collect(p.transientFor);
+        const PropertyReply state = x.collect(p.state);
+        const PropertyReply wmState = x.collect(p.wmState);
+        const PropertyReply actions = publishesAllowedActions ? x.collect(p.actions) : PropertyReply{};
+        const PropertyReply desktop = currentDesktop ? x.collect(p.desktop) : PropertyReply{};
+        const PropertyReply netName = x.collect(p.netName);
+        const PropertyReply name = x.collect(p.name);
+        std::optional<std::int32_t> clientPid;
+        bool clientGone = false;
+        if (p.clientIds) {
+            xcb_generic_error_t* error = nullptr;
+            XcbPointer<xcb_res_query_client_ids_reply_t> reply(
+                xcb_res_query_client_ids_reply(x.xcb, *p.clientIds, &error));
+            if (error != nullptr) {
+                clientGone = true;
+                std::free(error);
+            } else if (reply) {
+                const auto* ids = reinterpret_cast<const std::uint8_t*>(reply.get() + 1);
+                clientPid = decodeClientPid({ids, static_cast<std::size_t>(reply->length) * 4}, reply->num_ids);
+            }
+        }
+        const bool gone = pid.windowGone || machine.windowGone || windowClass.windowGone || type.windowGone ||
+                          transientFor.windowGone || state.windowGone || wmState.windowGone || actions.windowGone ||
+                          desktop.windowGone || netName.windowGone || name.windowGone || clientGone;
+        if (gone) continue; // destroyed since the client list was read
+
+        const std::optional<std::string> host = decodeText(machine.raw(), x.textTypes, kMaxNameBytes);
+        if (host && !host->empty() && !isLocalMachine(*host, x.hostname)) continue;
+        std::optional<std::int32_t> processIdentifier;
+        if (const auto netPid = decodeCardinal(pid.raw());
+            netPid && *netPid > 0 && *netPid <= static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max())) {
+            processIdentifier = static_cast<std::int32_t>(*netPid);
+        } else {
+            processIdentifier = clientPid;
+        }
+        if (!processIdentifier) continue;
+
+        const std::optional<WmState> iccmState = decodeWmState(wmState.raw(), x.wmState);
+        if (iccmState == WmState::withdrawn) continue; // being unmanaged
+        const std::vector<Atom> states = decodeAtomList(state.raw(), kMaxAtoms);
+        const std::vector<Atom> types = decodeAtomList(type.raw(), kMaxAtoms);
+        WindowRecord record;
+        record.id = p.window;
+        record.processIdentifier = *processIdentifier;
+        record.kind = classifyWindow(types, decodeWindow(transientFor.raw()), p.window,
+                                     contains(states, e._NET_WM_STATE_SKIP_TASKBAR),
+                                     contains(states, e._NET_WM_STATE_MODAL), x.typeAtoms);
+        record.minimized = iccmState == WmState::iconic || contains(states, e._NET_WM_STATE_HIDDEN);
+        record.minimizable = publishesAllowedActions
+                                 ? contains(decodeAtomList(actions.raw(), kMaxAtoms), e._NET_WM_ACTION_MINIMIZE)
+                                 : record.kind == WindowKind::standard;
+        record.title = decodeText(netName.raw(), x.textTypes);
+        if (!record.title) record.title = decodeText(name.raw(), x.textTypes);
+
+        ApplicationRecord& application = view_.applications[record.processIdentifier];
+        if (!application.name) application.name = decodeClassName(windowClass.raw(), x.textTypes);
+        if (record.kind != WindowKind::desktopPart) {
+            application.regular = true;
+            if (onCurrentDesktop(decodeCardinal(desktop.raw()), currentDesktop)) {
+                application.windows.push_back(record.id);
+            }
+        }
+        view_.windows.emplace(record.id, std::move(record));
+    }
+    for (auto& [processIdentifier, application] : view_.applications) {
+        if (!application.name) application.name = processName(processIdentifier);
+    }
+    if (x.broken()) {
+        view_ = View{};
+        view_.built = true;
+    }
+}
+
+const X11Desktop::View& X11Desktop::currentView() {
+    if (!view_.built || connectionLost()) refreshView();
+    return view_;
+}
+
+workspace::RunningApplication X11Desktop::describe(std::int32_t processIdentifier,
+                                                   const ApplicationRecord& record) const {
+    workspace::RunningApplication application;
+    application.processIdentifier = processIdentifier;
+    application.activationPolicy =
+        record.regular ? workspace::ActivationPolicy::regular : workspace::ActivationPolicy::accessory;
+    application.localizedName = record.name;
+    return application;
+}
+
+std::optional<workspace::RunningApplication> X11Desktop::frontmostApplication() {
+    reapOpeners();
+    refreshView();
+    viewFreshForRunning_ = true;
+    if (!view_.activeWindow) return std::nullopt;
+    const auto window = view_.windows.find(*view_.activeWindow);
+    if (window == view_.windows.end()) return std::nullopt;
+    const auto application = view_.applications.find(window->second.processIdentifier);
+    if (application == view_.applications.end()) return std::nullopt;
+    return describe(application->first, application->second);
+}
+
+std::vector<workspace::RunningApplication> X11Desktop::runningApplications() {
+    if (!viewFreshForRunning_) refreshView();
+    viewFreshForRunning_ = false;
+    std::vector<workspace::RunningApplication> running;
+    running.reserve(view_.applications.size());
+    for (const auto& [processIdentifier, record] : view_.applications)
+        running.push_back(describe(processIdentifier, record));
+    return running;
+}
+
+// --- elements --------------------------------------------------------------
+
+ax::Element X11Desktop::newElement(ElementObject object) {
+    const ax::Token token = nextToken_++;
+    object.references = 1;
+    elements_.emplace(token, object);
+    return ax::Element(this, token);
+}
+
+const X11Desktop::ElementObject* X11Desktop::objectFor(const ax::Element& element) const {
+    if (element.backend() != this) return nullptr;
+    const auto found = elements_.find(element.token());
+    return found == elements_.end() ? nullptr : &found->second;
+}
+
+void X11Desktop::retain(ax::Token token) noexcept {
+    if (const auto found = elements_.find(token); found != elements_.end()) ++found->second.references;
+}
+
+void X11Desktop::release(ax::Token token) noexcept {
+    const auto found = elements_.find(token);
+    if (found != elements_.end() && --found->second.references == 0) elements_.erase(found);
+}
+
+ax::Element X11Desktop::createApplication(std::int32_t processIdentifier) {
+    return newElement(ElementObject{.isApplication = true, .processIdentifier = processIdentifier});
+}
+
+ax::Error X11Desktop::copyAttributeValue(const ax::Element& element, std::string_view attribute, ax::Value& value) {
+    value = ax::Value();
+    const ElementObject* object = objectFor(element);
+    if (object == nullptr) return kInvalidElement;
+    const ElementObject target = *object; // making elements below may move the table
+    const View& view = currentView();
+    if (connectionLost()) return ax::kCannotComplete;
+
+    if (target.isApplication) {
+        const auto application = view.applications.find(target.processIdentifier);
+        // An application with no managed window is unknown to X11.
+        if (application == view.applications.end()) return ax::kCannotComplete;
+        if (attribute == ax::kFocusedWindowAttribute) {
+            if (!view.activeWindow) return ax::kNoValue;
+            const auto active = view.windows.find(*view.activeWindow);
+            if (active == view.windows.end() || active->second.processIdentifier != target.processIdentifier) {
+                return ax::kNoValue;
+            }
+            value = ax::Value::element(newElement(ElementObject{.window = active->first}));
+            return ax::kSuccess;
+        }
+        if (attribute == ax::kWindowsAttribute) {
+            ax::Value::List list;
+            list.reserve(application->second.windows.size());
+            for (const WindowId window : application->second.windows)
+                list.push_back(ax::Value::element(newElement(ElementObject{.window = window})));
+            value = ax::Value::list(std::move(list));
+            return ax::kSuccess;
+        }
+        return ax::kAttributeUnsupported;
+    }
+
+    const auto found = view.windows.find(target.window);
+    if (found == view.windows.end()) return kInvalidElement;
+    const WindowRecord& window = found->second;
+    if (attribute == ax::kRoleAttribute) {
+        value = ax::Value::text(std::string(ax::kWindowRole));
+    } else if (attribute == ax::kSubroleAttribute) {
+        value = ax::Value::text(std::string(subroleFor(window.kind)));
+    } else if (attribute == ax::kMinimizedAttribute) {
+        value = ax::Value::boolean(window.minimized);
+    } else if (attribute == ax::kTitleAttribute) {
+        if (!window.title) return ax::kNoValue;
+        value = ax::Value::text(*window.title);
+    } else {
+        return ax::kAttributeUnsupported;
+    }
+    return ax::kSuccess;
+}
+
+ax::Error X11Desktop::isAttributeSettable(const ax::Element& element, std::string_view attribute, bool& settable) {
+    settable = false;
+    const ElementObject* object = objectFor(element);
+    if (object == nullptr) return kInvalidElement;
+    const ElementObject target = *object;
+    const View& view = currentView();
+    if (connectionLost()) return ax::kCannotComplete;
+    if (target.isApplication) return ax::kSuccess;
+    const auto found = view.windows.find(target.window);
+    if (found == view.windows.end()) return kInvalidElement;
+    if (attribute == ax::kMinimizedAttribute) settable = found->second.minimizable;
+    return ax::kSuccess;
+}
+
+ax::Error X11Desktop::setAttributeValue(const ax::Element& element, std::string_view attribute,
+                                        const ax::Value& value) {
+    const ElementObject* object = objectFor(element);
+    if (object == nullptr) return kInvalidElement;
+    if (object->isApplication || attribute != ax::kMinimizedAttribute) return ax::kAttributeUnsupported;
+    const bool* flag = value.asBoolean();
+    if (flag == nullptr) return ax::kFailure;
+    if (!*flag) return ax::kAttributeUnsupported;
+    return iconify(object->window);
+}
+
+bool X11Desktop::equal(const ax::Element& a, const ax::Element& b) {
+    const ElementObject* first = objectFor(a);
+    const ElementObject* second = objectFor(b);
+    if (first == nullptr || second == nullptr || first->isApplication != second->isApplication) return false;
+    return first->isApplication ? first->processIdentifier == second->processIdentifier
+                                : first->window == second->window;
+}
+
+std::uint64_t X11Desktop::hash(const ax::Element& element) {
+    const ElementObject* object = objectFor(element);
+    if (object == nullptr) return 0;
+    return object->isApplication ? static_cast<std::uint32_t>(object->processIdentifier) : object->window;
+}
+
+// --- minimizing --------------------------------------------------------------
+
+ax::Error X11Desktop::iconify(WindowId window) {
+    if (connectionLost()) return ax::kCannotComplete;
+    SigpipeShield shield;
+    Connection& x = *connection_;
+    const xcb_ewmh_connection_t& e = x.ewmh;
+    x.drainEvents();
+
+    // Reads whether the window is iconic; absent when it is gone.
+    const auto readIconic = [&]() -> std::optional<bool> {
+        const auto stateCookie = x.request(statistics_, window, x.wmState, 2);
+        const auto netStateCookie = x.request(statistics_, window, e._NET_WM_STATE, kMaxAtoms);
+        ++statistics_.roundTrips;
+        const PropertyReply state = x.collect(stateCookie);
+        const PropertyReply netState = x.collect(netStateCookie);
+        if (state.windowGone || netState.windowGone || x.broken()) return std::nullopt;
+        return decodeWmState(state.raw(), x.wmState) == WmState::iconic ||
+               contains(decodeAtomList(netState.raw(), kMaxAtoms), e._NET_WM_STATE_HIDDEN);
+    };
+    const auto watch = [&](std::uint32_t mask) {
+        ++statistics_.requests;
+        xcb_change_window_attributes(x.xcb, window, XCB_CW_EVENT_MASK, &mask);
+    };
+    const auto failure = [&]() { return x.broken() ? ax::kCannotComplete : kInvalidElement; };
+
+    // Watch first, then read: any change after the read wakes us.
+    watch(XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY);
+    std::optional<bool> iconic = readIconic();
+    if (!iconic) return failure();
+    if (*iconic) {
+        watch(XCB_EVENT_MASK_NO_EVENT);
+        xcb_flush(x.xcb);
+        return ax::kSuccess;
+    }
+
+    // "The client should send a ClientMessage event to the root ... with
+    // window = the client's top-level window, type = WM_CHANGE_STATE,
+    // format = 32, data[0] = IconicState", with SubstructureRedirect|SubstructureNotify.
+    xcb_client_message_event_t request{};
+    request.response_type = XCB_CLIENT_MESSAGE;
+    request.format = 32;
+    request.window = window;
+    request.type = x.wmChangeState;
+    request.data.data32[0] = XCB_ICCCM_WM_STATE_ICONIC;
+    ++statistics_.requests;
+    const xcb_void_cookie_t sent = xcb_send_event_checked(
+        x.xcb, 0, x.root, XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+        reinterpret_cast<const char*>(&request));
+    ++statistics_.roundTrips;
+    if (xcb_generic_error_t* error = xcb_request_check(x.xcb, sent)) {
+        std::free(error);
+        return ax::kCannotComplete;
+    }
+
+    // The window manager may take a moment, or ignore the request: wait for
+    // its answer, bounded, and report success only for a window now iconic.
+    const auto deadline = std::chrono::steady_clock::now() + iconifyTimeout_;
+    bool gone = false;
+    while (!gone && !x.broken()) {
+        bool changed = false;
+        while (xcb_generic_event_t* event = xcb_poll_for_event(x.xcb)) {
+            const std::uint8_t kind = event->response_type & 0x7F;
+            if (kind == 0) {
+                const auto* error = reinterpret_cast<const xcb_generic_error_t*>(event);
+                if (error->error_code == XCB_WINDOW && error->resource_id == window) gone = true;
+            } else if (kind == XCB_PROPERTY_NOTIFY) {
+                const auto* notify = reinterpret_cast<const xcb_property_notify_event_t*>(event);
+                if (notify->window == window && (notify->atom == x.wmState || notify->atom == e._NET_WM_STATE)) {
+                    changed = true;
+                }
+            } else if (kind == XCB_UNMAP_NOTIFY) {
+                changed = changed || reinterpret_cast<const xcb_unmap_notify_event_t*>(event)->window == window;
+            } else if (kind == XCB_DESTROY_NOTIFY) {
+                gone = gone || reinterpret_cast<const xcb_destroy_notify_event_t*>(event)->window == window;
+            }
+            std::free(event);
+        }
+        if (gone) break;
+        if (changed) {
+            iconic = readIconic();
+            if (!iconic) return failure();
+            if (*iconic) break;
+        }
+        const auto remaining =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (remaining.count() <= 0) break;
+        pollfd descriptor{xcb_get_file_descriptor(x.xcb), POLLIN, 0};
+        poll(&descriptor, 1, static_cast<int>(std::min<std::int64_t>(remaining.count() + 1, 1000)));
+    }
+    if (gone) return failure();
+    if (!*iconic) iconic = readIconic(); // one last look, in case an event was missed
+    if (!iconic) return failure();
+    watch(XCB_EVENT_MASK_NO_EVENT);
+    xcb_flush(x.xcb);
+    return *iconic ? ax::kSuccess : ax::kCannotComplete;
+}
+
+// --- workspace ---------------------------------------------------------------
+
+bool isRegularURL(std::string_view url) {
+    if (!isWellFormedURL(url)) return false;
+    std::string scheme(*schemeOf(url));
+    std::transform(scheme.begin(), scheme.end(), scheme.begin(),
+                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; });
+    return scheme == "http" || scheme == "https" || scheme == "ftp" || scheme == "file" || scheme == "mailto";
+}
+
+bool X11Desktop::openURL(std::string_view url) {
+    reapOpeners();
+    if (!isRegularURL(url)) {
+        if (addressHandler_) return addressHandler_(url);
+        if (!isWellFormedURL(url)) return false;
+    }
+    // Spawned directly, no shell; reaped later without waiting for it.
+    std::string program = "xdg-open";
+    std::string argument(url);
+    std::array<char*, 3> arguments{program.data(), argument.data(), nullptr};
+    pid_t child = 0;
+    if (posix_spawnp(&child, program.c_str(), nullptr, nullptr, arguments.data(), environ) != 0) return false;
+    openerProcesses_.push_back(child);
+    return true;
+}
+
+void X11Desktop::reapOpeners() {
+    std::erase_if(openerProcesses_, [](int child) {
+        int status = 0;
+        return waitpid(child, &status, WNOHANG) != 0; // exited, or not ours to wait for
+    });
+}
+
+std::int32_t X11Desktop::processIdentifier() { return static_cast<std::int32_t>(getpid()); }
+
+} // namespace quellan::x11

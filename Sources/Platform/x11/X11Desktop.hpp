@@ -1,0 +1,185 @@
+// The accessibility and workspace backends over an X11 display with an
+// EWMH window manager: managed client windows seen as application windows.
+//
+// How the X11 desktop maps onto the accessibility model:
+// - Trust: connected to a display whose window manager advertises
+//   (_NET_SUPPORTING_WM_CHECK, _NET_SUPPORTED) a client list and an active
+//   window. There is no permission prompt on X11; a prompting trust check
+//   calls the installed prompt handler when trust is missing.
+// - Applications: the local processes owning managed clients, by
+//   _NET_WM_PID, else by the X-Resource client pid. Clients of another host
+//   (WM_CLIENT_MACHINE), and clients whose process is unknown, are left out.
+//   Named by WM_CLASS (class part), else /proc/<pid>/comm. Never hidden or
+//   terminated; regular when they own any window other than docks, desktop
+//   backgrounds and popups, accessory otherwise.
+// - Frontmost: the owner of _NET_ACTIVE_WINDOW; its "AXFocusedWindow" is
+//   the active window.
+// - "AXWindows": the application's managed clients on the current desktop
+//   (or on all desktops), front to back by _NET_CLIENT_LIST_STACKING, newest
+//   mapped first where only _NET_CLIENT_LIST is known. Docks, desktop
+//   backgrounds and popup types are never listed.
+// - "AXRole" is "AXWindow"; "AXSubrole" is "AXStandardWindow" for normal,
+//   non-transient windows that do not skip the taskbar, "AXDialog" for
+//   dialogs, modal and transient windows, "AXFloatingWindow" for utility,
+//   toolbar and menu windows, "AXUnknown" for splash screens and windows
+//   kept off the taskbar, "AXSystemFloatingWindow" for docks and the like.
+// - "AXMinimized": WM_STATE Iconic or _NET_WM_STATE_HIDDEN. Settable when
+//   _NET_WM_ALLOWED_ACTIONS holds _NET_WM_ACTION_MINIMIZE; with a window
+//   manager that does not publish allowed actions, standard windows are.
+//   Setting it to true sends the ICCCM iconify request and succeeds only
+//   once the window is iconic (waiting a bounded time); restoring a window
+//   is not offered, since X11 restores only by activating it.
+// - Element hash: the window id (the pid for application elements);
+//   equality: the same window, or the same pid.
+//
+// One snapshot of the desktop (the "view") is read per frontmostApplication
+// call in a few pipelined round trips; runningApplications right after it
+// and element reads answer from that view. Nothing else is kept between
+// snapshots. A lost connection makes every call fail softly.
+#pragma once
+
+#include "Platform/Platform.hpp"
+#include "Platform/x11/PropertyDecoding.hpp"
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace quellan::x11 {
+
+/// The code for an element whose window is gone or that is not ours.
+inline constexpr ax::Error kInvalidElement = -25202;
+
+/// Traffic counters, for tests and benchmarks.
+struct Statistics {
+    /// Times a call waited for the server's answers to a batch of requests.
+    std::uint64_t roundTrips = 0;
+    /// Requests sent.
+    std::uint64_t requests = 0;
+};
+
+class X11Desktop;
+
+/// The outcome of connecting: a desktop, or why there is none.
+struct ConnectResult {
+    std::unique_ptr<X11Desktop> desktop;
+    std::string error;
+};
+
+class X11Desktop final : public ax::AccessibilityBackend, public workspace::WorkspaceBackend {
+public:
+    /// Connects to `displayName`, or to $DISPLAY when none is given.
+    static ConnectResult connect(const std::optional<std::string>& displayName = std::nullopt);
+    ~X11Desktop() override;
+    X11Desktop(const X11Desktop&) = delete;
+    X11Desktop& operator=(const X11Desktop&) = delete;
+
+    /// Called by a prompting trust check that finds trust missing, where
+    /// another system would show its permission prompt.
+    void setTrustPromptHandler(std::function<void()> handler) { trustPromptHandler_ = std::move(handler); }
+    /// Opens the addresses that are not regular URLs (see `isRegularURL`),
+    /// such as the program's own settings address; returns whether it opened
+    /// it. Without a handler, such addresses go to xdg-open when well-formed.
+    void setAddressHandler(std::function<bool(std::string_view)> handler) { addressHandler_ = std::move(handler); }
+    /// How long a minimize request waits for the window manager (150 ms by default).
+    void setIconifyTimeout(std::chrono::milliseconds timeout) { iconifyTimeout_ = timeout; }
+
+    /// True once the connection to the display broke; every call then fails softly.
+    bool connectionLost() const;
+    const std::string& displayName() const { return displayName_; }
+    /// The accessibility and workspace backends; the clock and run loop come from elsewhere.
+    platform::Backends backends() { return platform::Backends{.accessibility = this, .workspace = this}; }
+
+    std::size_t liveElements() const { return elements_.size(); }
+    const Statistics& statistics() const { return statistics_; }
+
+    // --- backend interfaces ----------------------------------------------
+    bool isProcessTrusted() override;
+    bool isProcessTrustedWithOptions(const ax::TrustCheckOptions& options) override;
+    ax::Element createApplication(std::int32_t processIdentifier) override;
+    ax::Error copyAttributeValue(const ax::Element& element, std::string_view attribute, ax::Value& value) override;
+    ax::Error isAttributeSettable(const ax::Element& element, std::string_view attribute, bool& settable) override;
+    ax::Error setAttributeValue(const ax::Element& element, std::string_view attribute,
+                                const ax::Value& value) override;
+    bool equal(const ax::Element& a, const ax::Element& b) override;
+    std::uint64_t hash(const ax::Element& element) override;
+    void retain(ax::Token token) noexcept override;
+    void release(ax::Token token) noexcept override;
+
+    std::optional<workspace::RunningApplication> frontmostApplication() override;
+    std::vector<workspace::RunningApplication> runningApplications() override;
+    bool openURL(std::string_view url) override;
+    std::int32_t processIdentifier() override;
+
+private:
+    struct Connection;
+
+    struct WindowRecord {
+        WindowId id = 0;
+        std::int32_t processIdentifier = 0;
+        WindowKind kind = WindowKind::standard;
+        bool minimized = false;
+        bool minimizable = false;
+        std::optional<std::string> title;
+    };
+
+    struct ApplicationRecord {
+        std::optional<std::string> name;
+        bool regular = false;
+        /// Listed windows, front to back.
+        std::vector<WindowId> windows;
+    };
+
+    struct View {
+        bool built = false;
+        std::optional<WindowId> activeWindow;
+        std::unordered_map<WindowId, WindowRecord> windows;
+        std::map<std::int32_t, ApplicationRecord> applications;
+    };
+
+    struct ElementObject {
+        bool isApplication = false;
+        std::int32_t processIdentifier = 0;
+        WindowId window = 0;
+        int references = 1;
+    };
+
+    explicit X11Desktop(std::unique_ptr<Connection> connection, std::string displayName);
+
+    bool checkTrust();
+    void refreshView();
+    const View& currentView();
+    workspace::RunningApplication describe(std::int32_t processIdentifier, const ApplicationRecord& record) const;
+    ax::Error iconify(WindowId window);
+    ax::Element newElement(ElementObject object);
+    const ElementObject* objectFor(const ax::Element& element) const;
+    void reapOpeners();
+
+    std::unique_ptr<Connection> connection_;
+    std::string displayName_;
+    View view_;
+    /// Set by frontmostApplication, taken by the runningApplications call after it.
+    bool viewFreshForRunning_ = false;
+    /// The check window the last trust check confirmed, to confirm it again in one round trip.
+    WindowId confirmedCheckWindow_ = 0;
+    std::unordered_map<ax::Token, ElementObject> elements_;
+    ax::Token nextToken_ = 1;
+    Statistics statistics_;
+    std::function<void()> trustPromptHandler_;
+    std::function<bool(std::string_view)> addressHandler_;
+    std::chrono::milliseconds iconifyTimeout_{150};
+    std::vector<int> openerProcesses_;
+};
+
+/// Whether xdg-open gets `url` rather than the address handler: a
+/// well-formed address with one of the schemes every Linux desktop opens.
+bool isRegularURL(std::string_view url);
+
+} // namespace quellan::x11

@@ -1,0 +1,418 @@
+#include "XTestEnvironment.hpp"
+
+#include <xcb/xcb.h>
+#include <xcb/xcb_ewmh.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <poll.h>
+#include <sstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace quellan::x11::testing {
+namespace {
+
+template <typename T> struct Freed {
+    T* pointer;
+    ~Freed() { std::free(pointer); }
+};
+
+} // namespace
+
+std::optional<std::string> findProgram(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    std::istringstream directories(path ? path : "/usr/bin:/bin");
+    std::string directory;
+    while (std::getline(directories, directory, ':')) {
+        const std::string candidate = directory + "/" + name;
+        if (access(candidate.c_str(), X_OK) == 0) return candidate;
+    }
+    return std::nullopt;
+}
+
+bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (true) {
+        if (condition()) return true;
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(5ms);
+    }
+}
+
+// --- Process ---------------------------------------------------------------
+
+std::unique_ptr<Process> Process::spawn(const std::vector<std::string>& arguments, const Options& options,
+                                        std::string& error) {
+    int toChild[2] = {-1, -1}, fromChild[2] = {-1, -1};
+    if (options.pipes && (pipe2(toChild, O_CLOEXEC) != 0 || pipe2(fromChild, O_CLOEXEC) != 0)) {
+        error = "pipe: " + std::string(std::strerror(errno));
+        return nullptr;
+    }
+    std::vector<std::string> environment;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string text(*entry);
+        if (!options.environment.contains(text.substr(0, text.find('=')))) environment.push_back(text);
+    }
+    for (const auto& [key, value] : options.environment)
+        environment.push_back(key + "=" + value);
+    std::vector<char*> argv, envp;
+    for (const auto& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    for (const auto& entry : environment)
+        envp.push_back(const_cast<char*>(entry.c_str()));
+    envp.push_back(nullptr);
+
+    const pid_t pid = fork();
+    if (pid < 0) {
+        error = "fork: " + std::string(std::strerror(errno));
+        return nullptr;
+    }
+    if (pid == 0) {
+        if (options.pipes) {
+            dup2(toChild[0], STDIN_FILENO);
+            dup2(fromChild[1], STDOUT_FILENO);
+        } else {
+            const int null = open("/dev/null", O_RDWR);
+            dup2(null, STDIN_FILENO);
+            dup2(null, STDOUT_FILENO);
+        }
+        if (options.inheritedDescriptor >= 0) {
+            fcntl(options.inheritedDescriptor, F_SETFD, 0);
+        }
+        // Quiet window managers: their warnings would bury the test output.
+        const int null = open("/dev/null", O_WRONLY);
+        if (std::getenv("QUELLAN_X11_TEST_VERBOSE") == nullptr) dup2(null, STDERR_FILENO);
+        execve(argv[0], argv.data(), envp.data());
+        _exit(127);
+    }
+    auto process = std::unique_ptr<Process>(new Process());
+    process->pid_ = pid;
+    if (options.pipes) {
+        close(toChild[0]);
+        close(fromChild[1]);
+        process->input_ = toChild[1];
+        process->output_ = fromChild[0];
+    }
+    return process;
+}
+
+Process::~Process() {
+    stop();
+    if (input_ >= 0) close(input_);
+    if (output_ >= 0) close(output_);
+}
+
+bool Process::running() {
+    if (reaped_) return false;
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) == pid_) reaped_ = true;
+    return !reaped_;
+}
+
+void Process::stop() {
+    if (reaped_ || pid_ <= 0) return;
+    if (input_ >= 0) {
+        // A client reading commands ends at end of input.
+        close(input_);
+        input_ = -1;
+        if (waitUntil([&] { return !running(); }, 1s)) return;
+    }
+    ::kill(pid_, SIGTERM);
+    if (!waitUntil([&] { return !running(); }, 3s)) {
+        ::kill(pid_, SIGKILL);
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        reaped_ = true;
+    }
+}
+
+bool Process::writeLine(const std::string& line) {
+    const std::string text = line + "\n";
+    std::size_t written = 0;
+    while (written < text.size()) {
+        const ssize_t n = write(input_, text.data() + written, text.size() - written);
+        if (n <= 0) return false;
+        written += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+std::optional<std::string> Process::readLine(std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (true) {
+        if (const auto newline = buffered_.find('\n'); newline != std::string::npos) {
+            std::string line = buffered_.substr(0, newline);
+            buffered_.erase(0, newline + 1);
+            return line;
+        }
+        const auto remaining =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (remaining.count() <= 0) return std::nullopt;
+        pollfd descriptor{output_, POLLIN, 0};
+        if (poll(&descriptor, 1, static_cast<int>(remaining.count())) <= 0) continue;
+        char buffer[4096];
+        const ssize_t n = read(output_, buffer, sizeof buffer);
+        if (n <= 0) return std::nullopt;
+        buffered_.append(buffer, static_cast<std::size_t>(n));
+    }
+}
+
+// --- XServer -----------------------------------------------------------------
+
+std::unique_ptr<XServer> XServer::start(std::string& error) {
+    const auto program = findProgram("Xvfb");
+    if (!program) {
+        error = "Xvfb is not installed";
+        return nullptr;
+    }
+    int displayPipe[2];
+    if (pipe2(displayPipe, O_CLOEXEC) != 0) {
+        error = "pipe failed";
+        return nullptr;
+    }
+    // -displayfd: the server picks a free display and writes its number.
+    auto process = Process::spawn({*program, "-displayfd", std::to_string(displayPipe[1]), "-screen", "0",
+                                   "1280x1024x24", "-nolisten", "tcp", "-noreset"},
+                                  {.environment = {}, .pipes = false, .inheritedDescriptor = displayPipe[1]}, error);
+    close(displayPipe[1]);
+    if (!process) {
+        close(displayPipe[0]);
+        return nullptr;
+    }
+    std::string number;
+    const auto deadline = std::chrono::steady_clock::now() + 15s;
+    while (number.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+        pollfd descriptor{displayPipe[0], POLLIN, 0};
+        if (poll(&descriptor, 1, 100) <= 0) continue;
+        char buffer[32];
+        const ssize_t n = read(displayPipe[0], buffer, sizeof buffer);
+        if (n <= 0) break;
+        number.append(buffer, static_cast<std::size_t>(n));
+    }
+    close(displayPipe[0]);
+    number = number.substr(0, number.find('\n'));
+    if (number.empty()) {
+        error = "Xvfb did not report a display";
+        return nullptr;
+    }
+    auto server = std::make_unique<XServer>();
+    server->process_ = std::move(process);
+    server->display_ = ":" + number;
+    return server;
+}
+
+// --- WindowManager -----------------------------------------------------------
+
+std::unique_ptr<WindowManager> WindowManager::start(const std::string& program, const std::string& display,
+                                                    std::string& error) {
+    const auto path = findProgram(program);
+    if (!path) {
+        error = program + " is not installed";
+        return nullptr;
+    }
+    char pattern[] = "/tmp/quellan-wm-XXXXXX";
+    if (mkdtemp(pattern) == nullptr) {
+        error = "mkdtemp failed";
+        return nullptr;
+    }
+    auto manager = std::make_unique<WindowManager>();
+    manager->home_ = pattern;
+    std::vector<std::string> arguments{*path};
+    if (program == "openbox") arguments.push_back("--sm-disable");
+    manager->process_ = Process::spawn(arguments,
+                                       {.environment = {{"DISPLAY", display},
+                                                        {"HOME", manager->home_},
+                                                        {"XDG_CONFIG_HOME", manager->home_ + "/.config"},
+                                                        {"XDG_CACHE_HOME", manager->home_ + "/.cache"},
+                                                        {"XDG_DATA_HOME", manager->home_ + "/.local/share"}}},
+                                       error);
+    if (!manager->process_) return nullptr;
+
+    auto probe = Probe::connect(display, error);
+    if (!probe) return nullptr;
+    // Ready once it announces itself the way EWMH says: root and check window agree.
+    const bool ready = waitUntil(
+        [&] {
+            const auto check = probe->cardinals(probe->root(), "_NET_SUPPORTING_WM_CHECK");
+            if (check.empty()) return false;
+            const auto own = probe->cardinals(check[0], "_NET_SUPPORTING_WM_CHECK");
+            return !own.empty() && own[0] == check[0] && probe->currentDesktop().has_value();
+        },
+        20s);
+    if (!ready || !manager->process_->running()) {
+        error = program + " did not become ready";
+        return nullptr;
+    }
+    return manager;
+}
+
+WindowManager::~WindowManager() {
+    if (process_) process_->stop();
+    std::error_code ignored;
+    if (!home_.empty()) std::filesystem::remove_all(home_, ignored);
+}
+
+// --- Probe -------------------------------------------------------------------
+
+struct Probe::State {
+    xcb_connection_t* connection = nullptr;
+    xcb_ewmh_connection_t ewmh{};
+    bool ewmhReady = false;
+    ~State() {
+        if (ewmhReady) xcb_ewmh_connection_wipe(&ewmh);
+        if (connection) xcb_disconnect(connection);
+    }
+};
+
+std::unique_ptr<Probe> Probe::connect(const std::string& display, std::string& error) {
+    auto probe = std::make_unique<Probe>();
+    probe->state_ = std::make_unique<State>();
+    int screen = 0;
+    probe->state_->connection = xcb_connect(display.c_str(), &screen);
+    if (xcb_connection_has_error(probe->state_->connection)) {
+        error = "probe cannot connect to " + display;
+        return nullptr;
+    }
+    xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(probe->state_->connection));
+    for (int i = 0; i < screen; ++i)
+        xcb_screen_next(&screens);
+    probe->root_ = screens.data->root;
+    probe->state_->ewmhReady =
+        xcb_ewmh_init_atoms_replies(&probe->state_->ewmh,
+                                    xcb_ewmh_init_atoms(probe->state_->connection, &probe->state_->ewmh), nullptr) != 0;
+    return probe;
+}
+
+Probe::~Probe() = default;
+
+Atom Probe::atom(const std::string& name) {
+    xcb_connection_t* c = state_->connection;
+    Freed<xcb_intern_atom_reply_t> reply{xcb_intern_atom_reply(
+        c, xcb_intern_atom(c, 0, static_cast<std::uint16_t>(name.size()), name.c_str()), nullptr)};
+    return reply.pointer ? reply.pointer->atom : 0;
+}
+
+std::vector<std::uint32_t> Probe::cardinals(WindowId window, const std::string& property) {
+    xcb_connection_t* c = state_->connection;
+    Freed<xcb_get_property_reply_t> reply{xcb_get_property_reply(
+        c, xcb_get_property(c, 0, window, atom(property), XCB_GET_PROPERTY_TYPE_ANY, 0, 1 << 16), nullptr)};
+    std::vector<std::uint32_t> items;
+    if (!reply.pointer || reply.pointer->format != 32) return items;
+    const auto* data = static_cast<const std::uint32_t*>(xcb_get_property_value(reply.pointer));
+    items.assign(data, data + xcb_get_property_value_length(reply.pointer) / 4);
+    return items;
+}
+
+std::vector<WindowId> Probe::clientList() { return cardinals(root_, "_NET_CLIENT_LIST"); }
+
+std::optional<WindowId> Probe::activeWindow() {
+    const auto items = cardinals(root_, "_NET_ACTIVE_WINDOW");
+    if (items.empty() || items[0] == 0) return std::nullopt;
+    return items[0];
+}
+
+std::optional<std::uint32_t> Probe::currentDesktop() {
+    const auto items = cardinals(root_, "_NET_CURRENT_DESKTOP");
+    if (items.empty()) return std::nullopt;
+    return items[0];
+}
+
+std::optional<std::uint32_t> Probe::wmState(WindowId window) {
+    const auto items = cardinals(window, "WM_STATE");
+    if (items.empty()) return std::nullopt;
+    return items[0];
+}
+
+bool Probe::hasAtom(WindowId window, const std::string& property, const std::string& value) {
+    const auto items = cardinals(window, property);
+    return std::find(items.begin(), items.end(), atom(value)) != items.end();
+}
+
+void Probe::activate(WindowId window) {
+    // Source indication 2: a pager, which window managers obey without focus-stealing rules.
+    xcb_ewmh_request_change_active_window(&state_->ewmh, 0, window, XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER, XCB_CURRENT_TIME,
+                                          XCB_NONE);
+    xcb_flush(state_->connection);
+}
+
+void Probe::moveToDesktop(WindowId window, std::uint32_t desktop) {
+    xcb_ewmh_request_change_wm_desktop(&state_->ewmh, 0, window, desktop, XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER);
+    xcb_flush(state_->connection);
+}
+
+void Probe::switchToDesktop(std::uint32_t desktop) {
+    xcb_ewmh_request_change_current_desktop(&state_->ewmh, 0, desktop, XCB_CURRENT_TIME);
+    xcb_flush(state_->connection);
+}
+
+void Probe::raise(WindowId window) {
+    const std::uint32_t above = XCB_STACK_MODE_ABOVE;
+    xcb_ewmh_request_restack_window(&state_->ewmh, 0, window, XCB_NONE, static_cast<xcb_stack_mode_t>(above));
+    xcb_flush(state_->connection);
+}
+
+bool Probe::waitManaged(WindowId window, bool withActions) {
+    return waitUntil([&] {
+        const auto clients = clientList();
+        if (std::find(clients.begin(), clients.end(), window) == clients.end()) return false;
+        return wmState(window).has_value() && !cardinals(window, "_NET_WM_DESKTOP").empty() &&
+               (!withActions || !cardinals(window, "_NET_WM_ALLOWED_ACTIONS").empty());
+    });
+}
+
+// --- TestClient --------------------------------------------------------------
+
+std::unique_ptr<TestClient> TestClient::start(const std::string& display, std::string& error) {
+    auto client = std::make_unique<TestClient>();
+    client->process_ =
+        Process::spawn({QUELLAN_X11_TEST_CLIENT}, {.environment = {{"DISPLAY", display}}, .pipes = true}, error);
+    if (!client->process_) return nullptr;
+    if (client->process_->readLine() != "ready") {
+        error = "the test client did not start";
+        return nullptr;
+    }
+    return client;
+}
+
+std::optional<std::string> TestClient::command(const std::string& line) {
+    for (; unanswered_ > 0; --unanswered_)
+        process_->readLine();
+    if (!process_->writeLine(line)) return std::nullopt;
+    const auto reply = process_->readLine();
+    if (!reply || !reply->starts_with("ok")) return std::nullopt;
+    return reply->size() > 3 ? reply->substr(3) : std::string();
+}
+
+WindowId TestClient::create(const std::string& options) {
+    const auto reply = command("create " + options);
+    return reply ? static_cast<WindowId>(std::stoul(*reply)) : 0;
+}
+
+void TestClient::post(const std::string& line) {
+    if (process_->writeLine(line)) ++unanswered_;
+}
+
+bool TestClient::destroy(WindowId window) { return command("destroy " + std::to_string(window)).has_value(); }
+
+std::string hex(std::string_view bytes) {
+    static constexpr char digits[] = "0123456789abcdef";
+    std::string text;
+    for (const char c : bytes) {
+        text.push_back(digits[static_cast<unsigned char>(c) >> 4]);
+        text.push_back(digits[static_cast<unsigned char>(c) & 0xF]);
+    }
+    return text;
+}
+
+} // namespace quellan::x11::testing

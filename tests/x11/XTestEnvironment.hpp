@@ -1,0 +1,133 @@
+// Real displays for the X11 tests and benchmark: an Xvfb server of their
+// own, a window manager on it, the scriptable test client, and a probe
+// connection to wait for what the window manager does.
+#pragma once
+
+#include "Platform/x11/PropertyDecoding.hpp"
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace quellan::x11::testing {
+
+using namespace std::chrono_literals;
+
+/// The full path of `name` on PATH, if it is there.
+std::optional<std::string> findProgram(const std::string& name);
+
+/// Polls `condition` until it holds or `limit` passes; returns whether it held.
+bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit = 10s);
+
+/// A child process, ended (SIGTERM, then SIGKILL) when destroyed.
+class Process {
+public:
+    struct Options {
+        std::map<std::string, std::string> environment;
+        bool pipes = false;           ///< talk to it through stdin and stdout
+        int inheritedDescriptor = -1; ///< kept open in the child
+    };
+    static std::unique_ptr<Process> spawn(const std::vector<std::string>& arguments, const Options& options,
+                                          std::string& error);
+    ~Process();
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
+
+    pid_t pid() const { return pid_; }
+    bool running();
+    void stop();
+    bool writeLine(const std::string& line);
+    /// The next line of its output, waiting at most `limit`.
+    std::optional<std::string> readLine(std::chrono::milliseconds limit = 10s);
+
+private:
+    Process() = default;
+    pid_t pid_ = -1;
+    int input_ = -1;
+    int output_ = -1;
+    std::string buffered_;
+    bool reaped_ = false;
+};
+
+/// An Xvfb server on a display it picks itself.
+class XServer {
+public:
+    static std::unique_ptr<XServer> start(std::string& error);
+    const std::string& display() const { return display_; }
+    void kill() { process_->stop(); }
+
+private:
+    std::unique_ptr<Process> process_;
+    std::string display_;
+};
+
+/// A window manager on a display, with a home directory of its own.
+class WindowManager {
+public:
+    /// Starts `program` ("openbox", "fluxbox") and waits until it announces itself.
+    static std::unique_ptr<WindowManager> start(const std::string& program, const std::string& display,
+                                                std::string& error);
+    ~WindowManager();
+
+private:
+    std::unique_ptr<Process> process_;
+    std::string home_;
+};
+
+/// A connection of the test's own to the display, to look and to ask.
+class Probe {
+public:
+    static std::unique_ptr<Probe> connect(const std::string& display, std::string& error);
+    ~Probe();
+
+    Atom atom(const std::string& name);
+    std::vector<std::uint32_t> cardinals(WindowId window, const std::string& property);
+    std::vector<WindowId> clientList();
+    std::optional<WindowId> activeWindow();
+    std::optional<std::uint32_t> currentDesktop();
+    std::optional<std::uint32_t> wmState(WindowId window);
+    bool hasAtom(WindowId window, const std::string& property, const std::string& value);
+    WindowId root() const { return root_; }
+
+    /// Asks the window manager as a pager would.
+    void activate(WindowId window);
+    void moveToDesktop(WindowId window, std::uint32_t desktop);
+    void switchToDesktop(std::uint32_t desktop);
+    void raise(WindowId window);
+    /// Managed, and given the state, desktop and (with `withActions`) the
+    /// allowed actions a window manager sets on managing.
+    bool waitManaged(WindowId window, bool withActions = true);
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+    WindowId root_ = 0;
+};
+
+/// The scriptable test client (tests/x11/TestClient.cpp) on a display.
+class TestClient {
+public:
+    static std::unique_ptr<TestClient> start(const std::string& display, std::string& error);
+    /// Sends one command; returns the value after "ok", or nothing on "error".
+    std::optional<std::string> command(const std::string& line);
+    /// Creates a window (see the client's commands for `options`); 0 on failure.
+    WindowId create(const std::string& options = {});
+    bool destroy(WindowId window);
+    /// Sends a command and goes on at once; the client runs it meanwhile.
+    void post(const std::string& line);
+    pid_t pid() const { return process_->pid(); }
+
+private:
+    std::unique_ptr<Process> process_;
+    int unanswered_ = 0;
+};
+
+/// Hex digits of `bytes`, as the test client takes them.
+std::string hex(std::string_view bytes);
+
+} // namespace quellan::x11::testing
