@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -182,9 +184,15 @@ protected:
     WindowId managed(const std::string& options = {}, bool withActions = true) {
         const WindowId window = client_->create(options);
         EXPECT_NE(window, 0u) << options;
-        EXPECT_TRUE(probe_->waitManaged(window, withActions)) << "not managed: " << options;
+        EXPECT_TRUE(probe_->waitManaged(window, withActions))
+            << "not managed: " << options << "; listed " << std::ranges::count(clients(), window) << ", state "
+            << probe_->wmState(window).value_or(99) << ", desktop "
+            << probe_->cardinals(window, "_NET_WM_DESKTOP").size() << ", actions "
+            << probe_->cardinals(window, "_NET_WM_ALLOWED_ACTIONS").size();
         return window;
     }
+
+    std::vector<WindowId> clients() { return probe_->clientList(); }
 
     void activate(WindowId window) {
         probe_->activate(window);
@@ -204,16 +212,31 @@ TEST_P(WindowManagerTest, ListsAnApplicationsWindowsFrontToBack) {
     const WindowId a = managed("title=A");
     const WindowId b = managed("title=B");
     const WindowId c = managed("title=C");
-    // Activation raises: B, then A, then C leaves C in front and B at the back.
-    activate(b);
-    activate(a);
-    activate(c);
-    ASSERT_TRUE(waitUntil([&] {
-        const auto stacking = probe_->cardinals(probe_->root(), "_NET_CLIENT_LIST_STACKING");
-        return stacking.size() >= 3 && stacking.back() == c;
-    }));
+    managed("pid=4401 title=other");
+    // Raising B, then A, then C leaves C in front and B at the back.
+    for (const WindowId window : {b, a, c}) {
+        activate(window);
+        probe_->raise(window);
+    }
+    const bool restacked = waitUntil(
+        [&] {
+            const auto stacking = probe_->cardinals(probe_->root(), "_NET_CLIENT_LIST_STACKING");
+            return !stacking.empty() && stacking.back() == c;
+        },
+        2s);
     refresh();
-    EXPECT_EQ(windowsOf(clientPid()), (std::vector<WindowId>{c, a, b}));
+    if (GetParam() == "fluxbox") {
+        // Fluxbox publishes its stacking list in mapping order and never
+        // restacks it: what it says is all there is to go by.
+        std::vector<WindowId> published;
+        for (const WindowId window : probe_->cardinals(probe_->root(), "_NET_CLIENT_LIST_STACKING")) {
+            if (window == a || window == b || window == c) published.insert(published.begin(), window);
+        }
+        EXPECT_EQ(windowsOf(clientPid()), published);
+    } else {
+        ASSERT_TRUE(restacked) << "not raised";
+        EXPECT_EQ(windowsOf(clientPid()), (std::vector<WindowId>{c, a, b}));
+    }
 }
 
 TEST_P(WindowManagerTest, FrontmostIsTheOwnerOfTheActiveWindow) {
@@ -321,7 +344,7 @@ TEST_P(WindowManagerTest, OnlyNormalTopLevelWindowsAreStandard) {
 
 TEST_P(WindowManagerTest, IconicWindowsReadAsMinimized) {
     const WindowId shown = managed("title=shown");
-    const WindowId iconic = client_->create("iconic title=iconic");
+    const WindowId iconic = managed("iconic title=iconic");
     ASSERT_TRUE(waitUntil([&] { return probe_->wmState(iconic) == 3u; })) << "not started iconic";
     refresh();
     EXPECT_EQ(minimizedOf(elementOf(clientPid(), shown)), false);
@@ -553,6 +576,18 @@ TEST_F(ScriptedManagerTest, AWindowGoneBeforeItsPropertiesAreReadIsLeftOut) {
     manage({a, gone, b});
     EXPECT_EQ(idsOf(snapshot(*desktop_)), (std::vector<WindowId>{b, a}));
     EXPECT_FALSE(desktop_->connectionLost());
+}
+
+TEST_F(ScriptedManagerTest, TheStackingListOrdersTheWindows) {
+    announce();
+    const WindowId a = window();
+    const WindowId b = window();
+    const WindowId c = window();
+    manage({a, b, c}, false);
+    run("prop root _NET_CLIENT_LIST_STACKING windows " + std::to_string(b) + "," + std::to_string(c) + "," +
+        std::to_string(a));
+    refresh();
+    EXPECT_EQ(windowsOf(clientPid()), (std::vector<WindowId>{a, c, b}));
 }
 
 TEST_F(ScriptedManagerTest, WithoutAStackingListNewestMappedComesFirst) {

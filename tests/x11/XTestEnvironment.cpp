@@ -129,7 +129,7 @@ void Process::stop() {
         if (waitUntil([&] { return !running(); }, 1s)) return;
     }
     ::kill(pid_, SIGTERM);
-    if (!waitUntil([&] { return !running(); }, 3s)) {
+    if (!waitUntil([&] { return !running(); }, 1s)) {
         ::kill(pid_, SIGKILL);
         int status = 0;
         waitpid(pid_, &status, 0);
@@ -250,7 +250,16 @@ std::unique_ptr<WindowManager> WindowManager::start(const std::string& program, 
             return !own.empty() && own[0] == check[0] && probe->currentDesktop().has_value();
         },
         20s);
-    if (!ready || !manager->process_->running()) {
+    // Some window managers drop map requests made while they still start
+    // up: ready means a window mapped now gets managed.
+    bool manages = false;
+    for (int attempt = 0; ready && !manages && attempt < 20; ++attempt) {
+        const WindowId window = probe->createWindow();
+        manages = probe->waitManaged(window, false, 500ms);
+        probe->destroyWindow(window);
+        waitUntil([&] { return std::ranges::count(probe->clientList(), window) == 0; }, 2s);
+    }
+    if (!ready || !manages || !manager->process_->running()) {
         error = program + " did not become ready";
         return nullptr;
     }
@@ -362,13 +371,30 @@ void Probe::raise(WindowId window) {
     xcb_flush(state_->connection);
 }
 
-bool Probe::waitManaged(WindowId window, bool withActions) {
-    return waitUntil([&] {
-        const auto clients = clientList();
-        if (std::find(clients.begin(), clients.end(), window) == clients.end()) return false;
-        return wmState(window).has_value() && !cardinals(window, "_NET_WM_DESKTOP").empty() &&
-               (!withActions || !cardinals(window, "_NET_WM_ALLOWED_ACTIONS").empty());
-    });
+WindowId Probe::createWindow() {
+    xcb_connection_t* c = state_->connection;
+    const WindowId window = xcb_generate_id(c);
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, window, root_, 0, 0, 50, 50, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                      XCB_COPY_FROM_PARENT, 0, nullptr);
+    xcb_map_window(c, window);
+    xcb_flush(c);
+    return window;
+}
+
+void Probe::destroyWindow(WindowId window) {
+    xcb_destroy_window(state_->connection, window);
+    xcb_flush(state_->connection);
+}
+
+bool Probe::waitManaged(WindowId window, bool withActions, std::chrono::milliseconds limit) {
+    return waitUntil(
+        [&] {
+            const auto clients = clientList();
+            if (std::find(clients.begin(), clients.end(), window) == clients.end()) return false;
+            return wmState(window).has_value() && !cardinals(window, "_NET_WM_DESKTOP").empty() &&
+                   (!withActions || !cardinals(window, "_NET_WM_ALLOWED_ACTIONS").empty());
+        },
+        limit);
 }
 
 // --- TestClient --------------------------------------------------------------

@@ -99,9 +99,12 @@ public:
     void moveToDesktop(WindowId window, std::uint32_t desktop);
     void switchToDesktop(std::uint32_t desktop);
     void raise(WindowId window);
+    /// A plain window of the probe's own, mapped; 0 on failure.
+    WindowId createWindow();
+    void destroyWindow(WindowId window);
     /// Managed, and given the state, desktop and (with `withActions`) the
     /// allowed actions a window manager sets on managing.
-    bool waitManaged(WindowId window, bool withActions = true);
+    bool waitManaged(WindowId window, bool withActions = true, std::chrono::milliseconds limit = 10s);
 
 private:
     struct State;
