@@ -25,7 +25,7 @@ struct Bytes {
 
 Bytes words(Atom type, std::vector<std::uint32_t> items) {
     Bytes bytes{std::vector<std::uint8_t>(items.size() * 4), type, 32};
-    std::memcpy(bytes.data.data(), items.data(), bytes.data.size());
+    if (!items.empty()) std::memcpy(bytes.data.data(), items.data(), bytes.data.size());
     return bytes;
 }
 
@@ -175,7 +175,7 @@ std::vector<std::uint8_t> clientIds(std::vector<std::vector<std::uint32_t>> entr
     for (const auto& entry : entries)
         items.insert(items.end(), entry.begin(), entry.end());
     std::vector<std::uint8_t> bytes(items.size() * 4);
-    std::memcpy(bytes.data(), items.data(), bytes.size());
+    if (!items.empty()) std::memcpy(bytes.data(), items.data(), bytes.size());
     return bytes;
 }
 
