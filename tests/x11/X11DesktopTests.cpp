@@ -11,66 +11,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <unistd.h>
 
 namespace quellan::x11 {
 namespace {
 
 using namespace testing;
-
-/// One window as the window source would take it from a snapshot.
-struct Candidate {
-    WindowId window = 0;
-    std::int32_t processIdentifier = 0;
-    std::string title;
-    bool focused = false;
-    bool operator==(const Candidate&) const = default;
-};
-
-/// The calls the window source makes for one snapshot, in its order; the
-/// windows it would keep.
-std::vector<Candidate> snapshot(X11Desktop& desktop) {
-    std::vector<Candidate> candidates;
-    if (!desktop.isProcessTrusted()) return candidates;
-    const auto frontmost = desktop.frontmostApplication();
-    auto running = desktop.runningApplications();
-    std::erase_if(running, [&](const workspace::RunningApplication& app) {
-        return app.processIdentifier == desktop.processIdentifier() || app.isTerminated || app.isHidden ||
-               app.activationPolicy != workspace::ActivationPolicy::regular;
-    });
-    std::sort(running.begin(), running.end(),
-              [](const auto& a, const auto& b) { return a.processIdentifier < b.processIdentifier; });
-    for (const auto& app : running) {
-        const ax::Element element = desktop.createApplication(app.processIdentifier);
-        ax::Value focused;
-        if (frontmost && frontmost->processIdentifier == app.processIdentifier) {
-            desktop.copyAttributeValue(element, ax::kFocusedWindowAttribute, focused);
-        }
-        ax::Value windows;
-        if (desktop.copyAttributeValue(element, ax::kWindowsAttribute, windows) != ax::kSuccess) continue;
-        for (const ax::Value& entry : *windows.asList()) {
-            const ax::Element* window = entry.asElement();
-            if (window == nullptr) continue;
-            ax::Value role, subrole, minimized, title;
-            bool settable = false;
-            if (desktop.copyAttributeValue(*window, ax::kRoleAttribute, role) != ax::kSuccess ||
-                *role.asText() != ax::kWindowRole)
-                continue;
-            if (desktop.copyAttributeValue(*window, ax::kSubroleAttribute, subrole) != ax::kSuccess ||
-                *subrole.asText() != ax::kStandardWindowSubrole)
-                continue;
-            desktop.copyAttributeValue(*window, ax::kMinimizedAttribute, minimized);
-            if (minimized.asBoolean() && *minimized.asBoolean()) continue;
-            if (desktop.isAttributeSettable(*window, ax::kMinimizedAttribute, settable) != ax::kSuccess || !settable)
-                continue;
-            desktop.copyAttributeValue(*window, ax::kTitleAttribute, title);
-            const bool isFocused = focused.isElement() && desktop.equal(*window, *focused.asElement());
-            candidates.push_back(Candidate{static_cast<WindowId>(desktop.hash(*window)), app.processIdentifier,
-                                           title.asText() ? *title.asText() : "", isFocused});
-        }
-    }
-    return candidates;
-}
 
 std::vector<WindowId> idsOf(const std::vector<Candidate>& candidates) {
     std::vector<WindowId> ids;
@@ -194,9 +141,22 @@ protected:
 
     std::vector<WindowId> clients() { return probe_->clientList(); }
 
+    /// Activates `window` and waits until it stays active: a window
+    /// manager may still be focusing a window mapped just before.
     void activate(WindowId window) {
-        probe_->activate(window);
-        ASSERT_TRUE(waitUntil([&] { return probe_->activeWindow() == window; })) << "not activated";
+        auto since = std::chrono::steady_clock::now();
+        bool asked = false;
+        ASSERT_TRUE(waitUntil([&] {
+            if (probe_->activeWindow() != window) {
+                if (!asked || std::chrono::steady_clock::now() - since > 100ms) {
+                    probe_->activate(window);
+                    asked = true;
+                }
+                since = std::chrono::steady_clock::now();
+                return false;
+            }
+            return std::chrono::steady_clock::now() - since > 200ms;
+        })) << "not activated";
     }
 };
 
@@ -600,6 +560,19 @@ TEST_F(ScriptedManagerTest, WithoutAStackingListNewestMappedComesFirst) {
     EXPECT_EQ(windowsOf(clientPid()), (std::vector<WindowId>{c, b, a}));
 }
 
+TEST_F(ScriptedManagerTest, EitherIconicStateOrHiddenMeansMinimized) {
+    announce();
+    const WindowId shown = window();
+    const WindowId iconic = window();
+    const WindowId hidden = window("state=hidden");
+    run("prop " + std::to_string(iconic) + " WM_STATE wmstate 3");
+    manage({shown, iconic, hidden});
+    refresh();
+    EXPECT_EQ(minimizedOf(elementOf(clientPid(), shown)), false);
+    EXPECT_EQ(minimizedOf(elementOf(clientPid(), iconic)), true);
+    EXPECT_EQ(minimizedOf(elementOf(clientPid(), hidden)), true);
+}
+
 TEST_F(ScriptedManagerTest, SettableFollowsTheAllowedActions) {
     announce();
     const WindowId allowed = window("title=allowed");
@@ -692,14 +665,14 @@ TEST_F(ScriptedManagerTest, RegularURLsGoToXdgOpenAndOthersToTheHandler) {
     });
     EXPECT_TRUE(desktop_->openURL("https://example.org/help?q=1;x=$(id)"));
     EXPECT_TRUE(desktop_->openURL("x-quellan-settings:accessibility"));
-    EXPECT_TRUE(waitUntil([&] { return std::filesystem::exists(record); }));
+    const auto recorded = [&] {
+        std::ifstream in(record);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    EXPECT_TRUE(waitUntil([&] { return recorded().ends_with("\n"); }));
     setenv("PATH", oldPath.c_str(), 1);
 
-    std::ifstream in(record);
-    std::string line;
-    std::getline(in, line);
-    EXPECT_EQ(line, "https://example.org/help?q=1;x=$(id)") << "one argument, no shell";
-    EXPECT_FALSE(std::getline(in, line));
+    EXPECT_EQ(recorded(), "https://example.org/help?q=1;x=$(id)\n") << "one argument, no shell";
     EXPECT_EQ(handled, (std::vector<std::string>{"x-quellan-settings:accessibility"}));
     std::filesystem::remove_all(directory);
 
