@@ -79,6 +79,8 @@ std::unique_ptr<Process> Process::spawn(const std::vector<std::string>& argument
         return nullptr;
     }
     if (pid == 0) {
+        // A group of its own, so stopping it also stops what it started.
+        setpgid(0, 0);
         if (options.pipes) {
             dup2(toChild[0], STDIN_FILENO);
             dup2(fromChild[1], STDOUT_FILENO);
@@ -121,20 +123,25 @@ bool Process::running() {
 }
 
 void Process::stop() {
-    if (reaped_ || pid_ <= 0) return;
+    if (pid_ <= 0 || stopped_) return;
+    stopped_ = true;
     if (input_ >= 0) {
         // A client reading commands ends at end of input.
         close(input_);
         input_ = -1;
-        if (waitUntil([&] { return !running(); }, 1s)) return;
+        waitUntil([&] { return !running(); }, 1s);
     }
-    ::kill(pid_, SIGTERM);
-    if (!waitUntil([&] { return !running(); }, 1s)) {
-        ::kill(pid_, SIGKILL);
-        int status = 0;
-        waitpid(pid_, &status, 0);
-        reaped_ = true;
+    if (running()) {
+        ::kill(-pid_, SIGTERM);
+        if (!waitUntil([&] { return !running(); }, 1s)) {
+            ::kill(-pid_, SIGKILL);
+            int status = 0;
+            waitpid(pid_, &status, 0);
+            reaped_ = true;
+        }
     }
+    // Whatever it started in its group goes with it.
+    ::kill(-pid_, SIGKILL);
 }
 
 bool Process::writeLine(const std::string& line) {

@@ -52,6 +52,7 @@ private:
     int output_ = -1;
     std::string buffered_;
     bool reaped_ = false;
+    bool stopped_ = false;
 };
 
 /// An Xvfb server on a display it picks itself.
