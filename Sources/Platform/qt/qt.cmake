@@ -1,1 +1,35 @@
-# Qt 6 tray, timer and settings: filled in by the Qt backend.
+# Qt 6 tray, menus, timers and the settings file: the backend and its tests.
+find_package(Qt6 REQUIRED COMPONENTS Widgets)
+
+# The settings format stands alone so tests and fuzzers can take it without Qt.
+add_library(quellan_qt_settings STATIC ${CMAKE_CURRENT_LIST_DIR}/SettingsFormat.cpp)
+target_link_libraries(quellan_qt_settings PUBLIC quellan_platform)
+
+add_library(quellan_qt STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/QtFramework.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/QtMenu.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/StatusIcons.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/QtRunLoop.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/FileUserDefaults.cpp)
+# xcb only to tell a missing display apart before Qt gives up on it.
+target_link_libraries(quellan_qt PUBLIC quellan_platform quellan_qt_settings
+  PRIVATE Qt6::Widgets PkgConfig::QUELLAN_XCB)
+
+if(QUELLAN_BUILD_TESTS)
+  set(QUELLAN_QT_TESTS_DIR ${PROJECT_SOURCE_DIR}/tests/qt)
+  add_executable(quellan_qt_tests
+    ${QUELLAN_QT_TESTS_DIR}/QtTestMain.cpp
+    ${QUELLAN_QT_TESTS_DIR}/SettingsFormatTests.cpp
+    ${QUELLAN_QT_TESTS_DIR}/UserDefaultsTests.cpp
+    ${QUELLAN_QT_TESTS_DIR}/RunLoopTests.cpp
+    ${QUELLAN_QT_TESTS_DIR}/FrameworkTests.cpp
+    ${QUELLAN_QT_TESTS_DIR}/TrayTests.cpp)
+  target_link_libraries(quellan_qt_tests PRIVATE quellan_qt quellan_x11_test_support Qt6::Widgets
+    PkgConfig::QUELLAN_XCB GTest::gtest)
+  # Leaks inside fontconfig and Qt's own caches are not ours to fix.
+  set(QUELLAN_QT_TEST_ENVIRONMENT
+    "QT_QPA_PLATFORM=offscreen"
+    "LSAN_OPTIONS=suppressions=${QUELLAN_QT_TESTS_DIR}/lsan.supp:print_suppressions=0")
+  gtest_discover_tests(quellan_qt_tests DISCOVERY_TIMEOUT 60
+    PROPERTIES TIMEOUT 120 ENVIRONMENT "${QUELLAN_QT_TEST_ENVIRONMENT}")
+endif()

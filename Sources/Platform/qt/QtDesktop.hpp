@@ -1,0 +1,98 @@
+// The Qt 6 desktop for the Linux port: the application object, the tray
+// status item with its menu, main-thread timers and the settings file.
+//
+// No Qt header is included here, so the program's entry point can build
+// its backends without Qt reaching the rest of the program:
+//
+//     int main(int argc, char** argv) {
+//         // First: the framework owns the QApplication everything else needs.
+//         auto framework = quellan::qt::makeFramework(argc, argv);
+//         if (!framework) return 1;                 // no display; already said why
+//         auto runLoop = quellan::qt::makeRunLoop();
+//         auto defaults = quellan::qt::makeUserDefaults(quellan::qt::defaultSettingsPath());
+//         quellan::appkit::installFramework(framework.get());
+//         ... install the run loop with the other platform backends, make the delegate ...
+//         quellan::appkit::sharedApplication().run();   // returns after terminate()
+//     }
+//
+// Destroy them in the reverse order: timers and status items may outlive
+// the run loop and the framework (they go quiet), but not the process.
+//
+// makeFramework(argc, argv, options)
+//     The application over QApplication, with no window and no taskbar
+//     entry. `argc` and `argv` must outlive it. Returns null, after one
+//     line on standard error, when there is no display to connect to.
+//     Its status items use the system tray: a status notifier host over
+//     D-Bus when one runs, the XEmbed tray otherwise. While neither is
+//     there, it says so once on standard error and polls until one is.
+//     SIGTERM, SIGINT and SIGHUP end the program through terminate(), so
+//     the delegate's applicationWillTerminate runs.
+// makeRunLoop()
+//     Timers over precise QTimers on the main thread. Qt has no run-loop
+//     modes: every tick fires in every mode, while a menu is open too.
+//     Needs the framework to exist before any timer is scheduled.
+// makeUserDefaults(path)
+//     Settings written to `path` on every change, atomically. A file that
+//     cannot be read gives defaults and is moved aside, never overwritten;
+//     a place that cannot be written leaves the settings in memory. Each of
+//     these is said once on standard error. Needs no QApplication.
+// defaultSettingsPath()
+//     $XDG_CONFIG_HOME/quellan/quellan.conf, with ~/.config when
+//     XDG_CONFIG_HOME is unset, empty or not an absolute path.
+#pragma once
+
+#include "Platform/AppKit.hpp"
+#include "Platform/RunLoop.hpp"
+#include "Platform/UserDefaults.hpp"
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace quellan::qt {
+
+struct FrameworkOptions {
+    /// How often to look again for a system tray while there is none.
+    std::chrono::milliseconds trayPollInterval = std::chrono::seconds(1);
+    /// Whether to end the program through terminate() on SIGTERM, SIGINT and SIGHUP.
+    bool handleTerminationSignals = true;
+};
+
+/// The framework backend. Owns the QApplication; there is one at a time.
+class QtFramework : public appkit::FrameworkBackend {
+public:
+    ~QtFramework() override;
+    QtFramework(const QtFramework&) = delete;
+    QtFramework& operator=(const QtFramework&) = delete;
+
+    appkit::Application& sharedApplication() override;
+    appkit::StatusBar& systemStatusBar() override;
+    /// Knows "macwindow.on.rectangle" and "exclamationmark.triangle".
+    std::optional<appkit::Image> imageWithSystemSymbolName(std::string_view name,
+                                                           std::string_view accessibilityDescription) override;
+
+    /// True while status items wait for a system tray to appear.
+    bool waitingForSystemTray() const;
+    /// Called on the main thread when the wait starts (true) and when it
+    /// ends and the status items are shown (false).
+    void setSystemTrayObserver(std::function<void(bool waiting)> observer);
+
+    struct State;
+
+private:
+    friend std::unique_ptr<QtFramework> makeFramework(int&, char**, const FrameworkOptions&);
+    explicit QtFramework(std::unique_ptr<State> state);
+    std::unique_ptr<State> state_;
+};
+
+std::unique_ptr<QtFramework> makeFramework(int& argc, char** argv, const FrameworkOptions& options = {});
+std::unique_ptr<platform::RunLoop> makeRunLoop();
+std::unique_ptr<platform::UserDefaults> makeUserDefaults(const std::string& path);
+std::string defaultSettingsPath();
+
+/// The settings path for these environment values (each may be null):
+/// what defaultSettingsPath() gives, without reading the environment.
+std::string settingsPathFor(const char* xdgConfigHome, const char* home);
+
+} // namespace quellan::qt

@@ -1,0 +1,346 @@
+// The application over QApplication and its status items over
+// QSystemTrayIcon. Qt picks the tray: a status notifier host over D-Bus
+// when one is registered, the XEmbed tray otherwise.
+#include "Platform/MainThread.hpp"
+#include "Platform/qt/QtDesktop.hpp"
+#include "Platform/qt/QtInternal.hpp"
+
+#include <QApplication>
+#include <QCursor>
+#include <QMenu>
+#include <QPointer>
+#include <QSocketNotifier>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+#include <xcb/xcb.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+#include <vector>
+
+namespace quellan::qt {
+
+class QtStatusItem;
+
+namespace {
+
+// Ends the program cleanly on the signalNotifier a session or a terminal sends:
+// the handler only writes to a pipe the event loop watches.
+int signalPipe[2] = {-1, -1};
+constexpr int kHandledSignals[] = {SIGTERM, SIGINT, SIGHUP};
+
+extern "C" void onTerminationSignal(int) {
+    const int saved = errno;
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t ignored = write(signalPipe[1], &byte, 1);
+    errno = saved;
+}
+
+bool nonEmpty(const char* value) { return value != nullptr && value[0] != '\0'; }
+
+// Qt ends the process with advice about reinstalling when it finds no
+// display; say instead what is missing.
+bool displayReachable() {
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    if (nonEmpty(platform) && std::strncmp(platform, "xcb", 3) != 0) return true;
+    const char* display = std::getenv("DISPLAY");
+    if (!nonEmpty(display)) {
+        if (!nonEmpty(platform) && nonEmpty(std::getenv("WAYLAND_DISPLAY"))) return true;
+        std::fprintf(stderr, "quellan: no graphical session found (DISPLAY is not set); "
+                             "start Quellan from within your desktop session\n");
+        return false;
+    }
+    xcb_connection_t* connection = xcb_connect(display, nullptr);
+    const bool reachable = xcb_connection_has_error(connection) == 0;
+    xcb_disconnect(connection);
+    if (!reachable) {
+        std::fprintf(stderr,
+                     "quellan: cannot connect to the X display %s; start Quellan from within your "
+                     "desktop session\n",
+                     display);
+    }
+    return reachable;
+}
+
+class QtApplication final : public appkit::Application {
+public:
+    void setDelegate(std::weak_ptr<appkit::ApplicationDelegate> delegate) override { delegate_ = std::move(delegate); }
+
+    // Without a window Quellan never has a taskbar entry; it cannot be a
+    // regular application that has one.
+    bool setActivationPolicy(workspace::ActivationPolicy policy) override {
+        return policy != workspace::ActivationPolicy::regular;
+    }
+
+    void run() override {
+        platform::requireMainThread("Application::run");
+        if (terminating_) return;
+        if (!launched_) {
+            QTimer::singleShot(0, QCoreApplication::instance(), [this] {
+                if (launched_) return;
+                launched_ = true;
+                if (const auto delegate = delegate_.lock()) delegate->applicationDidFinishLaunching();
+            });
+        }
+        QApplication::exec();
+    }
+
+    void terminate() override {
+        platform::requireMainThread("Application::terminate");
+        if (terminating_) return;
+        terminating_ = true;
+        if (const auto delegate = delegate_.lock()) delegate->applicationWillTerminate();
+        // Also leaves any nested loop, such as an open menu's.
+        QCoreApplication::exit(0);
+    }
+
+private:
+    std::weak_ptr<appkit::ApplicationDelegate> delegate_;
+    bool launched_ = false;
+    bool terminating_ = false;
+};
+
+class QtStatusBar final : public appkit::StatusBar {
+public:
+    explicit QtStatusBar(QtFramework::State& state) : state_(state) {}
+    std::shared_ptr<appkit::StatusItem> statusItemWithLength(double length) override;
+
+private:
+    QtFramework::State& state_;
+};
+
+} // namespace
+
+struct QtFramework::State {
+    FrameworkOptions options;
+    std::unique_ptr<QApplication> application;
+    QtApplication app;
+    QtStatusBar bar{*this};
+    std::vector<QtStatusItem*> items;
+    QTimer* trayPoll = nullptr;
+    bool waiting = false;
+    bool saidWaiting = false;
+    std::function<void(bool)> observer;
+    QSocketNotifier* signalNotifier = nullptr;
+    struct sigaction previous[std::size(kHandledSignals)] = {};
+
+    void place(QtStatusItem& item);
+    void pollTray();
+    void installSignalHandlers();
+    void restoreSignalHandlers();
+};
+
+class QtStatusItem final : public appkit::StatusItem, public appkit::StatusBarButton {
+public:
+    explicit QtStatusItem(QtFramework::State& owner) : owner_(&owner), tray_(new QSystemTrayIcon()) {
+        owner.items.push_back(this);
+        // A status item opens its menu on a plain click too; the context
+        // menu alone would need the other button.
+        QObject::connect(tray_, &QSystemTrayIcon::activated, tray_, [this](QSystemTrayIcon::ActivationReason reason) {
+            if (reason == QSystemTrayIcon::Trigger && menu_) menu_->popup(QCursor::pos());
+        });
+        refreshIcon();
+    }
+
+    ~QtStatusItem() override {
+        if (owner_ != nullptr) std::erase(owner_->items, this);
+        detach();
+    }
+
+    // Called when the framework goes before the item: Qt objects cannot
+    // outlive the application.
+    void detach() {
+        owner_ = nullptr;
+        delete menu_.data();
+        delete tray_.data();
+    }
+
+    appkit::StatusBarButton* button() override { return this; }
+
+    void setMenu(std::shared_ptr<const appkit::Menu> menu) override {
+        platform::requireMainThread("StatusItem::setMenu");
+        if (!tray_) return;
+        QMenu* replaced = menu_;
+        menu_ = menu ? internal::buildMenu(*menu) : nullptr;
+        tray_->setContextMenu(menu_);
+        // Later: the old menu may be the one whose action is running now.
+        if (replaced != nullptr) replaced->deleteLater();
+    }
+
+    void setImage(const std::optional<appkit::Image>& image) override {
+        image_ = image;
+        refreshIcon();
+        refreshToolTip();
+    }
+
+    void setTitle(const std::string& title) override {
+        title_ = title;
+        refreshIcon();
+    }
+
+    void setToolTip(const std::string& toolTip) override {
+        toolTip_ = toolTip;
+        refreshToolTip();
+    }
+
+    void show() {
+        if (tray_) tray_->show();
+    }
+
+    QSystemTrayIcon* tray() { return tray_; }
+    QMenu* menu() { return menu_; }
+
+private:
+    void refreshIcon() {
+        if (!tray_) return;
+        const auto symbol = image_ ? internal::symbolNamed(image_->symbolName) : std::nullopt;
+        tray_->setIcon(internal::statusIcon(symbol, QString::fromStdString(title_)));
+    }
+
+    void refreshToolTip() {
+        if (!tray_) return;
+        // Without a tooltip of its own, the icon is described by its image.
+        const std::string& text = !toolTip_.empty() || !image_ ? toolTip_ : image_->accessibilityDescription;
+        tray_->setToolTip(QString::fromStdString(text));
+    }
+
+    QtFramework::State* owner_;
+    QPointer<QSystemTrayIcon> tray_;
+    QPointer<QMenu> menu_;
+    std::optional<appkit::Image> image_;
+    std::string title_;
+    std::string toolTip_;
+};
+
+void QtFramework::State::place(QtStatusItem& item) {
+    if (!waiting && QSystemTrayIcon::isSystemTrayAvailable()) {
+        item.show();
+        return;
+    }
+    if (waiting) return;
+    waiting = true;
+    if (!saidWaiting) {
+        saidWaiting = true;
+        std::fprintf(stderr, "quellan: waiting for a system tray (status notifier host or XEmbed tray) to "
+                             "appear\xE2\x80\xA6\n");
+        std::fflush(stderr);
+    }
+    trayPoll->start();
+    if (observer) observer(true);
+}
+
+void QtFramework::State::pollTray() {
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
+    trayPoll->stop();
+    waiting = false;
+    for (QtStatusItem* item : items)
+        item->show();
+    if (observer) observer(false);
+}
+
+void QtFramework::State::installSignalHandlers() {
+    if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    signalNotifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, application.get());
+    QObject::connect(signalNotifier, &QSocketNotifier::activated, signalNotifier, [this] {
+        char bytes[16];
+        while (read(signalPipe[0], bytes, sizeof bytes) > 0) {}
+        app.terminate();
+    });
+    struct sigaction action {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (std::size_t i = 0; i < std::size(kHandledSignals); ++i)
+        sigaction(kHandledSignals[i], &action, &previous[i]);
+}
+
+void QtFramework::State::restoreSignalHandlers() {
+    if (signalNotifier == nullptr) return;
+    for (std::size_t i = 0; i < std::size(kHandledSignals); ++i)
+        sigaction(kHandledSignals[i], &previous[i], nullptr);
+    delete signalNotifier;
+    signalNotifier = nullptr;
+    close(signalPipe[0]);
+    close(signalPipe[1]);
+    signalPipe[0] = signalPipe[1] = -1;
+}
+
+std::shared_ptr<appkit::StatusItem> QtStatusBar::statusItemWithLength(double) {
+    platform::requireMainThread("StatusBar::statusItemWithLength");
+    auto item = std::make_shared<QtStatusItem>(state_);
+    state_.place(*item);
+    return item;
+}
+
+QtFramework::QtFramework(std::unique_ptr<State> state) : state_(std::move(state)) {}
+
+QtFramework::~QtFramework() {
+    state_->restoreSignalHandlers();
+    for (QtStatusItem* item : state_->items)
+        item->detach();
+    state_->items.clear();
+    // Menus replaced last are still waiting for their deferred deletion.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    state_->application.reset();
+}
+
+appkit::Application& QtFramework::sharedApplication() { return state_->app; }
+appkit::StatusBar& QtFramework::systemStatusBar() { return state_->bar; }
+
+std::optional<appkit::Image> QtFramework::imageWithSystemSymbolName(std::string_view name,
+                                                                    std::string_view accessibilityDescription) {
+    if (!internal::symbolNamed(name)) return std::nullopt;
+    return appkit::Image{std::string(name), std::string(accessibilityDescription)};
+}
+
+bool QtFramework::waitingForSystemTray() const { return state_->waiting; }
+
+void QtFramework::setSystemTrayObserver(std::function<void(bool waiting)> observer) {
+    state_->observer = std::move(observer);
+}
+
+std::unique_ptr<QtFramework> makeFramework(int& argc, char** argv, const FrameworkOptions& options) {
+    platform::requireMainThread("makeFramework");
+    if (QCoreApplication::instance() != nullptr) {
+        std::fprintf(stderr, "quellan: programming error: a second Qt framework was made while one exists\n");
+        std::abort();
+    }
+    if (!displayReachable()) return nullptr;
+    auto state = std::make_unique<QtFramework::State>();
+    state->options = options;
+    QApplication::setApplicationName(QStringLiteral("quellan"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Quellan"));
+    QApplication::setDesktopFileName(QStringLiteral("quellan"));
+    state->application = std::make_unique<QApplication>(argc, argv);
+    // Quellan has no windows; closing a dialog of Qt's must not end it.
+    QApplication::setQuitOnLastWindowClosed(false);
+    state->trayPoll = new QTimer(state->application.get());
+    state->trayPoll->setInterval(
+        static_cast<int>(std::max<std::chrono::milliseconds::rep>(1, options.trayPollInterval.count())));
+    QObject::connect(state->trayPoll, &QTimer::timeout, state->trayPoll, [raw = state.get()] { raw->pollTray(); });
+    if (options.handleTerminationSignals) state->installSignalHandlers();
+    return std::unique_ptr<QtFramework>(new QtFramework(std::move(state)));
+}
+
+namespace internal {
+
+QSystemTrayIcon* trayIconOf(appkit::StatusItem& item) {
+    auto* ours = dynamic_cast<QtStatusItem*>(&item);
+    return ours != nullptr ? ours->tray() : nullptr;
+}
+
+QMenu* menuOf(appkit::StatusItem& item) {
+    auto* ours = dynamic_cast<QtStatusItem*>(&item);
+    return ours != nullptr ? ours->menu() : nullptr;
+}
+
+} // namespace internal
+
+} // namespace quellan::qt

@@ -1,0 +1,49 @@
+// The Qt backend's pieces as Qt types: for the backend's own files and its
+// tests, never for the rest of the program.
+#pragma once
+
+#include "Platform/AppKit.hpp"
+
+#include <QIcon>
+#include <QImage>
+#include <QString>
+
+#include <optional>
+#include <string_view>
+
+class QMenu;
+class QSystemTrayIcon;
+
+namespace quellan::qt::internal {
+
+enum class Symbol { windows, warning };
+
+inline constexpr std::string_view kWindowsSymbolName = "macwindow.on.rectangle";
+inline constexpr std::string_view kWarningSymbolName = "exclamationmark.triangle";
+
+/// The symbol drawn for a symbol name; none for a name the backend does not draw.
+std::optional<Symbol> symbolNamed(std::string_view name);
+
+/// Pixel sizes the status icon is drawn at; panels pick the nearest.
+inline constexpr int kIconSizes[] = {16, 22, 24, 32, 48, 64};
+
+/// The status icon at one size: the symbol, if any, with `title` as a
+/// badge on it; the title alone when there is no symbol.
+QImage renderStatusIcon(std::optional<Symbol> symbol, const QString& title, int size);
+/// The same at every size of kIconSizes.
+QIcon statusIcon(std::optional<Symbol> symbol, const QString& title);
+
+/// A menu item's title as QMenu shows it literally: no mnemonic, no
+/// shortcut column, no line breaks.
+QString menuText(std::string_view title);
+
+/// A QMenu for the model. Choosing an item sends its action with a copy of
+/// the item, once the menu has closed and the signal has returned.
+QMenu* buildMenu(const appkit::Menu& model);
+
+/// The status item's tray icon and current menu, for tests; null for an
+/// item of another backend.
+QSystemTrayIcon* trayIconOf(appkit::StatusItem& item);
+QMenu* menuOf(appkit::StatusItem& item);
+
+} // namespace quellan::qt::internal

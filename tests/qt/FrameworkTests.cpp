@@ -1,0 +1,428 @@
+#include "Platform/qt/QtInternal.hpp"
+#include "QtTestSupport.hpp"
+
+#include <QAction>
+#include <QApplication>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QPointer>
+#include <QSystemTrayIcon>
+#include <QThread>
+#include <QTimer>
+
+namespace quellan::qt {
+namespace {
+
+using appkit::Menu;
+using appkit::MenuItem;
+using testing::drainEvents;
+using testing::FrameworkTest;
+using testing::spinUntil;
+
+struct Received {
+    std::string selector;
+    std::string title;
+    std::optional<std::int64_t> number;
+};
+
+class RecordingTarget : public appkit::MenuTarget {
+public:
+    void performAction(std::string_view selector, const MenuItem& sender) override {
+        received.push_back({std::string(selector), sender.title, sender.integerRepresentedObject()});
+        if (onAction) onAction(sender);
+    }
+    std::vector<Received> received;
+    std::function<void(const MenuItem&)> onAction;
+};
+
+MenuItem item(const std::string& title, const std::shared_ptr<appkit::MenuTarget>& target,
+              std::optional<std::string> action = "choose:") {
+    MenuItem entry(title, std::move(action), "");
+    entry.target = target;
+    return entry;
+}
+
+// Actions as QMenu shows them, separators included.
+std::vector<QAction*> actionsOf(QMenu* menu) {
+    const auto list = menu->actions();
+    return {list.begin(), list.end()};
+}
+
+class MenuTest : public FrameworkTest {
+protected:
+    void SetUp() override {
+        FrameworkTest::SetUp();
+        statusItem_ = framework_->systemStatusBar().statusItemWithLength(appkit::kVariableStatusItemLength);
+        target_ = std::make_shared<RecordingTarget>();
+    }
+    void TearDown() override {
+        statusItem_.reset();
+        FrameworkTest::TearDown();
+    }
+    QMenu* shown() { return internal::menuOf(*statusItem_); }
+
+    std::shared_ptr<appkit::StatusItem> statusItem_;
+    std::shared_ptr<RecordingTarget> target_;
+};
+
+TEST_F(MenuTest, ModelBecomesAQMenuShownLiterally) {
+    auto menu = std::make_shared<Menu>();
+    MenuItem limit = item("Limit: 3 windows", target_, std::nullopt);
+    limit.enabled = false;
+    menu->addItem(limit);
+    menu->addItem(MenuItem::separatorItem());
+    MenuItem pause = item("Pause && Resume & Co", target_);
+    pause.state = appkit::ControlState::on;
+    menu->addItem(pause);
+    menu->addItem(item("Preferences\xE2\x80\xA6", target_));
+    menu->addItem(item("Tabs\there\nand lines", target_));
+    auto submenu = std::make_shared<Menu>();
+    for (int limitValue = 1; limitValue <= 3; ++limitValue) {
+        MenuItem choice = item(std::to_string(limitValue), target_);
+        choice.representedObject = std::int64_t{limitValue};
+        if (limitValue == 2) choice.state = appkit::ControlState::on;
+        submenu->addItem(choice);
+    }
+    MenuItem limits("Window Limit", std::nullopt, "");
+    limits.submenu = submenu;
+    menu->addItem(limits);
+    MenuItem quit = item("Quit Quellan", target_);
+    quit.keyEquivalent = "q";
+    menu->addItem(quit);
+    statusItem_->setMenu(menu);
+
+    ASSERT_NE(shown(), nullptr);
+    const auto actions = actionsOf(shown());
+    ASSERT_EQ(actions.size(), 7u);
+    EXPECT_EQ(actions[0]->text(), QStringLiteral("Limit: 3 windows"));
+    EXPECT_FALSE(actions[0]->isEnabled());
+    EXPECT_TRUE(actions[1]->isSeparator());
+    // Shown as written: every & is doubled so none becomes a mnemonic.
+    EXPECT_EQ(actions[2]->text(), QStringLiteral("Pause &&&& Resume && Co"));
+    EXPECT_TRUE(actions[2]->isCheckable() && actions[2]->isChecked());
+    EXPECT_FALSE(actions[3]->isChecked());
+    EXPECT_EQ(actions[3]->text(), QString::fromUtf8("Preferences\xE2\x80\xA6"));
+    EXPECT_EQ(actions[4]->text(), QStringLiteral("Tabs here and lines"));
+    ASSERT_NE(actions[5]->menu(), nullptr);
+    EXPECT_EQ(actions[5]->text(), QStringLiteral("Window Limit"));
+    const auto choices = actionsOf(actions[5]->menu());
+    ASSERT_EQ(choices.size(), 3u);
+    EXPECT_EQ(choices[0]->text(), QStringLiteral("1"));
+    EXPECT_FALSE(choices[0]->isChecked());
+    EXPECT_TRUE(choices[1]->isChecked());
+    EXPECT_EQ(actions[6]->shortcut(), QKeySequence(QStringLiteral("Ctrl+Q")));
+    EXPECT_EQ(internal::trayIconOf(*statusItem_)->contextMenu(), shown());
+}
+
+TEST_F(MenuTest, ChoosingAnItemDeliversItsActionOnceAfterTheSignal) {
+    auto submenu = std::make_shared<Menu>();
+    MenuItem four = item("4", target_, "setLimit:");
+    four.representedObject = std::int64_t{4};
+    submenu->addItem(four);
+    auto menu = std::make_shared<Menu>();
+    MenuItem limits("Window Limit", std::nullopt, "");
+    limits.submenu = submenu;
+    menu->addItem(limits);
+    statusItem_->setMenu(menu);
+
+    QAction* choice = actionsOf(actionsOf(shown())[0]->menu())[0];
+    choice->trigger();
+    EXPECT_TRUE(target_->received.empty()) << "delivered from inside the menu's signal";
+    drainEvents();
+    ASSERT_EQ(target_->received.size(), 1u);
+    EXPECT_EQ(target_->received[0].selector, "setLimit:");
+    EXPECT_EQ(target_->received[0].title, "4");
+    EXPECT_EQ(target_->received[0].number, 4);
+    drainEvents();
+    EXPECT_EQ(target_->received.size(), 1u);
+}
+
+TEST_F(MenuTest, DisabledItemsLabelsAndLostTargetsDoNothing) {
+    auto menu = std::make_shared<Menu>();
+    MenuItem disabled = item("Disabled", target_);
+    disabled.enabled = false;
+    menu->addItem(disabled);
+    menu->addItem(item("Label", target_, std::nullopt));
+    auto gone = std::make_shared<RecordingTarget>();
+    menu->addItem(item("Orphan", gone));
+    statusItem_->setMenu(menu);
+    gone.reset();
+
+    for (QAction* action : actionsOf(shown())) {
+        // Qt refuses a disabled action; force the signal to show ours refuses too.
+        emit action->triggered(false);
+        action->trigger();
+    }
+    drainEvents();
+    EXPECT_TRUE(target_->received.empty());
+}
+
+// The model item is copied into the menu: changing or dropping the
+// model afterwards changes nothing that was already shown.
+TEST_F(MenuTest, MenuKeepsItsOwnCopyOfTheModel) {
+    auto menu = std::make_shared<Menu>();
+    menu->addItem(item("Before", target_));
+    statusItem_->setMenu(menu);
+    menu.reset();
+    actionsOf(shown())[0]->trigger();
+    drainEvents();
+    ASSERT_EQ(target_->received.size(), 1u);
+    EXPECT_EQ(target_->received[0].title, "Before");
+}
+
+TEST_F(MenuTest, ActionMayRebuildTheMenuThatDeliveredIt) {
+    int rebuilds = 0;
+    std::function<std::shared_ptr<Menu>()> build = [&] {
+        auto menu = std::make_shared<Menu>();
+        menu->addItem(item("Rebuild " + std::to_string(rebuilds), target_));
+        return menu;
+    };
+    target_->onAction = [&](const MenuItem&) {
+        ++rebuilds;
+        statusItem_->setMenu(build());
+    };
+    statusItem_->setMenu(build());
+    QPointer<QMenu> first = shown();
+
+    // Chosen the way a person does: open the menu and press Return on the item.
+    first->popup(QPoint(10, 10));
+    ASSERT_TRUE(spinUntil([&] { return first->isVisible(); }));
+    first->setActiveAction(actionsOf(first)[0]);
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(first, &press);
+    ASSERT_TRUE(spinUntil([&] { return rebuilds == 1 && first.isNull(); }));
+    EXPECT_EQ(actionsOf(shown())[0]->text(), QStringLiteral("Rebuild 1"));
+
+    // And again from the new menu, twice in one turn.
+    QAction* next = actionsOf(shown())[0];
+    next->trigger();
+    next->trigger();
+    ASSERT_TRUE(spinUntil([&] { return rebuilds == 3; }));
+    EXPECT_EQ(actionsOf(shown())[0]->text(), QStringLiteral("Rebuild 3"));
+    EXPECT_EQ(target_->received.size(), 3u);
+}
+
+TEST_F(MenuTest, ReplacedAndClearedMenusAreDeleted) {
+    auto menu = std::make_shared<Menu>();
+    menu->addItem(item("One", target_));
+    statusItem_->setMenu(menu);
+    QPointer<QMenu> first = shown();
+    statusItem_->setMenu(menu);
+    QPointer<QMenu> second = shown();
+    EXPECT_NE(first, second);
+    drainEvents();
+    EXPECT_TRUE(first.isNull());
+    statusItem_->setMenu(nullptr);
+    EXPECT_EQ(shown(), nullptr);
+    EXPECT_EQ(internal::trayIconOf(*statusItem_)->contextMenu(), nullptr);
+    drainEvents();
+    EXPECT_TRUE(second.isNull());
+}
+
+// --- status icon ---------------------------------------------------------------
+
+TEST_F(FrameworkTest, KnowsExactlyTheTwoSymbols) {
+    const auto windows = framework_->imageWithSystemSymbolName("macwindow.on.rectangle", "Quellan");
+    ASSERT_TRUE(windows);
+    EXPECT_EQ(*windows, (appkit::Image{"macwindow.on.rectangle", "Quellan"}));
+    const auto warning = framework_->imageWithSystemSymbolName("exclamationmark.triangle", "Needs attention");
+    ASSERT_TRUE(warning);
+    EXPECT_EQ(warning->accessibilityDescription, "Needs attention");
+    EXPECT_FALSE(framework_->imageWithSystemSymbolName("macwindow", "x"));
+    EXPECT_FALSE(framework_->imageWithSystemSymbolName("", "x"));
+    EXPECT_FALSE(framework_->imageWithSystemSymbolName("exclamationmark.triangle.fill", "x"));
+}
+
+int opaquePixels(const QImage& image) {
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            count += qAlpha(image.pixel(x, y)) > 128;
+    return count;
+}
+
+// Both light and dark pixels: a dark outline round a light or coloured
+// fill shows on any panel.
+bool hasLightAndDark(const QImage& image) {
+    bool light = false, dark = false;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb pixel = image.pixel(x, y);
+            if (qAlpha(pixel) < 200) continue;
+            light = light || qGray(pixel) > 170;
+            dark = dark || qGray(pixel) < 70;
+        }
+    return light && dark;
+}
+
+TEST_F(FrameworkTest, SymbolsAreDrawnAtEverySizeAndDiffer) {
+    using internal::Symbol;
+    for (const int size : internal::kIconSizes) {
+        const QImage windows = internal::renderStatusIcon(Symbol::windows, {}, size);
+        const QImage warning = internal::renderStatusIcon(Symbol::warning, {}, size);
+        EXPECT_EQ(windows.size(), QSize(size, size));
+        EXPECT_GT(opaquePixels(windows), size * size / 5) << size;
+        EXPECT_GT(opaquePixels(warning), size * size / 5) << size;
+        EXPECT_NE(windows, warning) << size;
+        EXPECT_TRUE(hasLightAndDark(windows)) << size;
+        EXPECT_TRUE(hasLightAndDark(warning)) << size;
+        // Room is left at the corners: a symbol, not a filled square.
+        EXPECT_LT(opaquePixels(windows), size * size * 9 / 10) << size;
+    }
+    const QIcon icon = internal::statusIcon(Symbol::windows, {});
+    std::vector<int> sizes;
+    for (const QSize& size : icon.availableSizes())
+        sizes.push_back(size.width());
+    EXPECT_EQ(sizes, (std::vector<int>{16, 22, 24, 32, 48, 64}));
+    EXPECT_EQ(opaquePixels(internal::renderStatusIcon(std::nullopt, {}, 32)), 0);
+}
+
+TEST_F(FrameworkTest, TitleIsDrawnAsABadge) {
+    using internal::Symbol;
+    for (const int size : {16, 22, 32}) {
+        const QImage plain = internal::renderStatusIcon(Symbol::windows, {}, size);
+        const QImage three = internal::renderStatusIcon(Symbol::windows, QStringLiteral("3"), size);
+        const QImage seven = internal::renderStatusIcon(Symbol::windows, QStringLiteral("7"), size);
+        const QImage ten = internal::renderStatusIcon(Symbol::windows, QStringLiteral("10"), size);
+        EXPECT_NE(plain, three) << size;
+        EXPECT_NE(three, seven) << "the digit itself must show, not only a badge; size " << size;
+        EXPECT_NE(seven, ten) << size;
+        EXPECT_EQ(internal::renderStatusIcon(Symbol::windows, QStringLiteral("  "), size), plain) << size;
+        // The badge sits on the symbol's lower right, leaving its upper left alone.
+        EXPECT_EQ(three.copy(0, 0, size / 3, size / 3), plain.copy(0, 0, size / 3, size / 3)) << size;
+    }
+    // A title without a symbol is shown by itself; an overlong one still fits.
+    EXPECT_GT(opaquePixels(internal::renderStatusIcon(std::nullopt, QStringLiteral("5"), 22)), 0);
+    const QImage overlong = internal::renderStatusIcon(Symbol::warning, QString(200, QLatin1Char('W')), 22);
+    EXPECT_EQ(overlong.size(), QSize(22, 22));
+}
+
+TEST_F(FrameworkTest, StatusButtonSetsIconToolTipAndBadge) {
+    const auto statusItem = framework_->systemStatusBar().statusItemWithLength(appkit::kVariableStatusItemLength);
+    QSystemTrayIcon* tray = internal::trayIconOf(*statusItem);
+    ASSERT_NE(tray, nullptr);
+    appkit::StatusBarButton* button = statusItem->button();
+    ASSERT_NE(button, nullptr);
+    const auto pixels = [&] { return tray->icon().pixmap(22, 22).toImage(); };
+
+    button->setImage(framework_->imageWithSystemSymbolName("macwindow.on.rectangle", "Quellan: 2 windows"));
+    const QImage normal = pixels();
+    EXPECT_EQ(normal, internal::renderStatusIcon(internal::Symbol::windows, {}, 22).convertToFormat(normal.format()));
+    EXPECT_EQ(tray->toolTip(), QStringLiteral("Quellan: 2 windows")) << "described by the image until told otherwise";
+    button->setToolTip("Keeping at most 4 windows & no more");
+    EXPECT_EQ(tray->toolTip(), QStringLiteral("Keeping at most 4 windows & no more"));
+
+    button->setTitle("4");
+    const QImage badged = pixels();
+    EXPECT_NE(badged, normal);
+    button->setImage(framework_->imageWithSystemSymbolName("exclamationmark.triangle", "Needs access"));
+    EXPECT_NE(pixels(), badged);
+    button->setTitle("");
+    button->setImage(framework_->imageWithSystemSymbolName("macwindow.on.rectangle", "Quellan"));
+    EXPECT_EQ(pixels(), normal);
+    EXPECT_EQ(tray->toolTip(), QStringLiteral("Keeping at most 4 windows & no more"));
+}
+
+// Off screen there is no tray: the item waits, and says so.
+TEST_F(FrameworkTest, StatusItemWaitsWhileThereIsNoTray) {
+    ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable());
+    std::vector<bool> changes;
+    framework_->setSystemTrayObserver([&](bool waiting) { changes.push_back(waiting); });
+    EXPECT_FALSE(framework_->waitingForSystemTray());
+    ::testing::internal::CaptureStderr();
+    const auto first = framework_->systemStatusBar().statusItemWithLength(appkit::kVariableStatusItemLength);
+    const auto second = framework_->systemStatusBar().statusItemWithLength(appkit::kVariableStatusItemLength);
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(framework_->waitingForSystemTray());
+    EXPECT_EQ(changes, std::vector<bool>{true});
+    EXPECT_EQ(said, "quellan: waiting for a system tray (status notifier host or XEmbed tray) to appear\xE2\x80\xA6\n");
+    EXPECT_FALSE(internal::trayIconOf(*first)->isVisible());
+}
+
+TEST_F(FrameworkTest, StatusItemOutlivingTheFrameworkGoesQuiet) {
+    auto statusItem = framework_->systemStatusBar().statusItemWithLength(appkit::kVariableStatusItemLength);
+    auto menu = std::make_shared<Menu>();
+    menu->addItem(MenuItem("Quit", "terminate:", "q"));
+    statusItem->setMenu(menu);
+    framework_.reset();
+    EXPECT_EQ(internal::trayIconOf(*statusItem), nullptr);
+    statusItem->button()->setTitle("3");
+    statusItem->setMenu(menu);
+    statusItem.reset();
+}
+
+// --- application -------------------------------------------------------------
+
+class RecordingDelegate : public appkit::ApplicationDelegate {
+public:
+    void applicationDidFinishLaunching() override {
+        events.push_back("launched");
+        if (onLaunch) onLaunch();
+    }
+    void applicationWillTerminate() override {
+        events.push_back(loopRunning() ? "terminating in loop" : "terminating outside loop");
+    }
+    static bool loopRunning() { return QCoreApplication::instance() && QThread::currentThread()->loopLevel() > 0; }
+    std::vector<std::string> events;
+    std::function<void()> onLaunch;
+};
+
+TEST_F(FrameworkTest, RunLaunchesOnceFromTheLoopAndTerminateEndsIt) {
+    appkit::Application& application = framework_->sharedApplication();
+    const auto delegate = std::make_shared<RecordingDelegate>();
+    application.setDelegate(delegate);
+    EXPECT_TRUE(application.setActivationPolicy(workspace::ActivationPolicy::accessory));
+    bool launchedInLoop = false;
+    delegate->onLaunch = [&] {
+        launchedInLoop = RecordingDelegate::loopRunning();
+        // Ended by a tick, as the monitor's quit command would be.
+        QTimer::singleShot(1, [&] {
+            application.terminate();
+            delegate->events.push_back("terminate returned");
+            application.terminate();
+        });
+    };
+    application.run();
+    delegate->events.push_back("run returned");
+    EXPECT_TRUE(launchedInLoop);
+    EXPECT_EQ(delegate->events,
+              (std::vector<std::string>{"launched", "terminating in loop", "terminate returned", "run returned"}));
+    // Once ended it stays ended.
+    application.run();
+    EXPECT_EQ(delegate->events.size(), 4u);
+}
+
+TEST_F(FrameworkTest, ApplicationHoldsItsDelegateWeakly) {
+    appkit::Application& application = framework_->sharedApplication();
+    auto delegate = std::make_shared<RecordingDelegate>();
+    const std::weak_ptr<RecordingDelegate> watch = delegate;
+    application.setDelegate(delegate);
+    delegate.reset();
+    EXPECT_TRUE(watch.expired());
+    QTimer::singleShot(1, [&] { application.terminate(); });
+    application.run();
+}
+
+TEST(FrameworkSetup, NoDisplayIsSaidPlainly) {
+    const std::string platform = std::getenv("QT_QPA_PLATFORM") ? std::getenv("QT_QPA_PLATFORM") : "";
+    const std::string display = std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "";
+    unsetenv("QT_QPA_PLATFORM");
+    unsetenv("WAYLAND_DISPLAY");
+    setenv("DISPLAY", ":9999", 1);
+    ::testing::internal::CaptureStderr();
+    auto framework = makeFramework(testing::programArgc(), testing::programArgv());
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    unsetenv("DISPLAY");
+    ::testing::internal::CaptureStderr();
+    auto none = makeFramework(testing::programArgc(), testing::programArgv());
+    const std::string saidWithout = ::testing::internal::GetCapturedStderr();
+    setenv("QT_QPA_PLATFORM", platform.c_str(), 1);
+    if (!display.empty()) setenv("DISPLAY", display.c_str(), 1);
+    EXPECT_EQ(framework, nullptr);
+    EXPECT_EQ(said, "quellan: cannot connect to the X display :9999; start Quellan from within your desktop session\n");
+    EXPECT_EQ(none, nullptr);
+    EXPECT_NE(saidWithout.find("DISPLAY is not set"), std::string::npos) << saidWithout;
+}
+
+} // namespace
+} // namespace quellan::qt

@@ -1,0 +1,180 @@
+// The tray on a real display: an Xvfb of the test's own, without a tray
+// at first, then with trayer, an XEmbed tray.
+#include "Platform/qt/QtInternal.hpp"
+#include "QtTestSupport.hpp"
+#include "XTestEnvironment.hpp"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+#include <xcb/xcb.h>
+
+#include <climits>
+#include <cstdio>
+#include <unistd.h>
+
+namespace quellan::qt::testing {
+
+namespace {
+
+void say(const std::string& line) {
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+}
+
+class ChildDelegate : public appkit::ApplicationDelegate {
+public:
+    void applicationDidFinishLaunching() override { say("launched"); }
+    void applicationWillTerminate() override { say("terminating"); }
+};
+
+} // namespace
+
+// Reports on standard output what the tray test watches for; its standard
+// error goes there too, to show the backend's own message. Ends at the end
+// of its standard input.
+int runTrayChild(int& argc, char** argv) {
+    dup2(STDOUT_FILENO, STDERR_FILENO);
+    auto framework = makeFramework(argc, argv, {.trayPollInterval = std::chrono::milliseconds(50)});
+    if (!framework) return 1;
+    appkit::installFramework(framework.get());
+    auto delegate = std::make_shared<ChildDelegate>();
+    appkit::Application& application = framework->sharedApplication();
+    application.setDelegate(delegate);
+
+    framework->setSystemTrayObserver([](bool waiting) { say(waiting ? "waiting" : "shown"); });
+    const auto item = framework->systemStatusBar().statusItemWithLength(appkit::kVariableStatusItemLength);
+    item->button()->setImage(framework->imageWithSystemSymbolName("macwindow.on.rectangle", "Quellan"));
+    item->button()->setTitle("3");
+    QSystemTrayIcon* tray = internal::trayIconOf(*item);
+
+    // Heartbeats while waiting, then the icon's place once it has one.
+    QTimer report;
+    bool placed = false;
+    QObject::connect(&report, &QTimer::timeout, [&] {
+        if (framework->waitingForSystemTray()) {
+            say("still waiting");
+        } else if (!placed && tray->isVisible() && tray->geometry().width() > 0) {
+            placed = true;
+            say("embedded " + std::to_string(tray->geometry().width()) + "x" +
+                std::to_string(tray->geometry().height()));
+        }
+    });
+    report.start(50);
+
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(&input, &QSocketNotifier::activated, [&] {
+        char byte;
+        if (read(STDIN_FILENO, &byte, 1) <= 0) {
+            input.setEnabled(false);
+            application.terminate();
+        }
+    });
+    application.run();
+    appkit::installFramework(nullptr);
+    return 0;
+}
+
+namespace {
+
+using namespace std::chrono_literals;
+using x11::testing::Process;
+using x11::testing::XServer;
+
+std::string selfPath() {
+    char path[PATH_MAX];
+    const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    return length > 0 ? std::string(path, static_cast<std::size_t>(length)) : std::string();
+}
+
+bool trayOwned(const std::string& display) {
+    xcb_connection_t* connection = xcb_connect(display.c_str(), nullptr);
+    bool owned = false;
+    if (xcb_connection_has_error(connection) == 0) {
+        const char name[] = "_NET_SYSTEM_TRAY_S0";
+        xcb_intern_atom_reply_t* atom =
+            xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, sizeof name - 1, name), nullptr);
+        if (atom != nullptr) {
+            xcb_get_selection_owner_reply_t* owner =
+                xcb_get_selection_owner_reply(connection, xcb_get_selection_owner(connection, atom->atom), nullptr);
+            owned = owner != nullptr && owner->owner != XCB_NONE;
+            std::free(owner);
+            std::free(atom);
+        }
+    }
+    xcb_disconnect(connection);
+    return owned;
+}
+
+// Reads lines until one starts with `prefix`; every line read is kept.
+bool readUntil(Process& process, const std::string& prefix, std::vector<std::string>& lines,
+               std::chrono::milliseconds limit = 20s) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline) {
+        const auto remaining =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto line = process.readLine(remaining);
+        if (!line) return false;
+        lines.push_back(*line);
+        if (line->starts_with(prefix)) return true;
+    }
+    return false;
+}
+
+std::string joined(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const auto& line : lines)
+        text += line + "\n";
+    return text;
+}
+
+TEST(SystemTray, WaitsSayingSoOnceThenShowsTheIconWhenATrayAppears) {
+    if (!x11::testing::findProgram("Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
+    const auto trayer = x11::testing::findProgram("trayer");
+    if (!trayer) GTEST_SKIP() << "trayer is not installed";
+    std::string error;
+    const auto server = XServer::start(error);
+    ASSERT_NE(server, nullptr) << error;
+    ASSERT_FALSE(trayOwned(server->display()));
+
+    // No session bus: Qt must take the XEmbed tray rather than wait on D-Bus.
+    const auto child = Process::spawn({selfPath(), "--tray-child"},
+                                      {.environment = {{"DISPLAY", server->display()},
+                                                       {"QT_QPA_PLATFORM", "xcb"},
+                                                       {"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus"}},
+                                       .pipes = true},
+                                      error);
+    ASSERT_NE(child, nullptr) << error;
+    std::vector<std::string> lines;
+    ASSERT_TRUE(readUntil(*child, "waiting", lines)) << joined(lines);
+    ASSERT_TRUE(readUntil(*child, "launched", lines)) << joined(lines);
+    // Several looks for a tray, none of them a second message.
+    for (int beat = 0; beat < 5; ++beat)
+        ASSERT_TRUE(readUntil(*child, "still waiting", lines)) << joined(lines);
+
+    const auto panel = Process::spawn({*trayer, "--edge", "top", "--height", "32", "--widthtype", "request"},
+                                      {.environment = {{"DISPLAY", server->display()}}}, error);
+    ASSERT_NE(panel, nullptr) << error;
+    ASSERT_TRUE(x11::testing::waitUntil([&] { return trayOwned(server->display()); }, 20s))
+        << "trayer never took the tray";
+    ASSERT_TRUE(readUntil(*child, "shown", lines)) << joined(lines);
+    ASSERT_TRUE(readUntil(*child, "embedded", lines)) << joined(lines);
+
+    const std::string message =
+        "quellan: waiting for a system tray (status notifier host or XEmbed tray) to appear\xE2\x80\xA6";
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), message), 1) << joined(lines);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "waiting"), 1) << joined(lines);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "shown"), 1) << joined(lines);
+    // The message came before the wait, and nothing was shown before the tray.
+    const auto at = [&](const std::string& line) { return std::find(lines.begin(), lines.end(), line); };
+    EXPECT_LT(at(message), at("waiting"));
+
+    // Ending its input ends it the ordinary way, through the delegate.
+    child->stop();
+    EXPECT_TRUE(readUntil(*child, "terminating", lines, 2s)) << joined(lines);
+}
+
+} // namespace
+} // namespace quellan::qt::testing
