@@ -7,6 +7,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <unistd.h>
 
 namespace quellan::qt::testing {
 
@@ -53,8 +55,15 @@ int main(int argc, char** argv) {
     }
     // Everything but the tray test draws off screen; ctest sets this too.
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    // Qt warns in every test without one.
+    char runtime[] = "/tmp/quellan-runtime-XXXXXX";
+    const bool ownRuntime = std::getenv("XDG_RUNTIME_DIR") == nullptr && mkdtemp(runtime) != nullptr;
+    if (ownRuntime) setenv("XDG_RUNTIME_DIR", runtime, 1);
     ::testing::InitGoogleTest(&argc, argv);
     quellan::qt::testing::programArgc() = argc;
     quellan::qt::testing::programArgv() = argv;
-    return RUN_ALL_TESTS();
+    const int result = RUN_ALL_TESTS();
+    std::error_code ignored;
+    if (ownRuntime) std::filesystem::remove_all(runtime, ignored);
+    return result;
 }

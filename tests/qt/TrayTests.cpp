@@ -5,13 +5,13 @@
 #include "XTestEnvironment.hpp"
 
 #include <QCoreApplication>
-#include <QSocketNotifier>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
 #include <xcb/xcb.h>
 
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <unistd.h>
 
@@ -33,8 +33,8 @@ public:
 } // namespace
 
 // Reports on standard output what the tray test watches for; its standard
-// error goes there too, to show the backend's own message. Ends at the end
-// of its standard input.
+// error goes there too, to show the backend's own message. Ends on SIGTERM,
+// as a session ends it.
 int runTrayChild(int& argc, char** argv) {
     dup2(STDOUT_FILENO, STDERR_FILENO);
     auto framework = makeFramework(argc, argv, {.trayPollInterval = std::chrono::milliseconds(50)});
@@ -48,7 +48,9 @@ int runTrayChild(int& argc, char** argv) {
     const auto item = framework->systemStatusBar().statusItemWithLength(appkit::kVariableStatusItemLength);
     item->button()->setImage(framework->imageWithSystemSymbolName("macwindow.on.rectangle", "Quellan"));
     item->button()->setTitle("3");
-    QSystemTrayIcon* tray = internal::trayIconOf(*item);
+    auto menu = std::make_shared<appkit::Menu>();
+    menu->addItem(appkit::MenuItem("Quit Quellan", "terminate:", "q"));
+    item->setMenu(menu);
 
     // Heartbeats while waiting, then the icon's place once it has one.
     QTimer report;
@@ -56,22 +58,16 @@ int runTrayChild(int& argc, char** argv) {
     QObject::connect(&report, &QTimer::timeout, [&] {
         if (framework->waitingForSystemTray()) {
             say("still waiting");
-        } else if (!placed && tray->isVisible() && tray->geometry().width() > 0) {
+        } else if (QSystemTrayIcon* tray = internal::trayIconOf(*item);
+                   !placed && tray && tray->isVisible() && tray->geometry().width() > 0) {
             placed = true;
+            const bool withMenu = tray->contextMenu() != nullptr && tray->contextMenu() == internal::menuOf(*item);
             say("embedded " + std::to_string(tray->geometry().width()) + "x" +
-                std::to_string(tray->geometry().height()));
+                std::to_string(tray->geometry().height()) + (withMenu ? " with its menu" : " without a menu"));
         }
     });
     report.start(50);
 
-    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
-    QObject::connect(&input, &QSocketNotifier::activated, [&] {
-        char byte;
-        if (read(STDIN_FILENO, &byte, 1) <= 0) {
-            input.setEnabled(false);
-            application.terminate();
-        }
-    });
     application.run();
     appkit::installFramework(nullptr);
     return 0;
@@ -171,8 +167,10 @@ TEST(SystemTray, WaitsSayingSoOnceThenShowsTheIconWhenATrayAppears) {
     const auto at = [&](const std::string& line) { return std::find(lines.begin(), lines.end(), line); };
     EXPECT_LT(at(message), at("waiting"));
 
-    // Ending its input ends it the ordinary way, through the delegate.
-    child->stop();
+    EXPECT_TRUE(lines.back().ends_with(" with its menu")) << joined(lines);
+
+    // A session's SIGTERM ends it the ordinary way, through the delegate.
+    ::kill(child->pid(), SIGTERM);
     EXPECT_TRUE(readUntil(*child, "terminating", lines, 2s)) << joined(lines);
 }
 

@@ -7,11 +7,15 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVariant>
 #include <QMenu>
 #include <QPointer>
 #include <QSocketNotifier>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <QtGui/qguiapplication_platform.h>
 
 #include <xcb/xcb.h>
 
@@ -137,15 +141,12 @@ struct QtFramework::State {
     void restoreSignalHandlers();
 };
 
+// The tray icon itself is made only once a tray is there: Qt settles on
+// D-Bus or XEmbed when the first one is made, and keeps to that choice.
 class QtStatusItem final : public appkit::StatusItem, public appkit::StatusBarButton {
 public:
-    explicit QtStatusItem(QtFramework::State& owner) : owner_(&owner), tray_(new QSystemTrayIcon()) {
+    explicit QtStatusItem(QtFramework::State& owner) : owner_(&owner) {
         owner.items.push_back(this);
-        // A status item opens its menu on a plain click too; the context
-        // menu alone would need the other button.
-        QObject::connect(tray_, &QSystemTrayIcon::activated, tray_, [this](QSystemTrayIcon::ActivationReason reason) {
-            if (reason == QSystemTrayIcon::Trigger && menu_) menu_->popup(QCursor::pos());
-        });
         refreshIcon();
     }
 
@@ -158,6 +159,7 @@ public:
     // outlive the application.
     void detach() {
         owner_ = nullptr;
+        icon_ = QIcon();
         delete menu_.data();
         delete tray_.data();
     }
@@ -166,10 +168,10 @@ public:
 
     void setMenu(std::shared_ptr<const appkit::Menu> menu) override {
         platform::requireMainThread("StatusItem::setMenu");
-        if (!tray_) return;
+        if (owner_ == nullptr) return;
         QMenu* replaced = menu_;
         menu_ = menu ? internal::buildMenu(*menu) : nullptr;
-        tray_->setContextMenu(menu_);
+        if (tray_) tray_->setContextMenu(menu_);
         // Later: the old menu may be the one whose action is running now.
         if (replaced != nullptr) replaced->deleteLater();
     }
@@ -191,36 +193,100 @@ public:
     }
 
     void show() {
-        if (tray_) tray_->show();
+        if (owner_ == nullptr || tray_) return;
+        tray_ = new QSystemTrayIcon();
+        // A status item opens its menu on a plain click too; the context
+        // menu alone would need the other button.
+        QObject::connect(tray_, &QSystemTrayIcon::activated, tray_, [this](QSystemTrayIcon::ActivationReason reason) {
+            if (reason == QSystemTrayIcon::Trigger && menu_) menu_->popup(QCursor::pos());
+        });
+        tray_->setIcon(icon_);
+        tray_->setToolTip(toolTip());
+        tray_->setContextMenu(menu_);
+        tray_->show();
     }
 
     QSystemTrayIcon* tray() { return tray_; }
     QMenu* menu() { return menu_; }
+    const QIcon& icon() const { return icon_; }
+    QString toolTip() const {
+        // Without a tooltip of its own, the icon is described by its image.
+        const std::string& text = !toolTip_.empty() || !image_ ? toolTip_ : image_->accessibilityDescription;
+        return QString::fromStdString(text);
+    }
 
 private:
     void refreshIcon() {
-        if (!tray_) return;
+        if (owner_ == nullptr) return;
         const auto symbol = image_ ? internal::symbolNamed(image_->symbolName) : std::nullopt;
-        tray_->setIcon(internal::statusIcon(symbol, QString::fromStdString(title_)));
+        icon_ = internal::statusIcon(symbol, QString::fromStdString(title_));
+        if (tray_) tray_->setIcon(icon_);
     }
 
     void refreshToolTip() {
-        if (!tray_) return;
-        // Without a tooltip of its own, the icon is described by its image.
-        const std::string& text = !toolTip_.empty() || !image_ ? toolTip_ : image_->accessibilityDescription;
-        tray_->setToolTip(QString::fromStdString(text));
+        if (tray_) tray_->setToolTip(toolTip());
     }
 
     QtFramework::State* owner_;
     QPointer<QSystemTrayIcon> tray_;
     QPointer<QMenu> menu_;
+    QIcon icon_;
     std::optional<appkit::Image> image_;
     std::string title_;
     std::string toolTip_;
 };
 
+namespace {
+
+// Asked without Qt's tray check, which remembers its first answer about
+// D-Bus for the rest of the process: a panel that comes up after Quellan
+// would otherwise never be used.
+bool statusNotifierHostPresent() {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) return false;
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.kde.StatusNotifierWatcher"), QStringLiteral("/StatusNotifierWatcher"),
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    call << QStringLiteral("org.kde.StatusNotifierWatcher") << QStringLiteral("IsStatusNotifierHostRegistered");
+    const QDBusMessage reply = bus.call(call, QDBus::Block, 500);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return false;
+    return qvariant_cast<QDBusVariant>(reply.arguments().constFirst()).variant().toBool();
+}
+
+bool xembedTrayPresent() {
+    const auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (x11 == nullptr || x11->connection() == nullptr) return false;
+    xcb_connection_t* connection = x11->connection();
+    int screen = 0;
+    if (const char* display = std::getenv("DISPLAY")) {
+        char* host = nullptr;
+        int number = 0;
+        if (xcb_parse_display(display, &host, &number, &screen) == 0) screen = 0;
+        std::free(host);
+    }
+    const std::string name = "_NET_SYSTEM_TRAY_S" + std::to_string(screen);
+    xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(
+        connection, xcb_intern_atom(connection, 1, static_cast<std::uint16_t>(name.size()), name.c_str()), nullptr);
+    if (atom == nullptr) return false;
+    bool owned = false;
+    if (atom->atom != XCB_NONE) {
+        xcb_get_selection_owner_reply_t* owner =
+            xcb_get_selection_owner_reply(connection, xcb_get_selection_owner(connection, atom->atom), nullptr);
+        owned = owner != nullptr && owner->owner != XCB_NONE;
+        std::free(owner);
+    }
+    std::free(atom);
+    return owned;
+}
+
+bool systemTrayPresent() {
+    return (statusNotifierHostPresent() || xembedTrayPresent()) && QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+} // namespace
+
 void QtFramework::State::place(QtStatusItem& item) {
-    if (!waiting && QSystemTrayIcon::isSystemTrayAvailable()) {
+    if (!waiting && systemTrayPresent()) {
         item.show();
         return;
     }
@@ -237,7 +303,7 @@ void QtFramework::State::place(QtStatusItem& item) {
 }
 
 void QtFramework::State::pollTray() {
-    if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
+    if (!systemTrayPresent()) return;
     trayPoll->stop();
     waiting = false;
     for (QtStatusItem* item : items)
@@ -334,6 +400,16 @@ namespace internal {
 QSystemTrayIcon* trayIconOf(appkit::StatusItem& item) {
     auto* ours = dynamic_cast<QtStatusItem*>(&item);
     return ours != nullptr ? ours->tray() : nullptr;
+}
+
+QIcon iconOf(appkit::StatusItem& item) {
+    auto* ours = dynamic_cast<QtStatusItem*>(&item);
+    return ours != nullptr ? ours->icon() : QIcon();
+}
+
+QString toolTipOf(appkit::StatusItem& item) {
+    auto* ours = dynamic_cast<QtStatusItem*>(&item);
+    return ours != nullptr ? ours->toolTip() : QString();
 }
 
 QMenu* menuOf(appkit::StatusItem& item) {

@@ -41,9 +41,11 @@ QString menuText(std::string_view title);
 /// the item, once the menu has closed and the signal has returned.
 QMenu* buildMenu(const appkit::Menu& model);
 
-/// The status item's tray icon and current menu, for tests; null for an
-/// item of another backend.
+/// For tests: the status item's tray icon (null until a tray is there),
+/// its current menu, and the icon and tooltip it shows or will show.
 QSystemTrayIcon* trayIconOf(appkit::StatusItem& item);
 QMenu* menuOf(appkit::StatusItem& item);
+QIcon iconOf(appkit::StatusItem& item);
+QString toolTipOf(appkit::StatusItem& item);
 
 } // namespace quellan::qt::internal
