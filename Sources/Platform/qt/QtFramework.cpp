@@ -35,7 +35,7 @@ class QtStatusItem;
 
 namespace {
 
-// Ends the program cleanly on the signalNotifier a session or a terminal sends:
+// Ends the program cleanly on the signals a session or a terminal sends:
 // the handler only writes to a pipe the event loop watches.
 int signalPipe[2] = {-1, -1};
 constexpr int kHandledSignals[] = {SIGTERM, SIGINT, SIGHUP};

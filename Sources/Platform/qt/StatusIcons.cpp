@@ -21,8 +21,23 @@ const QColor kWarningFill(0xf5, 0xb3, 0x01);
 const QColor kBadgeFill(0x15, 0x65, 0xc0);
 const QColor kBadgeText(0xff, 0xff, 0xff);
 
+const QColor kHalo(0xff, 0xff, 0xff, 150);
+
+// A light rim round the dark outline: lost on a light panel, it keeps the
+// shape's edge on a dark one.
+void drawHalo(QPainter& painter, const QPainterPath& shape) {
+    painter.setPen(QPen(kHalo, 2.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawPath(shape);
+}
+
 // Drawn on a 16 × 16 grid, scaled to the size asked for.
 void drawWindows(QPainter& painter) {
+    const QRectF back(1.0, 2.0, 9.5, 7.5), front(5.5, 6.5, 9.5, 7.5);
+    QPainterPath outline;
+    outline.addRoundedRect(back, 1.3, 1.3);
+    outline.addRoundedRect(front, 1.3, 1.3);
+    drawHalo(painter, outline.simplified());
     const auto window = [&](QRectF frame) {
         painter.setPen(QPen(kOutline, 1.1, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
         painter.setBrush(kWindowFill);
@@ -32,8 +47,8 @@ void drawWindows(QPainter& painter) {
         painter.setBrush(kOutline);
         painter.drawRect(QRectF(frame.left(), frame.top(), frame.width(), 2.2));
     };
-    window(QRectF(1.0, 2.0, 9.5, 7.5));
-    window(QRectF(5.5, 6.5, 9.5, 7.5));
+    window(back);
+    window(front);
 }
 
 void drawWarning(QPainter& painter) {
@@ -42,6 +57,7 @@ void drawWarning(QPainter& painter) {
     triangle.lineTo(15.2, 14.6);
     triangle.lineTo(0.8, 14.6);
     triangle.closeSubpath();
+    drawHalo(painter, triangle);
     painter.setPen(QPen(kOutline, 1.1, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     painter.setBrush(kWarningFill);
     painter.drawPath(triangle);
