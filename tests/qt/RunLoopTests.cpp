@@ -16,6 +16,13 @@ protected:
         FrameworkTest::SetUp();
         runLoop_ = makeRunLoop();
     }
+    // Lets a fresh timer tick a few times: proof that the loop has turned
+    // often enough for a stopped timer to have ticked, had it not stopped.
+    void turnTheLoop() {
+        int ticks = 0;
+        const auto witness = runLoop_->scheduledTimer(0.001, true, [&] { ++ticks; });
+        ASSERT_TRUE(spinUntil([&] { return ticks >= 5; }));
+    }
     std::unique_ptr<platform::RunLoop> runLoop_;
 };
 
@@ -26,21 +33,22 @@ struct Capture {
     bool& released;
 };
 
-TEST_F(RunLoopTest, RepeatingTimerTicksUntilInvalidated) {
+TEST_F(RunLoopTest, RepeatingTimerTicksUntilInvalidatedWhichReleasesTheCallbackAtOnce) {
     int ticks = 0;
-    const auto timer = runLoop_->scheduledTimer(0.001, true, [&] { ++ticks; });
+    bool released = false;
+    const auto timer =
+        runLoop_->scheduledTimer(0.001, true, [&, capture = std::make_shared<Capture>(released)] { ++ticks; });
     runLoop_->addTimer(timer, platform::RunLoopMode::commonModes);
     EXPECT_TRUE(timer->isValid());
     EXPECT_DOUBLE_EQ(timer->timeInterval(), 0.001);
     ASSERT_TRUE(spinUntil([&] { return ticks >= 3; }));
+    EXPECT_FALSE(released);
     timer->invalidate();
+    EXPECT_TRUE(released) << "the captures must go with invalidate, not with the timer object";
     timer->invalidate();
     EXPECT_FALSE(timer->isValid());
     const int stopped = ticks;
-    // A second timer, scheduled after, proves the loop kept turning.
-    int later = 0;
-    const auto witness = runLoop_->scheduledTimer(0.001, true, [&] { ++later; });
-    ASSERT_TRUE(spinUntil([&] { return later >= 5; }));
+    turnTheLoop();
     EXPECT_EQ(ticks, stopped);
 }
 
@@ -62,18 +70,8 @@ TEST_F(RunLoopTest, OneShotTimerTicksOnceAndReleasesItsCallback) {
     ASSERT_TRUE(spinUntil([&] { return ticks == 1; }));
     EXPECT_FALSE(timer->isValid());
     EXPECT_TRUE(released);
-    int later = 0;
-    const auto witness = runLoop_->scheduledTimer(0.001, true, [&] { ++later; });
-    ASSERT_TRUE(spinUntil([&] { return later >= 5; }));
+    turnTheLoop();
     EXPECT_EQ(ticks, 1);
-}
-
-TEST_F(RunLoopTest, InvalidateReleasesTheCapturesAtOnce) {
-    bool released = false;
-    const auto timer = runLoop_->scheduledTimer(10, true, [capture = std::make_shared<Capture>(released)] {});
-    EXPECT_FALSE(released);
-    timer->invalidate();
-    EXPECT_TRUE(released) << "the captures must go with invalidate, not with the timer object";
 }
 
 TEST_F(RunLoopTest, InvalidateFromInsideTheCallback) {
@@ -91,9 +89,7 @@ TEST_F(RunLoopTest, InvalidateFromInsideTheCallback) {
     ASSERT_TRUE(spinUntil([&] { return ticks == 1 && released; }));
     EXPECT_FALSE(releasedDuringTick);
     EXPECT_FALSE(timer->isValid());
-    int later = 0;
-    const auto witness = runLoop_->scheduledTimer(0.001, true, [&] { ++later; });
-    ASSERT_TRUE(spinUntil([&] { return later >= 5; }));
+    turnTheLoop();
     EXPECT_EQ(ticks, 1);
 }
 

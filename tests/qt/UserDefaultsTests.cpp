@@ -234,9 +234,6 @@ TEST(SettingsPath, FollowsXdgConfigHomeOnlyWhenAbsolute) {
     EXPECT_EQ(settingsPathFor(nullptr, "/home/ada"), "/home/ada/.config/quellan/quellan.conf");
     EXPECT_EQ(settingsPathFor("", "/home/ada"), "/home/ada/.config/quellan/quellan.conf");
     EXPECT_EQ(settingsPathFor("relative/dir", "/home/ada"), "/home/ada/.config/quellan/quellan.conf");
-}
-
-TEST(SettingsPath, DefaultReadsTheEnvironment) {
     const std::string saved = std::getenv("XDG_CONFIG_HOME") ? std::getenv("XDG_CONFIG_HOME") : "";
     setenv("XDG_CONFIG_HOME", "/somewhere/else", 1);
     EXPECT_EQ(defaultSettingsPath(), "/somewhere/else/quellan/quellan.conf");
