@@ -126,6 +126,16 @@ std::string joined(const std::vector<std::string>& lines) {
     return text;
 }
 
+std::unique_ptr<Process> startChild(const std::string& display, std::string& error) {
+    // No session bus: Qt must take the XEmbed tray rather than wait on D-Bus.
+    return Process::spawn({selfPath(), "--tray-child"},
+                          {.environment = {{"DISPLAY", display},
+                                           {"QT_QPA_PLATFORM", "xcb"},
+                                           {"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus"}},
+                           .pipes = true},
+                          error);
+}
+
 TEST(SystemTray, WaitsSayingSoOnceThenShowsTheIconWhenATrayAppears) {
     if (!x11::testing::findProgram("Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
     const auto trayer = x11::testing::findProgram("trayer");
@@ -135,13 +145,7 @@ TEST(SystemTray, WaitsSayingSoOnceThenShowsTheIconWhenATrayAppears) {
     ASSERT_NE(server, nullptr) << error;
     ASSERT_FALSE(trayOwned(server->display()));
 
-    // No session bus: Qt must take the XEmbed tray rather than wait on D-Bus.
-    const auto child = Process::spawn({selfPath(), "--tray-child"},
-                                      {.environment = {{"DISPLAY", server->display()},
-                                                       {"QT_QPA_PLATFORM", "xcb"},
-                                                       {"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus"}},
-                                       .pipes = true},
-                                      error);
+    const auto child = startChild(server->display(), error);
     ASSERT_NE(child, nullptr) << error;
     std::vector<std::string> lines;
     ASSERT_TRUE(readUntil(*child, "waiting", lines)) << joined(lines);
@@ -172,6 +176,20 @@ TEST(SystemTray, WaitsSayingSoOnceThenShowsTheIconWhenATrayAppears) {
     // A session's SIGTERM ends it the ordinary way, through the delegate.
     ::kill(child->pid(), SIGTERM);
     EXPECT_TRUE(readUntil(*child, "terminating", lines, 2s)) << joined(lines);
+}
+
+TEST(SystemTray, LostDisplayEndsItWithAMessage) {
+    if (!x11::testing::findProgram("Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
+    std::string error;
+    const auto server = XServer::start(error);
+    ASSERT_NE(server, nullptr) << error;
+    const auto child = startChild(server->display(), error);
+    ASSERT_NE(child, nullptr) << error;
+    std::vector<std::string> lines;
+    ASSERT_TRUE(readUntil(*child, "launched", lines)) << joined(lines);
+    server->kill();
+    EXPECT_TRUE(readUntil(*child, "quellan: stopped while still running", lines)) << joined(lines);
+    EXPECT_TRUE(x11::testing::waitUntil([&] { return !child->running(); }, 10s)) << joined(lines);
 }
 
 } // namespace

@@ -26,7 +26,9 @@
 //     D-Bus when one runs, the XEmbed tray otherwise. While neither is
 //     there, it says so once on standard error and polls until one is.
 //     SIGTERM, SIGINT and SIGHUP end the program through terminate(), so
-//     the delegate's applicationWillTerminate runs.
+//     the delegate's applicationWillTerminate runs. When the display goes
+//     away Qt ends the process at once; a line on standard error says so.
+//     Keep the framework a local of main, so that it is gone before exit.
 // makeRunLoop()
 //     Timers over precise QTimers on the main thread. Qt has no run-loop
 //     modes: every tick fires in every mode, while a menu is open too.

@@ -47,6 +47,16 @@ extern "C" void onTerminationSignal(int) {
     errno = saved;
 }
 
+// Qt ends the process with exit() when the display goes away. A framework
+// still alive at exit means that, or something like it, happened.
+bool frameworkAlive = false;
+
+void sayIfEndedWhileRunning() {
+    if (!frameworkAlive) return;
+    std::fprintf(stderr, "quellan: stopped while still running (was the connection to the display lost?); "
+                         "start Quellan again to go on limiting windows\n");
+}
+
 bool nonEmpty(const char* value) { return value != nullptr && value[0] != '\0'; }
 
 // Qt ends the process with advice about reinstalling when it finds no
@@ -348,6 +358,7 @@ std::shared_ptr<appkit::StatusItem> QtStatusBar::statusItemWithLength(double) {
 QtFramework::QtFramework(std::unique_ptr<State> state) : state_(std::move(state)) {}
 
 QtFramework::~QtFramework() {
+    frameworkAlive = false;
     state_->restoreSignalHandlers();
     for (QtStatusItem* item : state_->items)
         item->detach();
@@ -392,6 +403,8 @@ std::unique_ptr<QtFramework> makeFramework(int& argc, char** argv, const Framewo
         static_cast<int>(std::max<std::chrono::milliseconds::rep>(1, options.trayPollInterval.count())));
     QObject::connect(state->trayPoll, &QTimer::timeout, state->trayPoll, [raw = state.get()] { raw->pollTray(); });
     if (options.handleTerminationSignals) state->installSignalHandlers();
+    static const bool watchingExit = std::atexit(sayIfEndedWhileRunning) == 0;
+    frameworkAlive = watchingExit;
     return std::unique_ptr<QtFramework>(new QtFramework(std::move(state)));
 }
 
