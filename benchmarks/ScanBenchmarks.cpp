@@ -14,7 +14,9 @@ public:
     WindowSnapshot snapshot() override { return prepared; }
 };
 
-void BM_ScanNow(benchmark::State& state) {
+/// `retitle`: one window's title changes before every scan, so the rows
+/// are sorted afresh each time instead of keeping the last order.
+void scanBenchmark(benchmark::State& state, bool retitle) {
     const auto windowCount = static_cast<int>(state.range(0));
     simulated::SimulatedDesktop desktop;
     desktop.logCalls = false;
@@ -24,10 +26,9 @@ void BM_ScanNow(benchmark::State& state) {
         const std::int32_t pid = 1000 + i % 25;
         if (i < 25) desktop.addApplication(pid, "Application " + std::to_string(i));
         const auto& window = desktop.addWindow(pid, "Document " + std::to_string(i));
-        source->prepared.windows.push_back(ManagedWindow{windowIdentifier(pid, window.hash),
-                                                         desktop.makeWindowElement(window.id),
-                                                         "Application " + std::to_string(i % 25),
-                                                         "Document " + std::to_string(i)});
+        source->prepared.windows.push_back(
+            ManagedWindow{windowIdentifier(pid, window.hash), desktop.makeWindowElement(window.id),
+                          "Application " + std::to_string(i % 25), "Document " + std::to_string(i)});
     }
     auto monitor = WindowMonitor::create(source, std::make_shared<platform::InMemoryUserDefaults>());
     monitor->limit = windowCount; // a steady desktop: nothing over the limit
@@ -40,6 +41,7 @@ void BM_ScanNow(benchmark::State& state) {
         // Focus moves and time passes as between real ticks.
         source->prepared.currentWindowID = source->prepared.windows[focus].id;
         focus = (focus + 7) % source->prepared.windows.size();
+        if (retitle) source->prepared.windows[focus].title += "*";
         desktop.advance(0.35);
         monitor->scanNow();
     }
@@ -48,7 +50,15 @@ void BM_ScanNow(benchmark::State& state) {
     monitor.reset();
     source.reset();
 }
+void BM_ScanNow(benchmark::State& state) { scanBenchmark(state, false); }
+void BM_ScanNowWithTitleChanges(benchmark::State& state) { scanBenchmark(state, true); }
 BENCHMARK(BM_ScanNow)->Arg(10)->Arg(100)->Arg(1000)->Unit(benchmark::kMicrosecond)->Complexity(benchmark::oNLogN);
+BENCHMARK(BM_ScanNowWithTitleChanges)
+    ->Arg(10)
+    ->Arg(100)
+    ->Arg(1000)
+    ->Unit(benchmark::kMicrosecond)
+    ->Complexity(benchmark::oNLogN);
 
 } // namespace
 } // namespace quellan

@@ -125,7 +125,7 @@ TEST(ScanInvariants, HoldAfterEveryScanOfThousandsOfRandomDesktops) {
             const int snapshotsBefore = source->count;
             monitor->scanNow();
 
-            const auto& after = Access::lastState(*monitor);
+            const auto after = Access::lastState(*monitor);
             ASSERT_TRUE(after.has_value());
             EXPECT_EQ(observed - observedBefore, before == after ? 0 : 1) << "change-only publication";
             EXPECT_EQ(desktop.liveElements(), 0u) << "every element released after the scan";

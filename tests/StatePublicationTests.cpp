@@ -119,6 +119,27 @@ TEST(StatePublication, RowsFollowTheSummaryOrderNotTheSnapshot) {
     EXPECT_EQ(f.last().activeWindows[0].applicationName, "mail");
 }
 
+TEST(SummaryOrder, TheLastOrderIsKeptOnlyWhileTheRowsStayTheSame) {
+    SummarySorter sorter;
+    const auto sortedIDs = [&](std::vector<ActiveWindowSummary> rows) {
+        sorter.sort(rows);
+        std::vector<std::string> ids;
+        for (const auto& r : rows)
+            ids.push_back(r.id);
+        return ids;
+    };
+    const std::vector<std::string> ab{"1:1", "1:2"}, ba{"1:2", "1:1"};
+    EXPECT_EQ(sortedIDs({row("1:1", "Mail", "a"), row("1:2", "Mail", "b")}), ab);
+    EXPECT_EQ(sortedIDs({row("1:1", "Mail", "a"), row("1:2", "Mail", "b")}), ab) << "same rows";
+    EXPECT_EQ(sortedIDs({row("1:1", "Mail", "c"), row("1:2", "Mail", "b")}), ba) << "a title changed";
+    EXPECT_EQ(sortedIDs({row("1:2", "Mail", "b"), row("1:1", "Mail", "c")}), ba) << "snapshot order changed";
+    EXPECT_EQ(sortedIDs({row("1:2", "Mail", "b"), row("1:3", "Mail", "a")}), (std::vector<std::string>{"1:3", "1:2"}))
+        << "another window in the same place";
+    EXPECT_EQ(sortedIDs({row("1:3", "Post", "a"), row("1:2", "Mail", "b")}), (std::vector<std::string>{"1:2", "1:3"}))
+        << "an application name changed";
+    EXPECT_EQ(sortedIDs({}), std::vector<std::string>{});
+}
+
 TEST(StatePublication, WithoutAnObserverTheStateIsStillRecorded) {
     MonitorFixture f;
     f.monitor->onStateChange = nullptr;

@@ -23,7 +23,10 @@ struct WindowMonitorTestAccess {
     static const WindowMonitor::TableByWindowID<double>& openedAt(const WindowMonitor& monitor) {
         return monitor.openedAtByWindowID_;
     }
-    static const std::optional<MonitorState>& lastState(const WindowMonitor& monitor) { return monitor.lastState_; }
+    static std::optional<MonitorState> lastState(const WindowMonitor& monitor) {
+        if (!monitor.lastState_) return std::nullopt;
+        return *monitor.lastState_;
+    }
     static const std::shared_ptr<platform::Timer>& timer(const WindowMonitor& monitor) { return monitor.timer_; }
 };
 

@@ -7,16 +7,12 @@
 
 #include <algorithm>
 #include <functional>
-#include <unordered_set>
+#include <unordered_map>
 
 namespace quellan {
 namespace {
 
-using IDSet = std::unordered_set<std::string_view, WindowMonitor::TextHash, std::equal_to<>>;
-
-void eraseEntry(WindowMonitor::TableByWindowID<double>& table, std::string_view id) {
-    if (const auto found = table.find(id); found != table.end()) table.erase(found);
-}
+using IndexByID = std::unordered_map<std::string_view, std::size_t, WindowMonitor::TextHash, std::equal_to<>>;
 
 } // namespace
 
@@ -36,40 +32,48 @@ void WindowMonitor::scanNow() {
     const std::vector<ManagedWindow>& windows = snapshot.windows;
     const std::size_t n = windows.size();
 
-    IDSet currentIDs;
-    currentIDs.reserve(n);
-    for (const auto& window : windows)
-        currentIDs.insert(window.id);
+    // Two records with one id (a window listed twice, or a hash collision):
+    // the first one is the window that id stands for. Each record keeps the
+    // index of that first one, so later steps work by index, not by text.
+    IndexByID firstIndexByID;
+    firstIndexByID.reserve(n);
+    std::vector<std::size_t> firstIndexOf(n);
+    for (std::size_t i = 0; i < n; ++i)
+        firstIndexOf[i] = firstIndexByID.try_emplace(windows[i].id, i).first->second;
 
-    std::erase_if(lastTouchedByWindowID_, [&](const auto& entry) { return !currentIDs.contains(entry.first); });
-    std::erase_if(openedAtByWindowID_, [&](const auto& entry) { return !currentIDs.contains(entry.first); });
+    const auto listed = [&](const auto& entry) { return firstIndexByID.contains(entry.first); };
+    std::erase_if(lastTouchedByWindowID_, [&](const auto& entry) { return !listed(entry); });
+    std::erase_if(openedAtByWindowID_, [&](const auto& entry) { return !listed(entry); });
 
     const double now = clock::now();
     rebaseAfterClockWentBack(now);
 
     // New windows count as older than any window touched now, ranked by
     // their place in the snapshot: the first gets now - n ms, the last now - 1 ms.
+    // Entries are reached through pointers from here on: a table keeps its
+    // elements in place while others are added.
+    std::vector<double*> lastTouchedOf(n);
+    std::vector<const double*> openedAtOf(n);
     for (std::size_t i = 0; i < n; ++i) {
-        lastTouchedByWindowID_.try_emplace(windows[i].id, now + static_cast<double>(n - i) / -1000.0);
+        if (firstIndexOf[i] != i) continue;
+        lastTouchedOf[i] =
+            &lastTouchedByWindowID_.try_emplace(windows[i].id, now + static_cast<double>(n - i) / -1000.0)
+                 .first->second;
+        openedAtOf[i] = &openedAtByWindowID_.try_emplace(windows[i].id, now).first->second;
     }
-    for (const auto& window : windows)
-        openedAtByWindowID_.try_emplace(window.id, now);
 
     // Only a listed window is marked, so the tables never hold an id the
     // snapshot did not list, whatever the source reports.
     if (snapshot.currentWindowID) {
-        if (auto found = lastTouchedByWindowID_.find(*snapshot.currentWindowID);
-            found != lastTouchedByWindowID_.end()) {
-            found->second = now;
+        if (const auto found = firstIndexByID.find(*snapshot.currentWindowID); found != firstIndexByID.end()) {
+            *lastTouchedOf[found->second] = now;
         }
     }
 
     std::vector<WindowActivity> activities;
     activities.reserve(n);
-    for (const auto& window : windows) {
-        if (auto found = lastTouchedByWindowID_.find(window.id); found != lastTouchedByWindowID_.end()) {
-            activities.emplace_back(window.id, found->second);
-        }
+    for (std::size_t i = 0; i < n; ++i) {
+        activities.emplace_back(windows[i].id, *lastTouchedOf[firstIndexOf[i]]);
     }
 
     std::vector<std::string> inactive;
@@ -80,41 +84,35 @@ void WindowMonitor::scanNow() {
     const std::vector<std::string> overLimit = WindowLimitPolicy::windowsToMinimize(activities, limit);
 
     // Over-limit choices first, then those only the inactivity rule made; each once.
-    std::vector<std::string_view> chosen;
-    IDSet chosenIDs;
+    std::vector<bool> isChosen(n, false);
+    std::vector<std::size_t> chosen;
     chosen.reserve(overLimit.size() + inactive.size());
     for (const auto& list : {std::cref(overLimit), std::cref(inactive)}) {
         for (const auto& id : list.get()) {
-            if (chosenIDs.insert(id).second) chosen.push_back(id);
+            const auto found = firstIndexByID.find(id);
+            if (found == firstIndexByID.end() || isChosen[found->second]) continue;
+            isChosen[found->second] = true;
+            chosen.push_back(found->second);
         }
     }
 
-    // Two records with one id (a window listed twice, or a hash collision):
-    // the first one is the window that id stands for.
-    std::unordered_map<std::string_view, const ManagedWindow*, TextHash, std::equal_to<>> windowByID;
-    windowByID.reserve(n);
-    for (const auto& window : windows)
-        windowByID.try_emplace(window.id, &window);
-
     std::int64_t successCount = 0;
-    for (const std::string_view id : chosen) {
-        const auto found = windowByID.find(id);
-        if (found == windowByID.end()) continue;
-        if (ax::setAttributeValue(found->second->element, ax::kMinimizedAttribute, ax::Value::boolean(true)) ==
-            ax::kSuccess) {
+    for (const std::size_t index : chosen) {
+        const ManagedWindow& window = windows[index];
+        if (ax::setAttributeValue(window.element, ax::kMinimizedAttribute, ax::Value::boolean(true)) == ax::kSuccess) {
             ++successCount;
-            eraseEntry(lastTouchedByWindowID_, id);
-            eraseEntry(openedAtByWindowID_, id);
+            lastTouchedByWindowID_.erase(window.id);
+            openedAtByWindowID_.erase(window.id);
         }
     }
 
     std::vector<ActiveWindowSummary> summaries;
     summaries.reserve(n - std::min(n, chosen.size()));
-    for (const auto& window : windows) {
-        if (chosenIDs.contains(window.id)) continue;
-        if (auto summary = summaryFor(window, now, snapshot.currentWindowID)) summaries.push_back(std::move(*summary));
+    for (std::size_t i = 0; i < n; ++i) {
+        if (isChosen[firstIndexOf[i]]) continue;
+        summaries.push_back(summaryFor(windows[i], *openedAtOf[firstIndexOf[i]], now, snapshot.currentWindowID));
     }
-    stableMergeSort(summaries, summaryComesBefore);
+    summarySorter_.sort(summaries);
 
     publishState(static_cast<std::int64_t>(n) - successCount, std::move(summaries));
 }

@@ -3,6 +3,7 @@
 #include "Platform/Collation.hpp"
 #include "Platform/MainThread.hpp"
 #include "Quellan/WindowMonitor.hpp"
+#include "Sorting/StableMergeSort.hpp"
 
 #include <cmath>
 #include <limits>
@@ -35,33 +36,64 @@ bool summaryComesBefore(const ActiveWindowSummary& a, const ActiveWindowSummary&
     return a.id < b.id;
 }
 
-std::optional<ActiveWindowSummary> WindowMonitor::summaryFor(const ManagedWindow& window, double now,
-                                                             const std::optional<std::string>& currentWindowID) const {
-    const auto openedAt = openedAtByWindowID_.find(window.id);
-    if (openedAt == openedAtByWindowID_.end()) return std::nullopt;
+bool SummarySorter::sameRowsAsLastTime(const std::vector<ActiveWindowSummary>& summaries) const {
+    if (summaries.size() != lastRows_.size()) return false;
+    for (std::size_t i = 0; i < summaries.size(); ++i) {
+        const Row& row = lastRows_[i];
+        const ActiveWindowSummary& summary = summaries[i];
+        if (summary.id != row.id || summary.applicationName != row.applicationName || summary.title != row.title) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void SummarySorter::sort(std::vector<ActiveWindowSummary>& summaries) {
+    if (!sameRowsAsLastTime(summaries)) {
+        std::vector<std::size_t> order(summaries.size());
+        for (std::size_t i = 0; i < order.size(); ++i)
+            order[i] = i;
+        stableMergeSort(order,
+                        [&](std::size_t a, std::size_t b) { return summaryComesBefore(summaries[a], summaries[b]); });
+        lastOrder_ = std::move(order);
+        lastRows_.clear();
+        lastRows_.reserve(summaries.size());
+        for (const auto& summary : summaries)
+            lastRows_.push_back(Row{summary.id, summary.applicationName, summary.title});
+    }
+    // Rows are costly to move, so each moves once, into its place.
+    std::vector<ActiveWindowSummary> sorted;
+    sorted.reserve(summaries.size());
+    for (const std::size_t index : lastOrder_)
+        sorted.push_back(std::move(summaries[index]));
+    summaries = std::move(sorted);
+}
+
+ActiveWindowSummary WindowMonitor::summaryFor(const ManagedWindow& window, double openedAt, double now,
+                                              const std::optional<std::string>& currentWindowID) {
     return ActiveWindowSummary{
         .id = window.id,
         .applicationName = window.applicationName,
         .title = window.title,
-        .openDurationSeconds = wholeSecondsBetween(openedAt->second, now),
+        .openDurationSeconds = wholeSecondsBetween(openedAt, now),
         .isCurrent = currentWindowID.has_value() && *currentWindowID == window.id,
     };
 }
 
 void WindowMonitor::publishState(std::int64_t visibleWindowCount, std::vector<ActiveWindowSummary> activeWindows) {
     // Trust is asked afresh: the record says what holds when it is made.
-    MonitorState state{
+    auto state = std::make_shared<const MonitorState>(MonitorState{
         .isTrusted = ax::isProcessTrusted(),
         .visibleWindowCount = visibleWindowCount,
         .limit = limit,
         .inactiveMinutes = inactiveMinutes,
         .activeWindows = std::move(activeWindows),
-    };
-    if (lastState_ && *lastState_ == state) return;
+    });
+    if (lastState_ && *lastState_ == *state) return;
     lastState_ = state;
-    // The observer gets its own copies: it may change the monitor (a setting,
-    // a new observer) and so replace what it was handed.
-    if (const StateCallback observer = onStateChange) observer(state);
+    // The observer and the record are held here: the observer may change the
+    // monitor (a setting, a new observer) and so replace both.
+    if (const StateCallback observer = onStateChange) observer(*state);
 }
 
 } // namespace quellan

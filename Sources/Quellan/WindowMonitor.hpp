@@ -50,6 +50,26 @@ struct MonitorState {
 /// strict weak ordering: sort with `stableMergeSort` only.
 bool summaryComesBefore(const ActiveWindowSummary& a, const ActiveWindowSummary& b);
 
+/// Puts rows in the summary order, stably. Most scans see the same rows as
+/// the one before, so the last order is reused while the fields the order
+/// depends on are unchanged, row for row: the result is the same, as the
+/// sort is deterministic, and the collation calls are saved.
+class SummarySorter {
+public:
+    void sort(std::vector<ActiveWindowSummary>& summaries);
+
+private:
+    struct Row {
+        std::string id;
+        std::string applicationName;
+        std::string title;
+    };
+    bool sameRowsAsLastTime(const std::vector<ActiveWindowSummary>& summaries) const;
+
+    std::vector<Row> lastRows_;
+    std::vector<std::size_t> lastOrder_;
+};
+
 class WindowMonitor {
     struct Passkey {};
 
@@ -82,8 +102,8 @@ public:
 private:
     friend struct WindowMonitorTestAccess;
 
-    std::optional<ActiveWindowSummary> summaryFor(const ManagedWindow& window, double now,
-                                                  const std::optional<std::string>& currentWindowID) const;
+    static ActiveWindowSummary summaryFor(const ManagedWindow& window, double openedAt, double now,
+                                          const std::optional<std::string>& currentWindowID);
     void publishState(std::int64_t visibleWindowCount, std::vector<ActiveWindowSummary> activeWindows);
     void rebaseAfterClockWentBack(double now);
 
@@ -92,9 +112,11 @@ private:
     TableByWindowID<double> lastTouchedByWindowID_;
     TableByWindowID<double> openedAtByWindowID_;
     std::shared_ptr<platform::Timer> timer_;
-    std::optional<MonitorState> lastState_;
+    /// Shared with the observer being called, so publishing costs no copy.
+    std::shared_ptr<const MonitorState> lastState_;
     /// `now` of the last trusted scan, to notice a wall clock set back.
     std::optional<double> lastScanInstant_;
+    SummarySorter summarySorter_;
 };
 
 } // namespace quellan
