@@ -14,6 +14,8 @@ namespace quellan::ax {
 using Error = std::int32_t;
 inline constexpr Error kSuccess = 0;
 inline constexpr Error kFailure = -25200;
+/// The element's object is gone, or the element is not one the backend made.
+inline constexpr Error kInvalidElement = -25202;
 inline constexpr Error kCannotComplete = -25204;
 inline constexpr Error kAttributeUnsupported = -25205;
 inline constexpr Error kNoValue = -25212;
@@ -65,11 +67,11 @@ public:
     enum class Kind { null, text, boolean, number, element, list };
 
     Value() = default;
-    static Value text(std::string text) { return Value(Storage(std::in_place_index<1>, std::move(text))); }
-    static Value boolean(bool flag) { return Value(Storage(std::in_place_index<2>, flag)); }
-    static Value number(double number) { return Value(Storage(std::in_place_index<3>, number)); }
-    static Value element(Element element) { return Value(Storage(std::in_place_index<4>, std::move(element))); }
-    static Value list(List values) { return Value(Storage(std::in_place_index<5>, std::move(values))); }
+    static Value text(std::string text) { return Value(std::in_place_index<1>, std::move(text)); }
+    static Value boolean(bool flag) { return Value(std::in_place_index<2>, flag); }
+    static Value number(double number) { return Value(std::in_place_index<3>, number); }
+    static Value element(Element element) { return Value(std::in_place_index<4>, std::move(element)); }
+    static Value list(List values) { return Value(std::in_place_index<5>, std::move(values)); }
 
     Kind kind() const noexcept { return static_cast<Kind>(storage_.index()); }
     bool isNull() const noexcept { return kind() == Kind::null; }
@@ -85,7 +87,10 @@ public:
 
 private:
     using Storage = std::variant<std::monostate, std::string, bool, double, Element, List>;
-    explicit Value(Storage storage) : storage_(std::move(storage)) {}
+    // Built in place: a moved-in temporary variant trips GCC's
+    // maybe-uninitialized analysis under the sanitizers.
+    template <std::size_t I, typename T>
+    Value(std::in_place_index_t<I> index, T&& value) : storage_(index, std::forward<T>(value)) {}
 
     Storage storage_;
 };

@@ -76,7 +76,7 @@ struct CallCounts {
     int clockReads = 0;
 };
 
-inline constexpr ax::Error kInvalidElement = -25202;
+using ax::kInvalidElement;
 
 class SimulatedDesktop final : public ax::AccessibilityBackend,
                                public workspace::WorkspaceBackend,

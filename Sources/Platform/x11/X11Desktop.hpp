@@ -54,8 +54,7 @@
 
 namespace quellan::x11 {
 
-/// The code for an element whose window is gone or that is not ours.
-inline constexpr ax::Error kInvalidElement = -25202;
+using ax::kInvalidElement;
 
 /// Traffic counters, for tests and benchmarks.
 struct Statistics {
