@@ -5,6 +5,7 @@
 #include "Platform/Platform.hpp"
 #include "Platform/UserDefaults.hpp"
 #include "Platform/simulated/SimulatedDesktop.hpp"
+#include "Platform/simulated/SimulatedRunLoop.hpp"
 #include "Quellan/WindowMonitor.hpp"
 
 #include <functional>
@@ -80,10 +81,17 @@ private:
     simulated::SimulatedDesktop& desktop_;
 };
 
+inline platform::Backends withRunLoop(simulated::SimulatedDesktop& desktop, platform::RunLoop& runLoop) {
+    platform::Backends backends = desktop.backends();
+    backends.runLoop = &runLoop;
+    return backends;
+}
+
 /// A desktop, a scripted source and a monitor, with every published state kept.
 struct MonitorFixture {
     simulated::SimulatedDesktop desktop;
-    platform::ScopedBackends installed{desktop.backends()};
+    simulated::SimulatedRunLoop runLoop{desktop.time};
+    platform::ScopedBackends installed{withRunLoop(desktop, runLoop)};
     std::shared_ptr<ScriptedSource> source = std::make_shared<ScriptedSource>(desktop);
     std::shared_ptr<platform::InMemoryUserDefaults> defaults = std::make_shared<platform::InMemoryUserDefaults>();
     std::shared_ptr<WindowMonitor> monitor = WindowMonitor::create(source, defaults);
@@ -94,7 +102,10 @@ struct MonitorFixture {
         desktop.addApplication(100, "Alpha");
         desktop.addApplication(200, "Beta");
     }
-    ~MonitorFixture() { monitor.reset(); }
+    ~MonitorFixture() {
+        if (monitor) monitor->stop();
+        monitor.reset();
+    }
 
     simulated::WindowID open(std::int32_t pid, std::string title) {
         const auto id = desktop.addWindow(pid, std::move(title)).id;

@@ -35,11 +35,31 @@ struct WindowSnapshot {
 /// process id in signed decimal, ":", the element hash in unsigned decimal.
 std::string windowIdentifier(std::int32_t processIdentifier, std::uint64_t elementHash);
 
-/// Anything that can take a snapshot of the desktop.
+/// Anything that can take a snapshot of the desktop. The monitor sees the
+/// desktop only through this, so tests can hand it scripted snapshots.
 class WindowSource {
 public:
     virtual ~WindowSource() = default;
     virtual WindowSnapshot snapshot() = 0;
+};
+
+/// The live desktop through the accessibility interface: the visible,
+/// minimizable standard windows of the regular applications other than this
+/// program, and the focused one of the frontmost application.
+///
+/// Nothing is kept between snapshots: each one makes its elements afresh and
+/// releases them before it returns, except the window elements handed out
+/// in the records. A read that fails only makes the result smaller. Main
+/// thread only.
+class AccessibilityWindowSource final : public WindowSource {
+public:
+    /// Takes the program's own process id, once.
+    AccessibilityWindowSource();
+
+    WindowSnapshot snapshot() override;
+
+private:
+    const std::int32_t ownProcessIdentifier_;
 };
 
 } // namespace quellan

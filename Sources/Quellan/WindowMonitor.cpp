@@ -1,7 +1,24 @@
-// Creation of the window monitor.
+// The monitor's life: settings loaded at creation, start with the access
+// prompt and the scan timer, stop, and the two setting changes.
 #include "Quellan/WindowMonitor.hpp"
 
+#include "Platform/MainThread.hpp"
+#include "Platform/Platform.hpp"
+
+#include <algorithm>
+#include <utility>
+
 namespace quellan {
+namespace {
+
+bool isSupportedLimit(std::int64_t limit) { return limit >= 1 && limit <= 10; }
+
+bool isSupportedInactivePeriod(std::int64_t minutes) {
+    const auto& supported = WindowMonitor::supportedInactiveMinutes;
+    return std::find(supported.begin(), supported.end(), minutes) != supported.end();
+}
+
+} // namespace
 
 std::shared_ptr<WindowMonitor> WindowMonitor::create(std::shared_ptr<WindowSource> source,
                                                      std::shared_ptr<platform::UserDefaults> defaults) {
@@ -10,6 +27,63 @@ std::shared_ptr<WindowMonitor> WindowMonitor::create(std::shared_ptr<WindowSourc
 
 WindowMonitor::WindowMonitor(Passkey, std::shared_ptr<WindowSource> source,
                              std::shared_ptr<platform::UserDefaults> defaults)
-    : source_(std::move(source)), defaults_(std::move(defaults)) {}
+    : source_(std::move(source)), defaults_(std::move(defaults)) {
+    // Invalid stored values fall back here and stay stored until a setter
+    // overwrites them.
+    const std::int64_t storedLimit = defaults_->integerForKey(windowLimitKey);
+    limit = isSupportedLimit(storedLimit) ? storedLimit : 3;
+    const std::int64_t storedMinutes = defaults_->integerForKey(inactiveMinutesKey);
+    if (defaults_->boolForKey(inactiveMinimizeEnabledKey) && isSupportedInactivePeriod(storedMinutes)) {
+        inactiveMinutes = storedMinutes;
+    }
+}
+
+void WindowMonitor::start() {
+    platform::requireMainThread("WindowMonitor::start");
+    if (!ax::isProcessTrusted()) {
+        // The answer comes later, through the scans that follow.
+        (void)ax::isProcessTrustedWithOptions(ax::TrustCheckOptions{.prompt = true});
+    }
+    scanNow();
+
+    // The timer holds the monitor strongly, as a timer holds its target.
+    auto& runLoop = platform::mainRunLoop();
+    timer_ = runLoop.scheduledTimer(scanInterval, true, [self = shared_from_this()] { self->timerFired(); });
+    if (timer_) runLoop.addTimer(timer_, platform::RunLoopMode::commonModes);
+}
+
+void WindowMonitor::stop() {
+    platform::requireMainThread("WindowMonitor::stop");
+    // Moved out first: invalidating drops the timer's hold on this monitor.
+    if (const auto timer = std::exchange(timer_, nullptr)) timer->invalidate();
+}
+
+void WindowMonitor::timerFired() {
+    platform::requireMainThread("WindowMonitor::timerFired");
+    scanNow();
+}
+
+void WindowMonitor::setLimit(std::int64_t newLimit) {
+    platform::requireMainThread("WindowMonitor::setLimit");
+    if (!isSupportedLimit(newLimit)) return;
+    limit = newLimit;
+    defaults_->setInteger(newLimit, windowLimitKey);
+    scanNow();
+}
+
+void WindowMonitor::setInactiveMinutes(std::optional<std::int64_t> minutes) {
+    platform::requireMainThread("WindowMonitor::setInactiveMinutes");
+    if (!minutes) {
+        // The last period stays stored; switching on again writes a new one.
+        inactiveMinutes.reset();
+        defaults_->setBool(false, inactiveMinimizeEnabledKey);
+    } else {
+        if (!isSupportedInactivePeriod(*minutes)) return;
+        inactiveMinutes = *minutes;
+        defaults_->setBool(true, inactiveMinimizeEnabledKey);
+        defaults_->setInteger(*minutes, inactiveMinutesKey);
+    }
+    scanNow();
+}
 
 } // namespace quellan

@@ -7,6 +7,7 @@
 #include "Platform/UserDefaults.hpp"
 #include "Quellan/AccessibilityWindowSource.hpp"
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -70,7 +71,7 @@ private:
     std::vector<std::size_t> lastOrder_;
 };
 
-class WindowMonitor {
+class WindowMonitor : public std::enable_shared_from_this<WindowMonitor> {
     struct Passkey {};
 
 public:
@@ -82,11 +83,37 @@ public:
     };
     template <typename V> using TableByWindowID = std::unordered_map<std::string, V, TextHash, std::equal_to<>>;
 
+    /// The inactivity periods, in minutes, in the order the menu offers them.
+    static constexpr std::array<std::int64_t, 6> supportedInactiveMinutes{1, 5, 10, 15, 30, 60};
+    /// Seconds between two scans.
+    static constexpr double scanInterval = 0.35;
+
+    /// Keys of the persisted settings.
+    static constexpr std::string_view windowLimitKey = "windowLimit";
+    static constexpr std::string_view inactiveMinutesKey = "inactiveMinutes";
+    static constexpr std::string_view inactiveMinimizeEnabledKey = "inactiveMinimizeEnabled";
+
     /// The only way to make a monitor: the timer it schedules must be able
-    /// to hold it.
+    /// to hold it. Loads the settings (writing nothing back), takes no
+    /// snapshot, starts no timer and publishes nothing.
     static std::shared_ptr<WindowMonitor> create(std::shared_ptr<WindowSource> source,
                                                  std::shared_ptr<platform::UserDefaults> defaults);
     WindowMonitor(Passkey, std::shared_ptr<WindowSource> source, std::shared_ptr<platform::UserDefaults> defaults);
+
+    /// Asks for access when it is missing (the system prompt, once), scans
+    /// once, then schedules the repeating scan on the main run loop. The
+    /// timer holds the monitor until `stop()`.
+    void start();
+    /// No scan runs on its own afterwards; tables, settings and the
+    /// published state stay as they are.
+    void stop();
+    /// Takes 1 to 10: stores, persists and scans at once. Anything else is
+    /// ignored: nothing stored, written or scanned.
+    void setLimit(std::int64_t newLimit);
+    /// None switches inactive minimizing off; a supported period switches it
+    /// on with that period. Persists and scans at once. Any other value is
+    /// ignored: nothing stored, written or scanned.
+    void setInactiveMinutes(std::optional<std::int64_t> minutes);
 
     /// One complete pass: trust check, snapshot, tables, policy, minimizing,
     /// publication. Main thread only.
@@ -106,6 +133,7 @@ private:
                                           const std::optional<std::string>& currentWindowID);
     void publishState(std::int64_t visibleWindowCount, std::vector<ActiveWindowSummary> activeWindows);
     void rebaseAfterClockWentBack(double now);
+    void timerFired();
 
     const std::shared_ptr<WindowSource> source_;
     const std::shared_ptr<platform::UserDefaults> defaults_;

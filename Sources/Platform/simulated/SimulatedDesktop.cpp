@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <stdexcept>
+#include <utility>
 
 namespace quellan::simulated {
 namespace {
@@ -94,6 +95,13 @@ SimApplication* SimulatedDesktop::findApplication(std::int32_t processIdentifier
 }
 
 void SimulatedDesktop::log(std::string entry) {
+    if (onCall) {
+        // Moved out while it runs, so a hook that scripts the desktop cannot
+        // run itself again through the calls it makes.
+        const auto hook = std::exchange(onCall, nullptr);
+        hook(entry);
+        if (!onCall) onCall = hook;
+    }
     if (logCalls) calls_.push_back(std::move(entry));
 }
 

@@ -6,6 +6,7 @@
 #include "Platform/Platform.hpp"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -119,6 +120,9 @@ public:
 
     // --- observation -----------------------------------------------------
     bool logCalls = true;
+    /// Runs as each call is made, with its log entry, before it is answered:
+    /// lets a test change the desktop in the middle of a snapshot.
+    std::function<void(const std::string& call)> onCall;
     const std::vector<std::string>& calls() const { return calls_; }
     void clearCalls() { calls_.clear(); }
     const CallCounts& counts() const { return counts_; }

@@ -1,3 +1,5 @@
 # The simulated desktop and run loop, used by the tests and benchmarks.
-add_library(quellan_simulated STATIC ${CMAKE_CURRENT_LIST_DIR}/SimulatedDesktop.cpp)
+add_library(quellan_simulated STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/SimulatedDesktop.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/SimulatedRunLoop.cpp)
 target_link_libraries(quellan_simulated PUBLIC quellan_platform)
