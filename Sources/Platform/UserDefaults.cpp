@@ -3,6 +3,10 @@
 // it against 0.
 #include "Platform/UserDefaults.hpp"
 
+#include <cstdio>
+#include <cstdlib>
+#include <utility>
+
 namespace quellan::platform {
 
 std::int64_t InMemoryUserDefaults::integerForKey(std::string_view key) const {
@@ -27,6 +31,22 @@ void InMemoryUserDefaults::setInteger(std::int64_t value, std::string_view key) 
 void InMemoryUserDefaults::setBool(bool value, std::string_view key) {
     values_.insert_or_assign(std::string(key), Stored(value));
     ++writeCount_;
+}
+
+namespace {
+std::shared_ptr<UserDefaults> standard;
+} // namespace
+
+std::shared_ptr<UserDefaults> standardUserDefaults() {
+    if (!standard) {
+        std::fprintf(stderr, "quellan: programming error: no standard user defaults are installed\n");
+        std::abort();
+    }
+    return standard;
+}
+
+std::shared_ptr<UserDefaults> installStandardUserDefaults(std::shared_ptr<UserDefaults> defaults) {
+    return std::exchange(standard, std::move(defaults));
 }
 
 } // namespace quellan::platform

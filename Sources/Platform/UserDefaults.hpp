@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -41,5 +42,12 @@ private:
     std::map<std::string, Stored, std::less<>> values_;
     int writeCount_ = 0;
 };
+
+/// The standard defaults of the user, which the program keeps its settings
+/// in. The program installs them at start; without any installed, asking for
+/// them is a programming error (a message, then abort).
+std::shared_ptr<UserDefaults> standardUserDefaults();
+/// Installs `defaults` as the standard ones and returns those installed before.
+std::shared_ptr<UserDefaults> installStandardUserDefaults(std::shared_ptr<UserDefaults> defaults);
 
 } // namespace quellan::platform
