@@ -196,6 +196,43 @@ TEST_F(MenuTest, ActionMayRebuildTheMenuThatDeliveredIt) {
     EXPECT_TRUE(last.isNull()) << "a replaced menu must not leak";
 }
 
+TEST_F(MenuTest, OpenMenuStaysUntilClosedThenShowsTheNewestModel) {
+    const auto titled = [&](const std::string& title) {
+        auto menu = std::make_shared<Menu>();
+        menu->addItem(item(title, target_));
+        return menu;
+    };
+    statusItem_->setMenu(titled("First"));
+    QPointer<QMenu> open = shown();
+    open->popup(QPoint(10, 10));
+    ASSERT_TRUE(spinUntil([&] { return open->isVisible(); }));
+
+    // Published while a person reads it: the same menu stays open, unchanged.
+    statusItem_->setMenu(titled("Second"));
+    statusItem_->setMenu(titled("Third"));
+    drainEvents();
+    ASSERT_FALSE(open.isNull());
+    EXPECT_EQ(shown(), open.data());
+    EXPECT_TRUE(open->isVisible());
+    EXPECT_EQ(actionsOf(open)[0]->text(), QStringLiteral("First"));
+
+    // Closed: the newest model only, and the old menu freed.
+    open->hide();
+    ASSERT_TRUE(spinUntil([&] { return open.isNull(); }));
+    ASSERT_NE(shown(), nullptr);
+    EXPECT_EQ(actionsOf(shown())[0]->text(), QStringLiteral("Third"));
+
+    // No menu asked for while open: none once closed.
+    QPointer<QMenu> again = shown();
+    again->popup(QPoint(10, 10));
+    ASSERT_TRUE(spinUntil([&] { return again->isVisible(); }));
+    statusItem_->setMenu(nullptr);
+    EXPECT_EQ(shown(), again.data());
+    again->hide();
+    ASSERT_TRUE(spinUntil([&] { return again.isNull(); }));
+    EXPECT_EQ(shown(), nullptr);
+}
+
 // --- status icon ---------------------------------------------------------------
 
 TEST_F(FrameworkTest, KnowsExactlyTheTwoSymbols) {

@@ -8,8 +8,6 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 
-#include <xcb/xcb.h>
-
 #include <climits>
 #include <csignal>
 #include <cstdio>
@@ -85,25 +83,6 @@ std::string selfPath() {
     return length > 0 ? std::string(path, static_cast<std::size_t>(length)) : std::string();
 }
 
-bool trayOwned(const std::string& display) {
-    xcb_connection_t* connection = xcb_connect(display.c_str(), nullptr);
-    bool owned = false;
-    if (xcb_connection_has_error(connection) == 0) {
-        const char name[] = "_NET_SYSTEM_TRAY_S0";
-        xcb_intern_atom_reply_t* atom =
-            xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, sizeof name - 1, name), nullptr);
-        if (atom != nullptr) {
-            xcb_get_selection_owner_reply_t* owner =
-                xcb_get_selection_owner_reply(connection, xcb_get_selection_owner(connection, atom->atom), nullptr);
-            owned = owner != nullptr && owner->owner != XCB_NONE;
-            std::free(owner);
-            std::free(atom);
-        }
-    }
-    xcb_disconnect(connection);
-    return owned;
-}
-
 // Reads lines until one starts with `prefix`; every line read is kept.
 bool readUntil(Process& process, const std::string& prefix, std::vector<std::string>& lines,
                std::chrono::milliseconds limit = 20s) {
@@ -138,12 +117,13 @@ std::unique_ptr<Process> startChild(const std::string& display, std::string& err
 
 TEST(SystemTray, WaitsSayingSoOnceThenShowsTheIconWhenATrayAppears) {
     if (!x11::testing::findProgram("Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
-    const auto trayer = x11::testing::findProgram("trayer");
-    if (!trayer) GTEST_SKIP() << "trayer is not installed";
+    if (!x11::testing::findProgram("trayer")) GTEST_SKIP() << "trayer is not installed";
     std::string error;
     const auto server = XServer::start(error);
     ASSERT_NE(server, nullptr) << error;
-    ASSERT_FALSE(trayOwned(server->display()));
+    const auto probe = x11::testing::Probe::connect(server->display(), error);
+    ASSERT_NE(probe, nullptr) << error;
+    ASSERT_FALSE(probe->selectionOwned("_NET_SYSTEM_TRAY_S0"));
 
     const auto child = startChild(server->display(), error);
     ASSERT_NE(child, nullptr) << error;
@@ -154,11 +134,8 @@ TEST(SystemTray, WaitsSayingSoOnceThenShowsTheIconWhenATrayAppears) {
     for (int beat = 0; beat < 5; ++beat)
         ASSERT_TRUE(readUntil(*child, "still waiting", lines)) << joined(lines);
 
-    const auto panel = Process::spawn({*trayer, "--edge", "top", "--height", "32", "--widthtype", "request"},
-                                      {.environment = {{"DISPLAY", server->display()}}}, error);
-    ASSERT_NE(panel, nullptr) << error;
-    ASSERT_TRUE(x11::testing::waitUntil([&] { return trayOwned(server->display()); }, 20s))
-        << "trayer never took the tray";
+    const auto tray = x11::testing::TrayHost::start(server->display(), error);
+    ASSERT_NE(tray, nullptr) << error;
     ASSERT_TRUE(readUntil(*child, "shown", lines)) << joined(lines);
     ASSERT_TRUE(readUntil(*child, "embedded", lines)) << joined(lines);
 

@@ -11,6 +11,8 @@
 //   prop W|root NAME atoms a,b | windows w,w | cardinals n,n | bytes TYPE HEX -> ok
 //   delprop W|root NAME          -> ok
 //   wmcheck                      -> ok <check window>
+//   churn N                      -> ok   maps N windows quickly, each destroyed
+//                                        a few windows later, none left
 #include <xcb/xcb.h>
 
 #include <cstdio>
@@ -196,6 +198,21 @@ std::string run(const std::string& line) {
         if (value.starts_with("error")) return value;
     } else if (command == "delprop" && words.size() == 3) {
         xcb_delete_property(connection, target(words[1]), atom(words[2]));
+    } else if (command == "churn" && words.size() == 2) {
+        // A few alive at a time, so others see them managed, focused and gone.
+        std::vector<xcb_window_t> alive;
+        const std::uint32_t count = number(words[1]);
+        for (std::uint32_t i = 0; i < count; ++i) {
+            alive.push_back(number(create({"create", "title=churn-" + std::to_string(i)})));
+            xcb_flush(connection);
+            if (alive.size() > 4) {
+                xcb_destroy_window(connection, alive.front());
+                alive.erase(alive.begin());
+            }
+            usleep(2000);
+        }
+        for (const xcb_window_t window : alive)
+            xcb_destroy_window(connection, window);
     } else if (command == "wmcheck") {
         const xcb_window_t check = xcb_generate_id(connection);
         xcb_create_window(connection, XCB_COPY_FROM_PARENT, check, root, -1, -1, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,

@@ -94,7 +94,11 @@ std::unique_ptr<Process> Process::spawn(const std::vector<std::string>& argument
         }
         // Quiet window managers: their warnings would bury the test output.
         const int null = open("/dev/null", O_WRONLY);
-        if (std::getenv("QUELLAN_X11_TEST_VERBOSE") == nullptr) dup2(null, STDERR_FILENO);
+        if (options.pipes && options.errorToOutput) {
+            dup2(fromChild[1], STDERR_FILENO);
+        } else if (std::getenv("QUELLAN_X11_TEST_VERBOSE") == nullptr) {
+            dup2(null, STDERR_FILENO);
+        }
         execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }
@@ -117,9 +121,13 @@ Process::~Process() {
 
 bool Process::running() {
     if (reaped_) return false;
-    int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) == pid_) reaped_ = true;
+    if (waitpid(pid_, &status_, WNOHANG) == pid_) reaped_ = true;
     return !reaped_;
+}
+
+std::optional<int> Process::waitStatus() {
+    if (running()) return std::nullopt;
+    return status_;
 }
 
 void Process::stop() {
@@ -135,8 +143,7 @@ void Process::stop() {
         ::kill(-pid_, SIGTERM);
         if (!waitUntil([&] { return !running(); }, 1s)) {
             ::kill(-pid_, SIGKILL);
-            int status = 0;
-            waitpid(pid_, &status, 0);
+            waitpid(pid_, &status_, 0);
             reaped_ = true;
         }
     }
@@ -279,6 +286,27 @@ WindowManager::~WindowManager() {
     if (!home_.empty()) std::filesystem::remove_all(home_, ignored);
 }
 
+// --- TrayHost ----------------------------------------------------------------
+
+std::unique_ptr<TrayHost> TrayHost::start(const std::string& display, std::string& error) {
+    const auto program = findProgram("trayer");
+    if (!program) {
+        error = "trayer is not installed";
+        return nullptr;
+    }
+    auto probe = Probe::connect(display, error);
+    if (!probe) return nullptr;
+    auto host = std::make_unique<TrayHost>();
+    host->process_ = Process::spawn({*program, "--edge", "top", "--height", "32", "--widthtype", "request"},
+                                    {.environment = {{"DISPLAY", display}}}, error);
+    if (!host->process_) return nullptr;
+    if (!waitUntil([&] { return probe->selectionOwned("_NET_SYSTEM_TRAY_S0"); }, 20s)) {
+        error = "trayer never took the tray";
+        return nullptr;
+    }
+    return host;
+}
+
 // --- Probe -------------------------------------------------------------------
 
 struct Probe::State {
@@ -331,6 +359,13 @@ std::vector<std::uint32_t> Probe::cardinals(WindowId window, const std::string& 
 }
 
 std::vector<WindowId> Probe::clientList() { return cardinals(root_, "_NET_CLIENT_LIST"); }
+
+bool Probe::selectionOwned(const std::string& name) {
+    xcb_connection_t* c = state_->connection;
+    Freed<xcb_get_selection_owner_reply_t> owner{
+        xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atom(name)), nullptr)};
+    return owner.pointer != nullptr && owner.pointer->owner != XCB_NONE;
+}
 
 std::optional<WindowId> Probe::activeWindow() {
     const auto items = cardinals(root_, "_NET_ACTIVE_WINDOW");

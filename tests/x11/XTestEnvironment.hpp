@@ -31,6 +31,7 @@ public:
         std::map<std::string, std::string> environment;
         bool pipes = false;           ///< talk to it through stdin and stdout
         int inheritedDescriptor = -1; ///< kept open in the child
+        bool errorToOutput = false;   ///< its standard error joins its output (needs pipes)
     };
     static std::unique_ptr<Process> spawn(const std::vector<std::string>& arguments, const Options& options,
                                           std::string& error);
@@ -40,6 +41,8 @@ public:
 
     pid_t pid() const { return pid_; }
     bool running();
+    /// How it ended, as waitpid reports it, once it has.
+    std::optional<int> waitStatus();
     void stop();
     bool writeLine(const std::string& line);
     /// The next line of its output, waiting at most `limit`.
@@ -53,6 +56,7 @@ private:
     std::string buffered_;
     bool reaped_ = false;
     bool stopped_ = false;
+    int status_ = 0;
 };
 
 /// An Xvfb server on a display it picks itself.
@@ -80,6 +84,16 @@ private:
     std::string home_;
 };
 
+/// A system tray host (trayer, an XEmbed tray) along the top edge.
+class TrayHost {
+public:
+    /// Starts it and waits until it owns the tray selection.
+    static std::unique_ptr<TrayHost> start(const std::string& display, std::string& error);
+
+private:
+    std::unique_ptr<Process> process_;
+};
+
 /// A connection of the test's own to the display, to look and to ask.
 class Probe {
 public:
@@ -93,6 +107,8 @@ public:
     std::optional<std::uint32_t> currentDesktop();
     std::optional<std::uint32_t> wmState(WindowId window);
     bool hasAtom(WindowId window, const std::string& property, const std::string& value);
+    /// Whether some client owns the selection `name` ("_NET_SYSTEM_TRAY_S0").
+    bool selectionOwned(const std::string& name);
     WindowId root() const { return root_; }
 
     /// Asks the window manager as a pager would.

@@ -176,14 +176,35 @@ public:
 
     appkit::StatusBarButton* button() override { return this; }
 
+    // A menu a person has open stays as it is: replacing it would close it
+    // under the pointer (the state is published several times a second).
+    // The newest model replaces it once it closes.
     void setMenu(std::shared_ptr<const appkit::Menu> menu) override {
         platform::requireMainThread("StatusItem::setMenu");
         if (owner_ == nullptr) return;
+        if (menu_ && menu_->isVisible()) {
+            pending_ = std::move(menu);
+            return;
+        }
+        pending_.reset();
         QMenu* replaced = menu_;
         menu_ = menu ? internal::buildMenu(*menu) : nullptr;
+        if (menu_) {
+            // Queued: the menu hides before the chosen action is delivered.
+            QObject::connect(menu_, &QMenu::aboutToHide, menu_, [this] {
+                QMetaObject::invokeMethod(
+                    menu_, [this] { applyPendingMenu(); }, Qt::QueuedConnection);
+            });
+        }
         if (tray_) tray_->setContextMenu(menu_);
         // Later: the old menu may be the one whose action is running now.
         if (replaced != nullptr) replaced->deleteLater();
+    }
+
+    void applyPendingMenu() {
+        if (!pending_ || (menu_ && menu_->isVisible())) return;
+        auto pending = std::move(*pending_);
+        setMenu(std::move(pending));
     }
 
     void setImage(const std::optional<appkit::Image>& image) override {
@@ -240,6 +261,8 @@ private:
     QtFramework::State* owner_;
     QPointer<QSystemTrayIcon> tray_;
     QPointer<QMenu> menu_;
+    /// The model to show once the open menu closes (null: no menu).
+    std::optional<std::shared_ptr<const appkit::Menu>> pending_;
     QIcon icon_;
     std::optional<appkit::Image> image_;
     std::string title_;

@@ -1,0 +1,302 @@
+// The real program, build/quellan, on a real X desktop of the test's own:
+// Xvfb, a window manager (openbox and fluxbox, which honour iconify
+// requests differently), trayer as the tray host, and the scriptable test
+// client's windows. The menu is driven as a person would, with the pointer
+// and the keyboard through xdotool.
+#include "XTestEnvironment.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+
+namespace quellan::e2e {
+namespace {
+
+using namespace std::chrono_literals;
+using namespace x11::testing;
+using x11::WindowId;
+
+constexpr std::uint32_t kIconicState = 3;
+// One tick is 0.35 s; the slack covers a loaded machine and the sanitizer build.
+constexpr auto kWithinATick = 3s;
+constexpr auto kHoldFocus = 500ms;
+
+// Runs a short command and returns its output lines.
+std::vector<std::string> runCommand(const std::vector<std::string>& arguments,
+                                    const std::map<std::string, std::string>& environment) {
+    std::string error;
+    auto process = Process::spawn(arguments, {.environment = environment, .pipes = true}, error);
+    std::vector<std::string> lines;
+    if (!process) return lines;
+    while (auto line = process->readLine(10s))
+        lines.push_back(*line);
+    return lines;
+}
+
+std::string readFile(const std::filesystem::path& path) {
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+class EndToEnd : public ::testing::TestWithParam<std::string> {
+protected:
+    void SetUp() override {
+        for (const char* program : {"Xvfb", "trayer", "xdotool"}) {
+            if (!findProgram(program)) GTEST_SKIP() << program << " is not installed";
+        }
+        if (!findProgram(GetParam())) GTEST_SKIP() << GetParam() << " is not installed";
+        std::string error;
+        server_ = XServer::start(error);
+        ASSERT_NE(server_, nullptr) << error;
+        manager_ = WindowManager::start(GetParam(), display(), error);
+        ASSERT_NE(manager_, nullptr) << error;
+        tray_ = TrayHost::start(display(), error);
+        ASSERT_NE(tray_, nullptr) << error;
+        probe_ = Probe::connect(display(), error);
+        ASSERT_NE(probe_, nullptr) << error;
+        client_ = TestClient::start(display(), error);
+        ASSERT_NE(client_, nullptr) << error;
+
+        char pattern[] = "/tmp/quellan-e2e-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        home_ = pattern;
+        std::filesystem::create_directories(home_ / "config");
+        std::filesystem::create_directories(home_ / "runtime");
+        chmod((home_ / "runtime").c_str(), 0700);
+    }
+
+    void TearDown() override {
+        quellan_.reset();
+        std::error_code ignored;
+        if (!home_.empty()) std::filesystem::remove_all(home_, ignored);
+    }
+
+    const std::string& display() const { return server_->display(); }
+    std::filesystem::path settingsFile() const { return home_ / "config" / "quellan" / "quellan.conf"; }
+
+    void writeSettings(const std::string& text) {
+        std::filesystem::create_directories(settingsFile().parent_path());
+        std::ofstream(settingsFile()) << text;
+    }
+
+    std::map<std::string, std::string> environment() const {
+        // No session bus: Qt takes the XEmbed tray trayer offers.
+        return {{"DISPLAY", display()},
+                {"HOME", home_.string()},
+                {"XDG_CONFIG_HOME", (home_ / "config").string()},
+                {"XDG_RUNTIME_DIR", (home_ / "runtime").string()},
+                {"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus"},
+                {"QT_QPA_PLATFORM", "xcb"}};
+    }
+
+    std::vector<std::string> visibleQuellanWindows() {
+        return runCommand({*findProgram("xdotool"), "search", "--onlyvisible", "--classname", "^quellan$"},
+                          environment());
+    }
+
+    /// Starts Quellan and waits for its icon in the tray.
+    void startQuellan() {
+        std::string error;
+        quellan_ = Process::spawn({QUELLAN_PROGRAM},
+                                  {.environment = environment(), .pipes = true, .errorToOutput = true}, error);
+        ASSERT_NE(quellan_, nullptr) << error;
+        ASSERT_TRUE(waitUntil([&] { return visibleQuellanWindows().size() == 1; }, 20s))
+            << "no tray icon appeared; it said:\n"
+            << said();
+    }
+
+    /// Everything Quellan has written so far, standard error included.
+    std::string said() {
+        while (auto line = quellan_->readLine(50ms))
+            output_ += *line + "\n";
+        return output_;
+    }
+
+    /// Opens the tray menu with a click and picks the `downs`-th enabled row.
+    void chooseInMenu(int downs) {
+        const std::string xdotool = *findProgram("xdotool");
+        const auto icon = visibleQuellanWindows();
+        ASSERT_EQ(icon.size(), 1u);
+        runCommand({xdotool, "mousemove", "--window", icon[0], "8", "8", "click", "1"}, environment());
+        ASSERT_TRUE(waitUntil([&] { return visibleQuellanWindows().size() == 2; }, 10s)) << "the menu did not open";
+        // The menu takes the keyboard just after it is shown.
+        std::this_thread::sleep_for(300ms);
+        for (int i = 0; i < downs; ++i)
+            runCommand({xdotool, "key", "Down"}, environment());
+        runCommand({xdotool, "key", "Return"}, environment());
+        ASSERT_TRUE(waitUntil([&] { return visibleQuellanWindows().size() == 1; }, 10s)) << "the menu stayed open";
+    }
+
+    /// Opens a window and gives it the focus, as a person clicking it would.
+    WindowId openFocused(const std::string& options = {}) {
+        const WindowId window = client_->create(options);
+        EXPECT_NE(window, 0u);
+        EXPECT_TRUE(probe_->waitManaged(window)) << window;
+        focus(window);
+        return window;
+    }
+
+    /// Focuses `window` and keeps the focus there for longer than a tick, as
+    /// a person would: Quellan only knows the focus it sees when it scans.
+    void focus(WindowId window) {
+        probe_->activate(window);
+        EXPECT_TRUE(waitUntil([&] { return probe_->activeWindow() == window; })) << window;
+        std::this_thread::sleep_for(kHoldFocus);
+    }
+
+    bool iconic(WindowId window) { return probe_->wmState(window) == kIconicState; }
+
+    bool becomesIconic(WindowId window, std::chrono::milliseconds limit = kWithinATick) {
+        return waitUntil([&] { return iconic(window); }, limit);
+    }
+
+    std::vector<WindowId> iconicAmong(const std::vector<WindowId>& windows) {
+        std::vector<WindowId> found;
+        std::ranges::copy_if(windows, std::back_inserter(found), [&](WindowId window) { return iconic(window); });
+        return found;
+    }
+
+    std::unique_ptr<XServer> server_;
+    std::unique_ptr<WindowManager> manager_;
+    std::unique_ptr<TrayHost> tray_;
+    std::unique_ptr<Probe> probe_;
+    std::unique_ptr<TestClient> client_;
+    std::unique_ptr<Process> quellan_;
+    std::filesystem::path home_;
+    std::string output_;
+};
+
+TEST_P(EndToEnd, MinimizesTheLeastRecentlyFocusedBeyondTheLimitAndNeverTheFocused) {
+    startQuellan();
+    std::vector<WindowId> windows;
+    for (int i = 0; i < 4; ++i)
+        windows.push_back(openFocused("title=window-" + std::to_string(i)));
+    // Four standard windows under the default limit of three: the first goes.
+    EXPECT_TRUE(becomesIconic(windows[0])) << said();
+
+    windows.push_back(openFocused("title=window-4"));
+    EXPECT_TRUE(becomesIconic(windows[1])) << said();
+    std::this_thread::sleep_for(1s); // about three ticks: nothing more may go
+    EXPECT_EQ(iconicAmong(windows), (std::vector<WindowId>{windows[0], windows[1]}));
+    EXPECT_EQ(probe_->activeWindow(), windows[4]);
+
+    // Focus brought back to an older window: the least recent visible one goes now.
+    focus(windows[2]);
+    const WindowId newest = openFocused("title=window-5");
+    EXPECT_TRUE(becomesIconic(windows[3])) << said();
+    std::this_thread::sleep_for(1s);
+    EXPECT_FALSE(iconic(newest));
+    EXPECT_FALSE(iconic(windows[2]));
+    EXPECT_FALSE(iconic(windows[4]));
+    EXPECT_TRUE(quellan_->running());
+    EXPECT_EQ(said(), "");
+}
+
+TEST_P(EndToEnd, LeavesDialogsTransientsAndMinimizedWindowsAlone) {
+    writeSettings("windowLimit = 1\n");
+    startQuellan();
+    const WindowId minimized = client_->create("iconic title=minimized");
+    ASSERT_TRUE(probe_->waitManaged(minimized, false));
+    ASSERT_TRUE(waitUntil([&] { return iconic(minimized); }));
+    const WindowId first = openFocused("title=first");
+    const WindowId dialog = openFocused("type=dialog title=dialog");
+    const WindowId utility = openFocused("type=utility title=utility");
+    std::this_thread::sleep_for(1s);
+    // One standard window under a limit of one: nothing to do.
+    EXPECT_EQ(iconicAmong({first, dialog, utility}), std::vector<WindowId>{});
+
+    const WindowId second = openFocused("title=second");
+    EXPECT_TRUE(becomesIconic(first)) << said();
+    // Focus on a window that does not count keeps the count as it is. (Its
+    // parent is the newest, since window managers hide transients with theirs.)
+    const WindowId transient = openFocused("transient=" + std::to_string(second) + " title=transient");
+    std::this_thread::sleep_for(1s);
+    EXPECT_EQ(iconicAmong({second, dialog, utility, transient}), std::vector<WindowId>{});
+    EXPECT_TRUE(iconic(minimized));
+    EXPECT_EQ(said(), "");
+}
+
+TEST_P(EndToEnd, LimitChosenInTheMenuTakesEffectAtOnceAndSurvivesARestart) {
+    writeSettings("windowLimit = 5\n");
+    startQuellan();
+    std::vector<WindowId> windows;
+    for (int i = 0; i < 5; ++i)
+        windows.push_back(openFocused("title=window-" + std::to_string(i)));
+    std::this_thread::sleep_for(1s);
+    ASSERT_EQ(iconicAmong(windows), std::vector<WindowId>{});
+
+    // Rows "1" to "10" are the first enabled ones: three downs pick "3".
+    chooseInMenu(3);
+    EXPECT_TRUE(becomesIconic(windows[0])) << said();
+    EXPECT_TRUE(becomesIconic(windows[1])) << said();
+    EXPECT_NE(readFile(settingsFile()).find("windowLimit = 3\n"), std::string::npos) << readFile(settingsFile());
+
+    // Ended as a session ends it, then started again: still three. (A new
+    // run knows no focus history, so which older window goes is its choice.)
+    ::kill(quellan_->pid(), SIGTERM);
+    ASSERT_TRUE(waitUntil([&] { return !quellan_->running(); }));
+    EXPECT_EQ(said(), "");
+    output_.clear();
+    startQuellan();
+    windows.push_back(openFocused("title=window-5"));
+    EXPECT_TRUE(waitUntil([&] { return iconicAmong(windows).size() == 3; }, kWithinATick)) << said();
+    std::this_thread::sleep_for(1s);
+    EXPECT_EQ(iconicAmong(windows).size(), 3u);
+    EXPECT_FALSE(iconic(windows.back()));
+    EXPECT_NE(readFile(settingsFile()).find("windowLimit = 3\n"), std::string::npos);
+}
+
+TEST_P(EndToEnd, WindowsComingAndGoingMidScanCauseNoError) {
+    startQuellan();
+    const std::size_t docks = probe_->clientList().size(); // the tray host is a client too
+    std::vector<WindowId> windows;
+    for (int i = 0; i < 3; ++i)
+        windows.push_back(openFocused("title=steady-" + std::to_string(i)));
+    // Hundreds of windows mapped, focused by the window manager and destroyed
+    // while Quellan scans and minimizes some of them.
+    ASSERT_TRUE(client_->command("churn 300").has_value());
+    ASSERT_TRUE(waitUntil([&] { return probe_->clientList().size() == docks + windows.size(); }))
+        << probe_->clientList().size() << " clients, " << docks << " docks";
+    focus(windows[2]);
+    std::this_thread::sleep_for(1s);
+    EXPECT_TRUE(quellan_->running());
+    EXPECT_EQ(said(), "");
+    // Still keeping count: a fourth steady window sends the least recent away.
+    const WindowId fourth = openFocused("title=steady-3");
+    const auto visible = [&] {
+        return std::ranges::count_if(windows, [&](WindowId window) { return !iconic(window); });
+    };
+    EXPECT_TRUE(waitUntil([&] { return visible() <= 2; }, kWithinATick)) << said();
+    EXPECT_FALSE(iconic(fourth));
+}
+
+TEST_P(EndToEnd, LosingTheDisplayEndsItWithAMessage) {
+    writeSettings("windowLimit = 4\n");
+    startQuellan();
+    openFocused();
+    server_->kill();
+    ASSERT_TRUE(waitUntil([&] { return !quellan_->running(); }, 10s)) << said();
+    const int status = quellan_->waitStatus().value_or(0);
+    EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_NE(WEXITSTATUS(status), 0);
+    EXPECT_NE(said().find("quellan: stopped while still running (was the connection to the display lost?)"),
+              std::string::npos)
+        << said();
+    // Nothing lost: the settings file is as it was.
+    EXPECT_EQ(readFile(settingsFile()), "windowLimit = 4\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(WindowManagers, EndToEnd, ::testing::Values("openbox", "fluxbox"),
+                         [](const auto& info) { return info.param; });
+
+} // namespace
+} // namespace quellan::e2e
