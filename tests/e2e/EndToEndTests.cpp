@@ -153,6 +153,20 @@ protected:
         std::this_thread::sleep_for(kHoldFocus);
     }
 
+    /// The managed clients as xprop sees them, for failure messages.
+    std::string describeClients() {
+        std::string text;
+        for (WindowId window : probe_->clientList()) {
+            for (const auto& line : runCommand({*findProgram("xprop"), "-id", std::to_string(window), "WM_CLASS",
+                                                "WM_NAME", "_NET_WM_WINDOW_TYPE", "_NET_WM_PID", "WM_STATE",
+                                                "_NET_WM_DESKTOP", "WM_TRANSIENT_FOR"},
+                                               environment()))
+                text += line + "\n";
+            text += "\n";
+        }
+        return text;
+    }
+
     bool iconic(WindowId window) { return probe_->wmState(window) == kIconicState; }
 
     bool becomesIconic(WindowId window, std::chrono::milliseconds limit = kWithinATick) {
@@ -232,7 +246,7 @@ TEST_P(EndToEnd, LimitChosenInTheMenuTakesEffectAtOnceAndSurvivesARestart) {
     for (int i = 0; i < 5; ++i)
         windows.push_back(openFocused("title=window-" + std::to_string(i)));
     std::this_thread::sleep_for(1s);
-    ASSERT_EQ(iconicAmong(windows), std::vector<WindowId>{});
+    ASSERT_EQ(iconicAmong(windows), std::vector<WindowId>{}) << describeClients() << said();
 
     // Rows "1" to "10" are the first enabled ones: three downs pick "3".
     chooseInMenu(3);
@@ -265,7 +279,7 @@ TEST_P(EndToEnd, WindowsComingAndGoingMidScanCauseNoError) {
     // while Quellan scans and minimizes some of them.
     ASSERT_TRUE(client_->command("churn 300").has_value());
     ASSERT_TRUE(waitUntil([&] { return probe_->clientList().size() == docks + windows.size(); }))
-        << probe_->clientList().size() << " clients, " << docks << " docks";
+        << docks << " docks among\n" << describeClients();
     focus(windows[2]);
     std::this_thread::sleep_for(1s);
     EXPECT_TRUE(quellan_->running());

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <poll.h>
 #include <sstream>
 #include <sys/stat.h>
@@ -244,6 +245,13 @@ std::unique_ptr<WindowManager> WindowManager::start(const std::string& program, 
     manager->home_ = pattern;
     std::vector<std::string> arguments{*path};
     if (program == "openbox") arguments.push_back("--sm-disable");
+    if (program == "fluxbox") {
+        // Its default style sets a wallpaper through a helper that, with no
+        // wallpaper program installed, opens an error window of its own:
+        // a stray application window the tests would count.
+        std::filesystem::create_directories(manager->home_ + "/.fluxbox");
+        std::ofstream(manager->home_ + "/.fluxbox/overlay") << "background: none\n";
+    }
     manager->process_ = Process::spawn(arguments,
                                        {.environment = {{"DISPLAY", display},
                                                         {"HOME", manager->home_},
