@@ -1,0 +1,53 @@
+# What `cmake --install` puts in place for the Linux desktop port: the
+# program, its menu entry and icon, and an XDG autostart entry so that it
+# starts with the session. `cpack -G DEB` turns the same into a package.
+include(GNUInstallDirs)
+
+# Session autostart is read from $XDG_CONFIG_DIRS/autostart, /etc/xdg by
+# default, whatever the prefix: /usr/local/etc/xdg is read by no session.
+if(CMAKE_INSTALL_PREFIX STREQUAL "/usr" OR CMAKE_INSTALL_PREFIX STREQUAL "/usr/local")
+  set(QUELLAN_AUTOSTART_DEFAULT /etc/xdg/autostart)
+else()
+  set(QUELLAN_AUTOSTART_DEFAULT ${CMAKE_INSTALL_SYSCONFDIR}/xdg/autostart)
+endif()
+set(QUELLAN_AUTOSTART_DIR ${QUELLAN_AUTOSTART_DEFAULT} CACHE PATH
+  "Where the session autostart entry goes (relative paths are under the prefix)")
+
+# Under the usual prefixes, whose bin is on every session's PATH, Exec
+# names the program alone, so the package (installed under /usr whatever
+# the build's prefix) gets a working entry; elsewhere, its full path.
+if(QUELLAN_AUTOSTART_DEFAULT STREQUAL "/etc/xdg/autostart")
+  set(QUELLAN_EXEC quellan)
+else()
+  set(QUELLAN_EXEC ${CMAKE_INSTALL_FULL_BINDIR}/quellan)
+endif()
+configure_file(${CMAKE_CURRENT_LIST_DIR}/quellan.desktop.in ${PROJECT_BINARY_DIR}/data/quellan.desktop @ONLY)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/quellan-autostart.desktop.in
+  ${PROJECT_BINARY_DIR}/data/autostart/quellan.desktop @ONLY)
+
+install(TARGETS quellan RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${PROJECT_BINARY_DIR}/data/quellan.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/quellan.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+install(FILES ${PROJECT_BINARY_DIR}/data/autostart/quellan.desktop DESTINATION ${QUELLAN_AUTOSTART_DIR})
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME quellan)
+set(CPACK_PACKAGE_VENDOR "Quellan developers")
+set(CPACK_PACKAGE_CONTACT "Quellan developers <quellan@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Keeps the number of visible windows under a limit")
+set(CPACK_PACKAGE_DESCRIPTION "A tray utility that minimizes the least recently focused windows beyond a limit, and optionally windows left unfocused for a while.")
+set(CPACK_DEBIAN_PACKAGE_SECTION x11)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+# Library dependencies from the binary itself, as Debian's own packaging does.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+# The autostart entry is a setting an administrator may edit: an upgrade asks before replacing it.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/conffiles)
+include(CPack)
+
+if(QUELLAN_BUILD_TESTS)
+  add_test(NAME InstallPutsTheProgramAndItsEntriesInPlace
+    COMMAND ${CMAKE_COMMAND} -DBUILD_DIR=${PROJECT_BINARY_DIR} -DSTAGE=${PROJECT_BINARY_DIR}/install-check
+      -P ${CMAKE_CURRENT_LIST_DIR}/check-install.cmake)
+endif()
