@@ -76,6 +76,15 @@ private:
 /// Returns whether an action was sent.
 bool performActionForItem(const MenuItem& item);
 
+/// How a menu differs from another, so that a backend can keep its native
+/// menu when a rebuilt model brings nothing new, or only retitle it.
+enum class MenuDifference {
+    none,        ///< every item alike, submenus included, with the same target
+    labelTitles, ///< alike but for the titles of items without an action
+    other,
+};
+MenuDifference compareMenus(const Menu& a, const Menu& b);
+
 /// A named symbol image with its text for assistive technology.
 struct Image {
     std::string symbolName;

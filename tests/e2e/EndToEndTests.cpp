@@ -3,7 +3,7 @@
 // requests differently), trayer as the tray host, and the scriptable test
 // client's windows. The menu is driven as a person would, with the pointer
 // and the keyboard through xdotool.
-#include "XTestEnvironment.hpp"
+#include "DesktopSession.hpp"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,6 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 
@@ -28,18 +27,6 @@ constexpr std::uint32_t kIconicState = 3;
 constexpr auto kWithinATick = 3s;
 constexpr auto kHoldFocus = 500ms;
 
-// Runs a short command and returns its output lines.
-std::vector<std::string> runCommand(const std::vector<std::string>& arguments,
-                                    const std::map<std::string, std::string>& environment) {
-    std::string error;
-    auto process = Process::spawn(arguments, {.environment = environment, .pipes = true}, error);
-    std::vector<std::string> lines;
-    if (!process) return lines;
-    while (auto line = process->readLine(10s))
-        lines.push_back(*line);
-    return lines;
-}
-
 std::string readFile(const std::filesystem::path& path) {
     std::ifstream file(path);
     std::stringstream text;
@@ -50,68 +37,28 @@ std::string readFile(const std::filesystem::path& path) {
 class EndToEnd : public ::testing::TestWithParam<std::string> {
 protected:
     void SetUp() override {
-        for (const char* program : {"Xvfb", "trayer", "xdotool"}) {
-            if (!findProgram(program)) GTEST_SKIP() << program << " is not installed";
-        }
-        if (!findProgram(GetParam())) GTEST_SKIP() << GetParam() << " is not installed";
+        if (const auto missing = missingPrograms(GetParam()); !missing.empty())
+            GTEST_SKIP() << missing.front() << " is not installed";
         std::string error;
-        server_ = XServer::start(error);
-        ASSERT_NE(server_, nullptr) << error;
-        manager_ = WindowManager::start(GetParam(), display(), error);
-        ASSERT_NE(manager_, nullptr) << error;
-        tray_ = TrayHost::start(display(), error);
-        ASSERT_NE(tray_, nullptr) << error;
-        probe_ = Probe::connect(display(), error);
-        ASSERT_NE(probe_, nullptr) << error;
-        client_ = TestClient::start(display(), error);
-        ASSERT_NE(client_, nullptr) << error;
-
-        char pattern[] = "/tmp/quellan-e2e-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        home_ = pattern;
-        std::filesystem::create_directories(home_ / "config");
-        std::filesystem::create_directories(home_ / "runtime");
-        chmod((home_ / "runtime").c_str(), 0700);
+        session_ = DesktopSession::start(GetParam(), error);
+        ASSERT_NE(session_, nullptr) << error;
+        probe_ = &session_->probe();
+        client_ = &session_->client();
     }
 
     void TearDown() override {
         quellan_.reset();
-        std::error_code ignored;
-        if (!home_.empty()) std::filesystem::remove_all(home_, ignored);
+        session_.reset();
     }
 
-    const std::string& display() const { return server_->display(); }
-    std::filesystem::path settingsFile() const { return home_ / "config" / "quellan" / "quellan.conf"; }
+    std::filesystem::path settingsFile() const { return session_->settingsFile(); }
+    void writeSettings(const std::string& text) { session_->writeSettings(text); }
+    std::vector<std::string> visibleQuellanWindows() { return session_->visibleQuellanWindows(); }
 
-    void writeSettings(const std::string& text) {
-        std::filesystem::create_directories(settingsFile().parent_path());
-        std::ofstream(settingsFile()) << text;
-    }
-
-    std::map<std::string, std::string> environment() const {
-        // No session bus: Qt takes the XEmbed tray trayer offers.
-        return {{"DISPLAY", display()},
-                {"HOME", home_.string()},
-                {"XDG_CONFIG_HOME", (home_ / "config").string()},
-                {"XDG_RUNTIME_DIR", (home_ / "runtime").string()},
-                {"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus"},
-                {"QT_QPA_PLATFORM", "xcb"}};
-    }
-
-    std::vector<std::string> visibleQuellanWindows() {
-        return runCommand({*findProgram("xdotool"), "search", "--onlyvisible", "--classname", "^quellan$"},
-                          environment());
-    }
-
-    /// Starts Quellan and waits for its icon in the tray.
     void startQuellan() {
         std::string error;
-        quellan_ = Process::spawn({QUELLAN_PROGRAM},
-                                  {.environment = environment(), .pipes = true, .errorToOutput = true}, error);
+        quellan_ = session_->startQuellan(error);
         ASSERT_NE(quellan_, nullptr) << error;
-        ASSERT_TRUE(waitUntil([&] { return visibleQuellanWindows().size() == 1; }, 20s))
-            << "no tray icon appeared; it said:\n"
-            << said();
     }
 
     /// Everything Quellan has written so far, standard error included.
@@ -126,13 +73,13 @@ protected:
         const std::string xdotool = *findProgram("xdotool");
         const auto icon = visibleQuellanWindows();
         ASSERT_EQ(icon.size(), 1u);
-        runCommand({xdotool, "mousemove", "--window", icon[0], "8", "8", "click", "1"}, environment());
+        runCommand({xdotool, "mousemove", "--window", icon[0], "8", "8", "click", "1"}, session_->environment());
         ASSERT_TRUE(waitUntil([&] { return visibleQuellanWindows().size() == 2; }, 10s)) << "the menu did not open";
         // The menu takes the keyboard just after it is shown.
         std::this_thread::sleep_for(300ms);
         for (int i = 0; i < downs; ++i)
-            runCommand({xdotool, "key", "Down"}, environment());
-        runCommand({xdotool, "key", "Return"}, environment());
+            runCommand({xdotool, "key", "Down"}, session_->environment());
+        runCommand({xdotool, "key", "Return"}, session_->environment());
         ASSERT_TRUE(waitUntil([&] { return visibleQuellanWindows().size() == 1; }, 10s)) << "the menu stayed open";
     }
 
@@ -160,7 +107,7 @@ protected:
             for (const auto& line : runCommand({*findProgram("xprop"), "-id", std::to_string(window), "WM_CLASS",
                                                 "WM_NAME", "_NET_WM_WINDOW_TYPE", "_NET_WM_PID", "WM_STATE",
                                                 "_NET_WM_DESKTOP", "WM_TRANSIENT_FOR"},
-                                               environment()))
+                                               session_->environment()))
                 text += line + "\n";
             text += "\n";
         }
@@ -179,13 +126,10 @@ protected:
         return found;
     }
 
-    std::unique_ptr<XServer> server_;
-    std::unique_ptr<WindowManager> manager_;
-    std::unique_ptr<TrayHost> tray_;
-    std::unique_ptr<Probe> probe_;
-    std::unique_ptr<TestClient> client_;
+    std::unique_ptr<DesktopSession> session_;
+    Probe* probe_ = nullptr;
+    TestClient* client_ = nullptr;
     std::unique_ptr<Process> quellan_;
-    std::filesystem::path home_;
     std::string output_;
 };
 
@@ -297,7 +241,7 @@ TEST_P(EndToEnd, LosingTheDisplayEndsItWithAMessage) {
     writeSettings("windowLimit = 4\n");
     startQuellan();
     openFocused();
-    server_->kill();
+    session_->server().kill();
     ASSERT_TRUE(waitUntil([&] { return !quellan_->running(); }, 10s)) << said();
     const int status = quellan_->waitStatus().value_or(0);
     EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);

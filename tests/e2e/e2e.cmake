@@ -1,6 +1,19 @@
 # The real program on a real X desktop: Xvfb, a window manager, a tray host.
-add_executable(quellan_e2e_tests ${CMAKE_CURRENT_LIST_DIR}/EndToEndTests.cpp)
-target_link_libraries(quellan_e2e_tests PRIVATE quellan_x11_test_support GTest::gtest_main)
-target_compile_definitions(quellan_e2e_tests PRIVATE QUELLAN_PROGRAM="$<TARGET_FILE:quellan>")
-add_dependencies(quellan_e2e_tests quellan)
-gtest_discover_tests(quellan_e2e_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 180)
+# The session helpers serve the end-to-end tests and the idle benchmark.
+add_library(quellan_e2e_support STATIC ${CMAKE_CURRENT_LIST_DIR}/DesktopSession.cpp)
+target_include_directories(quellan_e2e_support PUBLIC ${CMAKE_CURRENT_LIST_DIR})
+target_link_libraries(quellan_e2e_support PUBLIC quellan_x11_test_support)
+target_compile_definitions(quellan_e2e_support PRIVATE QUELLAN_PROGRAM="$<TARGET_FILE:quellan>")
+add_dependencies(quellan_e2e_support quellan)
+
+if(QUELLAN_BUILD_TESTS)
+  add_executable(quellan_e2e_tests ${CMAKE_CURRENT_LIST_DIR}/EndToEndTests.cpp)
+  target_link_libraries(quellan_e2e_tests PRIVATE quellan_e2e_support GTest::gtest_main)
+  gtest_discover_tests(quellan_e2e_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 180)
+endif()
+
+if(QUELLAN_BUILD_BENCHMARKS)
+  find_package(benchmark REQUIRED)
+  add_executable(quellan_idle_benchmark ${PROJECT_SOURCE_DIR}/benchmarks/e2e/IdleBenchmark.cpp)
+  target_link_libraries(quellan_idle_benchmark PRIVATE quellan_e2e_support benchmark::benchmark)
+endif()

@@ -233,6 +233,53 @@ TEST_F(MenuTest, OpenMenuStaysUntilClosedThenShowsTheNewestModel) {
     EXPECT_EQ(shown(), nullptr);
 }
 
+TEST_F(MenuTest, AlikeModelKeepsTheMenuAndRetitlesItsLabels) {
+    const auto limitMenu = [&](int checked, const std::string& label) {
+        auto menu = std::make_shared<Menu>();
+        for (int limit = 1; limit <= 2; ++limit) {
+            MenuItem row = item(std::to_string(limit), target_);
+            row.state = limit == checked ? appkit::ControlState::on : appkit::ControlState::off;
+            menu->addItem(row);
+        }
+        auto submenu = std::make_shared<Menu>();
+        submenu->addItem(item(label, target_, std::nullopt));
+        MenuItem parent = item("Active", target_, std::nullopt);
+        parent.submenu = submenu;
+        menu->addItem(parent);
+        return menu;
+    };
+    const auto labelOf = [&](QMenu* menu) { return actionsOf(actionsOf(menu)[2]->menu())[0]->text(); };
+    statusItem_->setMenu(limitMenu(1, "open 5s"));
+    QPointer<QMenu> first = shown();
+    statusItem_->setMenu(limitMenu(1, "open 5s"));
+    statusItem_->setMenu(limitMenu(1, "open 6s & more"));
+    drainEvents();
+    EXPECT_EQ(shown(), first.data()) << "alike: the same menu";
+    EXPECT_EQ(labelOf(shown()), QStringLiteral("open 6s && more"));
+    statusItem_->setMenu(limitMenu(2, "open 6s"));
+    drainEvents();
+    EXPECT_TRUE(first.isNull()) << "another check replaces it";
+    ASSERT_TRUE(actionsOf(shown())[1]->isChecked());
+
+    // Open, labels tick on in place.
+    QPointer<QMenu> open = shown();
+    open->popup(QPoint(10, 10));
+    ASSERT_TRUE(spinUntil([&] { return open->isVisible(); }));
+    statusItem_->setMenu(limitMenu(2, "open 7s"));
+    EXPECT_EQ(labelOf(open), QStringLiteral("open 7s"));
+
+    // Choosing the checked row unchecks it in Qt; the model republished as
+    // it was must show the check again.
+    actionsOf(open)[1]->trigger();
+    open->hide();
+    ASSERT_TRUE(spinUntil([&] { return target_->received.size() == 1; }));
+    statusItem_->setMenu(limitMenu(2, "open 7s"));
+    drainEvents();
+    EXPECT_NE(shown(), open.data());
+    EXPECT_TRUE(actionsOf(shown())[1]->isChecked());
+    EXPECT_EQ(labelOf(shown()), QStringLiteral("open 7s"));
+}
+
 // --- status icon ---------------------------------------------------------------
 
 TEST_F(FrameworkTest, KnowsExactlyTheTwoSymbols) {
@@ -327,6 +374,11 @@ TEST_F(FrameworkTest, StatusButtonSetsIconToolTipAndBadge) {
     button->setTitle("");
     button->setImage(framework_->imageWithSystemSymbolName("macwindow.on.rectangle", "Quellan"));
     EXPECT_EQ(pixels(), normal);
+    // Set again as they are: not drawn again.
+    const qint64 drawn = internal::iconOf(*statusItem).cacheKey();
+    button->setTitle("");
+    button->setImage(framework_->imageWithSystemSymbolName("macwindow.on.rectangle", "Quellan"));
+    EXPECT_EQ(internal::iconOf(*statusItem).cacheKey(), drawn);
     EXPECT_EQ(internal::toolTipOf(*statusItem), QStringLiteral("Keeping at most 4 windows & no more"));
 }
 

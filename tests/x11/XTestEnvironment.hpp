@@ -64,6 +64,7 @@ class XServer {
 public:
     static std::unique_ptr<XServer> start(std::string& error);
     const std::string& display() const { return display_; }
+    pid_t pid() const { return process_->pid(); }
     void kill() { process_->stop(); }
 
 private:

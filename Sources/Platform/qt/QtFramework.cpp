@@ -176,20 +176,35 @@ public:
 
     appkit::StatusBarButton* button() override { return this; }
 
-    // A menu a person has open stays as it is: replacing it would close it
-    // under the pointer (the state is published several times a second).
-    // The newest model replaces it once it closes.
+    // Most publications change nothing, or only the labels (the durations
+    // of the active windows tick every second): the QMenu is kept, and
+    // retitled, since building one each time would be most of an idle
+    // Quellan's work. Any other change to a menu a person has open waits
+    // until it closes: replacing it would close it under the pointer. A
+    // menu that has been open is rebuilt: Qt toggles the check of a chosen row.
     void setMenu(std::shared_ptr<const appkit::Menu> menu) override {
         platform::requireMainThread("StatusItem::setMenu");
         if (owner_ == nullptr) return;
-        if (menu_ && menu_->isVisible()) {
+        const bool open = menu_ && menu_->isVisible();
+        if (menu && model_ && menu_ && !pending_ && (open || !menuShown_)) {
+            const auto difference = appkit::compareMenus(*menu, *model_);
+            if (difference != appkit::MenuDifference::other) {
+                if (difference == appkit::MenuDifference::labelTitles) internal::retitleMenu(*menu_, *menu);
+                model_ = std::move(menu);
+                return;
+            }
+        }
+        if (open) {
             pending_ = std::move(menu);
             return;
         }
         pending_.reset();
         QMenu* replaced = menu_;
+        model_ = menu;
+        menuShown_ = false;
         menu_ = menu ? internal::buildMenu(*menu) : nullptr;
         if (menu_) {
+            QObject::connect(menu_, &QMenu::aboutToShow, menu_, [this] { menuShown_ = true; });
             // Queued: the menu hides before the chosen action is delivered.
             QObject::connect(menu_, &QMenu::aboutToHide, menu_, [this] {
                 QMetaObject::invokeMethod(
@@ -207,18 +222,23 @@ public:
         setMenu(std::move(pending));
     }
 
+    // Unchanged values are not drawn again: the state is published several
+    // times a second, and drawing the icon is the dearest part of it.
     void setImage(const std::optional<appkit::Image>& image) override {
+        if (image == image_) return;
         image_ = image;
         refreshIcon();
         refreshToolTip();
     }
 
     void setTitle(const std::string& title) override {
+        if (title == title_) return;
         title_ = title;
         refreshIcon();
     }
 
     void setToolTip(const std::string& toolTip) override {
+        if (toolTip == toolTip_) return;
         toolTip_ = toolTip;
         refreshToolTip();
     }
@@ -263,6 +283,9 @@ private:
     QPointer<QMenu> menu_;
     /// The model to show once the open menu closes (null: no menu).
     std::optional<std::shared_ptr<const appkit::Menu>> pending_;
+    /// The model menu_ was built from, and whether menu_ has been open since.
+    std::shared_ptr<const appkit::Menu> model_;
+    bool menuShown_ = false;
     QIcon icon_;
     std::optional<appkit::Image> image_;
     std::string title_;

@@ -40,6 +40,9 @@ QString menuText(std::string_view title);
 /// A QMenu for the model. Choosing an item sends its action with a copy of
 /// the item, once the menu has closed and the signal has returned.
 QMenu* buildMenu(const appkit::Menu& model);
+/// Gives the items of a menu built from an alike model (compareMenus says
+/// labelTitles at most) the titles of `model`.
+void retitleMenu(QMenu& menu, const appkit::Menu& model);
 
 /// For tests: the status item's tray icon (null until a tray is there),
 /// its current menu, and the icon and tooltip it shows or will show.

@@ -64,6 +64,17 @@ QString menuText(std::string_view title) {
     return text;
 }
 
+void retitleMenu(QMenu& menu, const appkit::Menu& model) {
+    const auto actions = menu.actions();
+    const auto& items = model.items();
+    for (qsizetype i = 0; i < actions.size() && static_cast<std::size_t>(i) < items.size(); ++i) {
+        const appkit::MenuItem& item = items[static_cast<std::size_t>(i)];
+        if (item.isSeparator) continue;
+        actions[i]->setText(menuText(item.title));
+        if (item.submenu && actions[i]->menu() != nullptr) retitleMenu(*actions[i]->menu(), *item.submenu);
+    }
+}
+
 QMenu* buildMenu(const appkit::Menu& model) {
     auto* menu = new QMenu();
     fill(*menu, model);

@@ -1,0 +1,110 @@
+#include "DesktopSession.hpp"
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+
+namespace quellan::e2e {
+
+using namespace std::chrono_literals;
+using namespace x11::testing;
+
+std::vector<std::string> runCommand(const std::vector<std::string>& arguments,
+                                    const std::map<std::string, std::string>& environment) {
+    std::string error;
+    auto process = Process::spawn(arguments, {.environment = environment, .pipes = true}, error);
+    std::vector<std::string> lines;
+    if (!process) return lines;
+    while (auto line = process->readLine(10s))
+        lines.push_back(*line);
+    return lines;
+}
+
+std::vector<std::string> missingPrograms(const std::string& windowManager) {
+    std::vector<std::string> missing;
+    for (const std::string& program : {std::string("Xvfb"), std::string("trayer"), std::string("xdotool"),
+                                       std::string("xprop"), windowManager}) {
+        if (!findProgram(program)) missing.push_back(program);
+    }
+    return missing;
+}
+
+std::unique_ptr<DesktopSession> DesktopSession::start(const std::string& windowManager, std::string& error) {
+    std::unique_ptr<DesktopSession> session(new DesktopSession);
+    if (!(session->server_ = XServer::start(error))) return nullptr;
+    const std::string& display = session->display();
+    if (!(session->manager_ = WindowManager::start(windowManager, display, error))) return nullptr;
+    if (!(session->tray_ = TrayHost::start(display, error))) return nullptr;
+    if (!(session->probe_ = Probe::connect(display, error))) return nullptr;
+    if (!(session->client_ = TestClient::start(display, error))) return nullptr;
+
+    char pattern[] = "/tmp/quellan-e2e-XXXXXX";
+    if (mkdtemp(pattern) == nullptr) {
+        error = "cannot make a home folder";
+        return nullptr;
+    }
+    session->home_ = pattern;
+    std::filesystem::create_directories(session->home_ / "config");
+    // Qt wants its runtime folder private.
+    std::filesystem::create_directories(session->home_ / "runtime");
+    chmod((session->home_ / "runtime").c_str(), 0700);
+    return session;
+}
+
+DesktopSession::~DesktopSession() {
+    std::error_code ignored;
+    if (!home_.empty()) std::filesystem::remove_all(home_, ignored);
+}
+
+std::filesystem::path DesktopSession::settingsFile() const { return home_ / "config" / "quellan" / "quellan.conf"; }
+
+void DesktopSession::writeSettings(const std::string& text) const {
+    std::filesystem::create_directories(settingsFile().parent_path());
+    std::ofstream(settingsFile()) << text;
+}
+
+std::map<std::string, std::string> DesktopSession::environment() const {
+    return {{"DISPLAY", display()},
+            {"HOME", home_.string()},
+            {"XDG_CONFIG_HOME", (home_ / "config").string()},
+            {"XDG_RUNTIME_DIR", (home_ / "runtime").string()},
+            {"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus"},
+            {"QT_QPA_PLATFORM", "xcb"}};
+}
+
+std::vector<std::string> DesktopSession::visibleQuellanWindows() const {
+    return runCommand({*findProgram("xdotool"), "search", "--onlyvisible", "--classname", "^quellan$"},
+                      environment());
+}
+
+std::unique_ptr<Process> DesktopSession::startQuellan(std::string& error) {
+    // QUELLAN_UNDER runs it under a tool, "valgrind --leak-check=full" say.
+    std::vector<std::string> arguments;
+    if (const char* under = std::getenv("QUELLAN_UNDER")) {
+        std::istringstream words(under);
+        for (std::string word; words >> word;)
+            arguments.push_back(word);
+        if (!arguments.empty() && arguments[0].find('/') == std::string::npos) {
+            const auto path = findProgram(arguments[0]);
+            if (!path) {
+                error = arguments[0] + " is not installed";
+                return nullptr;
+            }
+            arguments[0] = *path;
+        }
+    }
+    arguments.push_back(QUELLAN_PROGRAM);
+    auto quellan = Process::spawn(arguments,
+                                  {.environment = environment(), .pipes = true, .errorToOutput = true}, error);
+    if (!quellan) return nullptr;
+    if (!waitUntil([&] { return visibleQuellanWindows().size() == 1; }, 60s)) {
+        error = "no tray icon appeared; it said:\n";
+        while (auto line = quellan->readLine(50ms))
+            error += *line + "\n";
+        return nullptr;
+    }
+    return quellan;
+}
+
+} // namespace quellan::e2e

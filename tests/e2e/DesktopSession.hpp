@@ -1,0 +1,62 @@
+// A whole desktop session for the real program, build/quellan: Xvfb, a
+// window manager, trayer as the tray host, the scriptable test client, and
+// a home of its own for Quellan's settings. Shared by the end-to-end tests
+// and the idle benchmark.
+#pragma once
+
+#include "XTestEnvironment.hpp"
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace quellan::e2e {
+
+using x11::WindowId;
+using x11::testing::Process;
+
+/// Runs a short command and returns its output lines.
+std::vector<std::string> runCommand(const std::vector<std::string>& arguments,
+                                    const std::map<std::string, std::string>& environment);
+
+/// The programs a session needs that are missing, if any (for a skip message).
+std::vector<std::string> missingPrograms(const std::string& windowManager);
+
+class DesktopSession {
+public:
+    /// Starts everything but Quellan; null with `error` set when something would not start.
+    static std::unique_ptr<DesktopSession> start(const std::string& windowManager, std::string& error);
+    ~DesktopSession();
+    DesktopSession(const DesktopSession&) = delete;
+    DesktopSession& operator=(const DesktopSession&) = delete;
+
+    const std::string& display() const { return server_->display(); }
+    x11::testing::XServer& server() { return *server_; }
+    x11::testing::Probe& probe() { return *probe_; }
+    x11::testing::TestClient& client() { return *client_; }
+
+    std::filesystem::path settingsFile() const;
+    void writeSettings(const std::string& text) const;
+    /// What Quellan runs with: this display and home, and no session bus,
+    /// so that Qt takes the XEmbed tray trayer offers.
+    std::map<std::string, std::string> environment() const;
+
+    /// Starts Quellan, with its standard error joined to its output, and
+    /// waits for its icon in the tray; null with `error` set otherwise.
+    std::unique_ptr<Process> startQuellan(std::string& error);
+    /// The ids of Quellan's visible windows: its tray icon and any open menu.
+    std::vector<std::string> visibleQuellanWindows() const;
+
+private:
+    DesktopSession() = default;
+    std::unique_ptr<x11::testing::XServer> server_;
+    std::unique_ptr<x11::testing::WindowManager> manager_;
+    std::unique_ptr<x11::testing::TrayHost> tray_;
+    std::unique_ptr<x11::testing::Probe> probe_;
+    std::unique_ptr<x11::testing::TestClient> client_;
+    std::filesystem::path home_;
+};
+
+} // namespace quellan::e2e
