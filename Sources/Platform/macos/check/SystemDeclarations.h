@@ -176,6 +176,11 @@ AXError AXUIElementSetMessagingTimeout(AXUIElementRef element, float timeoutInSe
 - (BOOL)isTemplate;
 @end
 
+@interface NSMenu (QuellanCheckDeclarations)
+/* Closes the menu if it is open (10.5). */
+- (void)cancelTracking;
+@end
+
 @interface NSApplication (QuellanCheckDeclarations)
 - (BOOL)setActivationPolicy:(NSApplicationActivationPolicy)activationPolicy;
 @end
