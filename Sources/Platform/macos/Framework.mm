@@ -356,7 +356,7 @@ std::unique_ptr<appkit::FrameworkBackend> makeFramework() {
     if (owner != nullptr) owner->didFinishLaunching();
 }
 
-// A quit from the system (log out, the Dock, Activity Monitor) ends the
+// A quit from the system (log out, restart, Activity Monitor) ends the
 // process after this returns; terminate() has told the delegate already
 // when the quit was Quellan's own.
 - (void)applicationWillTerminate:(NSNotification*)notification {

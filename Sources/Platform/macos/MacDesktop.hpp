@@ -23,7 +23,7 @@
 //     it closes, after the chosen action (if any) has been sent.
 //     terminate() calls the delegate's applicationWillTerminate and then
 //     stops the event loop, so run() returns to main. A quit that comes from
-//     the system (log out, Quit in the Dock or Activity Monitor) goes
+//     the system (log out, restart, Quit in Activity Monitor) goes
 //     through NSApplication's own termination, which tells the delegate the
 //     same once and then ends the process. SIGTERM, SIGINT and SIGHUP end
 //     the program through terminate().
@@ -52,8 +52,8 @@
 // Every call must be made on the main thread.
 #pragma once
 
-#include "Platform/AppKit.hpp"
 #include "Platform/Accessibility.hpp"
+#include "Platform/AppKit.hpp"
 #include "Platform/RunLoop.hpp"
 #include "Platform/UserDefaults.hpp"
 #include "Platform/Workspace.hpp"

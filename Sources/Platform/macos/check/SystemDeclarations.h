@@ -50,12 +50,7 @@ static inline CFRange CFRangeMake(CFIndex location, CFIndex length) {
 }
 
 typedef CFIndex CFNumberType;
-enum {
-    kCFNumberSInt32Type = 3,
-    kCFNumberSInt64Type = 4,
-    kCFNumberFloat64Type = 6,
-    kCFNumberDoubleType = 13
-};
+enum { kCFNumberSInt32Type = 3, kCFNumberSInt64Type = 4, kCFNumberFloat64Type = 6, kCFNumberDoubleType = 13 };
 
 enum { kCFStringEncodingUTF8 = 0x08000100 };
 
@@ -113,8 +108,8 @@ typedef struct {
 extern const CFDictionaryKeyCallBacks kCFTypeDictionaryKeyCallBacks;
 extern const CFDictionaryValueCallBacks kCFTypeDictionaryValueCallBacks;
 
-CFDictionaryRef CFDictionaryCreate(CFAllocatorRef allocator, const void** keys, const void** values,
-                                   CFIndex numValues, const CFDictionaryKeyCallBacks* keyCallBacks,
+CFDictionaryRef CFDictionaryCreate(CFAllocatorRef allocator, const void** keys, const void** values, CFIndex numValues,
+                                   const CFDictionaryKeyCallBacks* keyCallBacks,
                                    const CFDictionaryValueCallBacks* valueCallBacks);
 
 /* ---- Accessibility (HIServices: AXError.h, AXUIElement.h, AXValue.h) ---- */
