@@ -2,10 +2,8 @@
 # Foundation collation, Quellan.app and the backend's own tests. Included
 # by the top-level CMakeLists on Apple only.
 #
-# Configure with
-#   cmake -S . -B build -DCMAKE_OSX_ARCHITECTURES=arm64 -DCMAKE_OSX_DEPLOYMENT_TARGET=13.0
-# Both must be known before project(), which runs before this file, so they
-# are asked for on the command line rather than set here.
+# The top-level CMakeLists makes arm64 and macOS 13.0 the defaults (they
+# must be known before project()); the warnings below catch overrides.
 enable_language(OBJCXX)
 
 set(QUELLAN_MACOS_DIR ${CMAKE_CURRENT_LIST_DIR})
@@ -36,24 +34,9 @@ set(QUELLAN_MACOS_OBJCXX_OPTIONS $<$<COMPILE_LANGUAGE:OBJCXX>:-fobjc-arc>)
 add_library(quellan_macos_text STATIC ${QUELLAN_MACOS_DIR}/Utf16.cpp)
 target_include_directories(quellan_macos_text PUBLIC ${QUELLAN_SOURCES})
 
-# The collation through Foundation. The program's target quellan_collation
-# is made by the ICU backend today, which has already run by now: its
-# sources and libraries are replaced so that nothing on the Mac uses ICU.
-# Where that backend is left out on Apple, the target is made here.
-set(QUELLAN_MACOS_COLLATION_SOURCES ${QUELLAN_MACOS_DIR}/Collation.mm)
-set(QUELLAN_MACOS_COLLATION_LIBRARIES quellan_platform quellan_macos_text "-framework Foundation")
-if(TARGET quellan_collation)
-  set_target_properties(quellan_collation PROPERTIES
-    SOURCES "${QUELLAN_MACOS_COLLATION_SOURCES}"
-    LINK_LIBRARIES "${QUELLAN_MACOS_COLLATION_LIBRARIES}"
-    INTERFACE_LINK_LIBRARIES "${QUELLAN_MACOS_COLLATION_LIBRARIES}"
-    OBJCXX_STANDARD 20
-    OBJCXX_STANDARD_REQUIRED ON
-    OBJCXX_EXTENSIONS OFF)
-else()
-  add_library(quellan_collation STATIC ${QUELLAN_MACOS_COLLATION_SOURCES})
-  target_link_libraries(quellan_collation PUBLIC ${QUELLAN_MACOS_COLLATION_LIBRARIES})
-endif()
+# The collation through Foundation: the ICU backend is left out on Apple.
+add_library(quellan_collation STATIC ${QUELLAN_MACOS_DIR}/Collation.mm)
+target_link_libraries(quellan_collation PUBLIC quellan_platform quellan_macos_text "-framework Foundation")
 target_compile_options(quellan_collation PRIVATE ${QUELLAN_MACOS_OBJCXX_OPTIONS})
 
 add_library(quellan_macos STATIC
