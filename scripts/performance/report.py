@@ -1,0 +1,133 @@
+"""Writes PERFORMANCE.md from the benchmark results (Google Benchmark JSON)
+in a folder, and the data file for the plot. Usage: report.py RESULTS DOCS"""
+
+import json
+import platform
+import sys
+from datetime import date
+from pathlib import Path
+
+TO_MICROSECONDS = {"ns": 1e-3, "us": 1.0, "ms": 1e3, "s": 1e6}
+
+
+def load(folder, name):
+    """Runs by run name; the median where there were repetitions."""
+    path = folder / f"{name}.json"
+    data = json.loads(path.read_text())
+    runs = {}
+    for run in data["benchmarks"]:
+        if run.get("error_occurred"):
+            raise SystemExit(f"{name}: {run['name']}: {run.get('error_message', 'failed')}")
+        aggregate = run.get("aggregate_name")
+        if aggregate not in (None, "median"):
+            continue
+        key = run.get("run_name", run["name"])
+        if aggregate is None and key in runs:
+            continue  # a median already stands for it
+        run["us"] = run["real_time"] * TO_MICROSECONDS[run["time_unit"]]
+        runs[key] = run
+    return data["context"], runs
+
+
+def cpu_model():
+    try:
+        for line in Path("/proc/cpuinfo").read_text().splitlines():
+            if line.startswith("model name"):
+                return line.split(":", 1)[1].strip()
+    except OSError:
+        pass
+    return platform.processor() or "unknown"
+
+
+def find(runs, prefix):
+    for name, run in runs.items():
+        if name == prefix or name.startswith(prefix + "/"):
+            return run
+    raise SystemExit(f"no result for {prefix}")
+
+
+def main(results, docs):
+    results, docs = Path(results), Path(docs)
+    context, simulated = load(results, "simulated")
+    _, x11 = load(results, "x11")
+    _, idle_runs = load(results, "idle")
+    idle = next(iter(idle_runs.values()))
+
+    lines = []
+    out = lines.append
+    out("# Performance")
+    out("")
+    out(f"Measured on {date.today().isoformat()}: {cpu_model()}, {context['num_cpus']} cores, "
+        f"Release build. Produced by `scripts/performance-report`; run it again to refresh every figure here.")
+    out("")
+    out("![Cost against window count](performance.png)")
+    out("")
+
+    out("## The scan on the simulated desktop")
+    out("")
+    out("One scan (snapshot, focus history, ranking, minimizing, publication) over a desktop in memory, so the")
+    out("figures are Quellan's own work without a display server.")
+    out("")
+    out("| windows | scan (µs) | scan while every title changes (µs) |")
+    out("| ---: | ---: | ---: |")
+    plot = {}
+    for count in (10, 100, 1000):
+        plain = find(simulated, f"BM_ScanNow/{count}")["us"]
+        retitled = find(simulated, f"BM_ScanNowWithTitleChanges/{count}")["us"]
+        out(f"| {count} | {plain:.1f} | {retitled:.1f} |")
+        plot.setdefault(count, {})["simulated"] = plain
+    out("")
+    out("| windows | applications | snapshot and scan (µs) | attribute reads |")
+    out("| ---: | ---: | ---: | ---: |")
+    for name, run in simulated.items():
+        if name.startswith("BM_SnapshotAndScan/"):
+            windows, applications = name.split("/")[1:3]
+            out(f"| {windows} | {applications} | {run['us']:.1f} | {run['copies']:.0f} |")
+    out("")
+
+    out("## The snapshot on a real X server")
+    out("")
+    out("Xvfb with openbox, windows spread over ten processes. Each snapshot is set against two references")
+    out("measured in the same run: as many bare property requests, all pipelined (the floor for reading that")
+    out("much; target at most 1.5 times it), and the same requests one at a time (target at least 10 times slower")
+    out("than the snapshot).")
+    out("")
+    out("| windows | snapshot (µs) | requests | round trips | pipelined floor (µs) | snapshot / floor | one at a time (µs) | speed-up |")
+    out("| ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: |")
+    for count in (5, 50, 200):
+        snapshot = find(x11, f"Snapshot/{count}")
+        floor = find(x11, f"PipelinedRequests/{count}")["us"]
+        serial = find(x11, f"SequentialRequests/{count}")["us"]
+        out(f"| {count} | {snapshot['us']:.0f} | {snapshot['requests']:.0f} | {snapshot['roundTrips']:.0f} | "
+            f"{floor:.0f} | {snapshot['us'] / floor:.2f} | {serial:.0f} | {serial / snapshot['us']:.1f}× |")
+        plot.setdefault(count, {}).update(x11=snapshot["us"], floor=floor, serial=serial)
+    out("")
+
+    out("## Idle")
+    out("")
+    seconds = idle["us"] / 1e6
+    out(f"The real program for {seconds:.0f} s on Xvfb with openbox and trayer, ten normal windows open and the")
+    out("limit at ten, so that every scan reads and weighs all ten; nothing changes meanwhile. CPU time is of all")
+    out("its threads; the X server's is over the same time, most of it answering Quellan's scans.")
+    out("")
+    out("| | |")
+    out("| --- | ---: |")
+    out(f"| CPU, share of one core (target under 0.2%) | {idle['cpuPercentOfACore']:.3f}% |")
+    out(f"| CPU per scan | {idle['cpuMsPerScan']:.2f} ms |")
+    out(f"| X server CPU, share of one core | {idle['xServerCpuPercent']:.3f}% |")
+    out(f"| resident memory | {idle['rssKiB'] / 1024:.1f} MiB |")
+    out(f"| peak resident memory | {idle['peakRssKiB'] / 1024:.1f} MiB |")
+    out(f"| proportional set size (shared libraries split among their users) | {idle['pssKiB'] / 1024:.1f} MiB |")
+    out(f"| windows still visible at the end | {idle['visibleWindows']:.0f} of 10 |")
+    out("")
+    (docs / "PERFORMANCE.md").write_text("\n".join(lines))
+
+    with (results / "plot.dat").open("w") as data:
+        for count in sorted(plot):
+            row = plot[count]
+            values = [row.get(key) for key in ("simulated", "x11", "floor", "serial")]
+            data.write(" ".join([str(count)] + ["?" if v is None else f"{v:.3f}" for v in values]) + "\n")
+
+
+if __name__ == "__main__":
+    main(*sys.argv[1:3])
