@@ -32,6 +32,7 @@ std::vector<std::string> missingPrograms(const std::string& windowManager) {
 
 std::unique_ptr<DesktopSession> DesktopSession::start(const std::string& windowManager, std::string& error) {
     std::unique_ptr<DesktopSession> session(new DesktopSession);
+    session->windowManagerName_ = windowManager;
     if (!(session->server_ = XServer::start(error))) return nullptr;
     const std::string& display = session->display();
     if (!(session->manager_ = WindowManager::start(windowManager, display, error))) return nullptr;
@@ -50,6 +51,12 @@ std::unique_ptr<DesktopSession> DesktopSession::start(const std::string& windowM
     std::filesystem::create_directories(session->home_ / "runtime");
     chmod((session->home_ / "runtime").c_str(), 0700);
     return session;
+}
+
+bool DesktopSession::restartWindowManager(std::string& error) {
+    manager_.reset();
+    manager_ = WindowManager::start(windowManagerName_, display(), error);
+    return manager_ != nullptr;
 }
 
 DesktopSession::~DesktopSession() {

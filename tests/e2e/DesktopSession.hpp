@@ -43,6 +43,11 @@ public:
     /// so that Qt takes the XEmbed tray trayer offers.
     std::map<std::string, std::string> environment() const;
 
+    /// Ends the window manager and starts another of the same kind, as a
+    /// person restarting or replacing it would; false with `error` set when
+    /// the new one does not come up.
+    bool restartWindowManager(std::string& error);
+
     /// Starts Quellan, with its standard error joined to its output, and
     /// waits for its icon in the tray; null with `error` set otherwise.
     std::unique_ptr<Process> startQuellan(std::string& error);
@@ -51,6 +56,7 @@ public:
 
 private:
     DesktopSession() = default;
+    std::string windowManagerName_;
     std::unique_ptr<x11::testing::XServer> server_;
     std::unique_ptr<x11::testing::WindowManager> manager_;
     std::unique_ptr<x11::testing::TrayHost> tray_;

@@ -1,0 +1,139 @@
+// The real program under load and faults on a real X desktop: hundreds of
+// windows made and destroyed quickly around windows that must never be
+// touched, the window manager restarting under it, and a clean end
+// afterwards. In the sanitizer build the clean end is also the leak check
+// (LeakSanitizer reports at exit); QUELLAN_UNDER runs it under valgrind.
+#include "DesktopSession.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <sys/wait.h>
+#include <thread>
+
+namespace quellan::e2e {
+namespace {
+
+using namespace std::chrono_literals;
+using namespace x11::testing;
+
+constexpr std::uint32_t kIconicState = 3;
+// Generous: the churn loads the machine, and valgrind slows Quellan down.
+constexpr auto kSettle = 15s;
+
+class Stress : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (const auto missing = missingPrograms("openbox"); !missing.empty())
+            GTEST_SKIP() << missing.front() << " is not installed";
+        std::string error;
+        session_ = DesktopSession::start("openbox", error);
+        ASSERT_NE(session_, nullptr) << error;
+    }
+
+    void startQuellan(const std::string& settings) {
+        session_->writeSettings(settings);
+        std::string error;
+        quellan_ = session_->startQuellan(error);
+        ASSERT_NE(quellan_, nullptr) << error;
+    }
+
+    WindowId open(const std::string& options, bool managedWithActions = true) {
+        const WindowId window = session_->client().create(options);
+        EXPECT_NE(window, 0u) << options;
+        EXPECT_TRUE(session_->probe().waitManaged(window, managedWithActions)) << options;
+        return window;
+    }
+
+    bool iconic(WindowId window) { return session_->probe().wmState(window) == kIconicState; }
+
+    /// Everything Quellan has said so far, standard error included.
+    std::string said() {
+        while (auto line = quellan_->readLine(50ms))
+            output_ += *line + "\n";
+        return output_;
+    }
+
+    /// Ends Quellan as a session does and expects a clean, silent end.
+    void expectCleanEnd() {
+        ::kill(quellan_->pid(), SIGTERM);
+        ASSERT_TRUE(waitUntil([&] { return !quellan_->running(); }, 60s)) << said();
+        const int status = quellan_->waitStatus().value_or(-1);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+            << "status " << status << "; it said:\n"
+            << said();
+        EXPECT_EQ(said(), "");
+    }
+
+    std::unique_ptr<DesktopSession> session_;
+    std::unique_ptr<Process> quellan_;
+    std::string output_;
+};
+
+TEST_F(Stress, HundredsOfWindowsComingAndGoingNeverTouchWhatDoesNotCount) {
+    startQuellan("windowLimit = 1\n");
+    auto& probe = session_->probe();
+    // None of these is a visible standard window of a local application.
+    const std::vector<WindowId> untouchable{
+        open("type=dialog title=keep-dialog"),
+        open("type=utility title=keep-utility"),
+        open("type=splash title=keep-splash", false),
+        open("state=skip_taskbar title=keep-off-taskbar"),
+        open("machine=elsewhere.example title=keep-remote"),
+        open("desktop=1 title=keep-other-desktop", false),
+    };
+    const WindowId focused = open("title=steady");
+    probe.activate(focused);
+    ASSERT_TRUE(waitUntil([&] { return probe.activeWindow() == focused; }));
+    std::this_thread::sleep_for(1s);
+
+    const auto sorted = [](std::vector<WindowId> windows) {
+        std::ranges::sort(windows);
+        return windows;
+    };
+    const auto before = sorted(probe.clientList());
+    for (int round = 0; round < 3; ++round)
+        ASSERT_TRUE(session_->client().command("churn 300").has_value());
+    ASSERT_TRUE(waitUntil([&] { return sorted(probe.clientList()) == before; }, kSettle)) << "churn windows left";
+    std::this_thread::sleep_for(1s);
+
+    EXPECT_TRUE(quellan_->running()) << said();
+    for (const WindowId window : untouchable)
+        EXPECT_FALSE(iconic(window)) << "touched " << window;
+    // Still counting after it all: one more standard window sends the older away.
+    const WindowId newest = open("title=newest");
+    probe.activate(newest);
+    EXPECT_TRUE(waitUntil([&] { return iconic(focused); }, kSettle)) << said();
+    EXPECT_FALSE(iconic(newest));
+    for (const WindowId window : untouchable)
+        EXPECT_FALSE(iconic(window)) << "touched " << window;
+    expectCleanEnd();
+}
+
+TEST_F(Stress, WindowManagerRestartingUnderItIsRidden) {
+    startQuellan("windowLimit = 2\n");
+    auto& probe = session_->probe();
+    std::vector<WindowId> windows;
+    for (int i = 0; i < 2; ++i)
+        windows.push_back(open("title=before-" + std::to_string(i)));
+
+    for (int restart = 0; restart < 2; ++restart) {
+        std::string error;
+        ASSERT_TRUE(session_->restartWindowManager(error)) << error;
+        std::this_thread::sleep_for(1s);
+        EXPECT_TRUE(quellan_->running()) << said();
+    }
+    // The new window manager has adopted the windows: the limit holds again.
+    const WindowId third = open("title=after");
+    probe.activate(third);
+    ASSERT_TRUE(waitUntil([&] { return probe.activeWindow() == third; }));
+    EXPECT_TRUE(waitUntil([&] { return iconic(windows[0]) || iconic(windows[1]); }, kSettle)) << said();
+    std::this_thread::sleep_for(1s);
+    EXPECT_FALSE(iconic(third));
+    EXPECT_FALSE(iconic(windows[0]) && iconic(windows[1]));
+    expectCleanEnd();
+}
+
+} // namespace
+} // namespace quellan::e2e
