@@ -112,6 +112,12 @@ public:
     bool selectionOwned(const std::string& name);
     WindowId root() const { return root_; }
 
+    /// From now on, notes every iconify request (the ICCCM WM_CHANGE_STATE
+    /// message) any client sends the window manager, whatever it makes of it.
+    void recordIconifyRequests();
+    /// The windows asked to be iconified since recording began, in order.
+    std::vector<WindowId> iconifyRequests();
+
     /// Asks the window manager as a pager would.
     void activate(WindowId window);
     void moveToDesktop(WindowId window, std::uint32_t desktop);
