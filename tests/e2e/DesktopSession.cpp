@@ -21,6 +21,11 @@ std::vector<std::string> runCommand(const std::vector<std::string>& arguments,
     return lines;
 }
 
+int slowdown() {
+    const char* under = std::getenv("QUELLAN_UNDER");
+    return under != nullptr && *under != '\0' ? 6 : 1;
+}
+
 std::vector<std::string> missingPrograms(const std::string& windowManager) {
     std::vector<std::string> missing;
     for (const std::string& program : {std::string("Xvfb"), std::string("trayer"), std::string("xdotool"),

@@ -21,6 +21,10 @@ using x11::testing::Process;
 std::vector<std::string> runCommand(const std::vector<std::string>& arguments,
                                     const std::map<std::string, std::string>& environment);
 
+/// How many times slower than usual Quellan runs: 6 under a tool such as
+/// valgrind (QUELLAN_UNDER), 1 otherwise. Waits and holds scale with it.
+int slowdown();
+
 /// The programs a session needs that are missing, if any (for a skip message).
 std::vector<std::string> missingPrograms(const std::string& windowManager);
 

@@ -24,8 +24,8 @@ using x11::WindowId;
 
 constexpr std::uint32_t kIconicState = 3;
 // One tick is 0.35 s; the slack covers a loaded machine and the sanitizer build.
-constexpr auto kWithinATick = 3s;
-constexpr auto kHoldFocus = 500ms;
+const auto kWithinATick = 3000ms * slowdown();
+const auto kHoldFocus = 500ms * slowdown();
 
 std::string readFile(const std::filesystem::path& path) {
     std::ifstream file(path);
@@ -76,7 +76,7 @@ protected:
         runCommand({xdotool, "mousemove", "--window", icon[0], "8", "8", "click", "1"}, session_->environment());
         ASSERT_TRUE(waitUntil([&] { return visibleQuellanWindows().size() == 2; }, 10s)) << "the menu did not open";
         // The menu takes the keyboard just after it is shown.
-        std::this_thread::sleep_for(300ms);
+        std::this_thread::sleep_for(300ms * slowdown());
         for (int i = 0; i < downs; ++i)
             runCommand({xdotool, "key", "Down"}, session_->environment());
         runCommand({xdotool, "key", "Return"}, session_->environment());
@@ -143,7 +143,7 @@ TEST_P(EndToEnd, MinimizesTheLeastRecentlyFocusedBeyondTheLimitAndNeverTheFocuse
 
     windows.push_back(openFocused("title=window-4"));
     EXPECT_TRUE(becomesIconic(windows[1])) << said();
-    std::this_thread::sleep_for(1s); // about three ticks: nothing more may go
+    std::this_thread::sleep_for(1s * slowdown()); // about three ticks: nothing more may go
     EXPECT_EQ(iconicAmong(windows), (std::vector<WindowId>{windows[0], windows[1]}));
     EXPECT_EQ(probe_->activeWindow(), windows[4]);
 
@@ -151,7 +151,7 @@ TEST_P(EndToEnd, MinimizesTheLeastRecentlyFocusedBeyondTheLimitAndNeverTheFocuse
     focus(windows[2]);
     const WindowId newest = openFocused("title=window-5");
     EXPECT_TRUE(becomesIconic(windows[3])) << said();
-    std::this_thread::sleep_for(1s);
+    std::this_thread::sleep_for(1s * slowdown());
     EXPECT_FALSE(iconic(newest));
     EXPECT_FALSE(iconic(windows[2]));
     EXPECT_FALSE(iconic(windows[4]));
@@ -168,7 +168,7 @@ TEST_P(EndToEnd, LeavesDialogsTransientsAndMinimizedWindowsAlone) {
     const WindowId first = openFocused("title=first");
     const WindowId dialog = openFocused("type=dialog title=dialog");
     const WindowId utility = openFocused("type=utility title=utility");
-    std::this_thread::sleep_for(1s);
+    std::this_thread::sleep_for(1s * slowdown());
     // One standard window under a limit of one: nothing to do.
     EXPECT_EQ(iconicAmong({first, dialog, utility}), std::vector<WindowId>{});
 
@@ -177,7 +177,7 @@ TEST_P(EndToEnd, LeavesDialogsTransientsAndMinimizedWindowsAlone) {
     // Focus on a window that does not count keeps the count as it is. (Its
     // parent is the newest, since window managers hide transients with theirs.)
     const WindowId transient = openFocused("transient=" + std::to_string(second) + " title=transient");
-    std::this_thread::sleep_for(1s);
+    std::this_thread::sleep_for(1s * slowdown());
     EXPECT_EQ(iconicAmong({second, dialog, utility, transient}), std::vector<WindowId>{});
     EXPECT_TRUE(iconic(minimized));
     EXPECT_EQ(said(), "");
@@ -189,7 +189,7 @@ TEST_P(EndToEnd, LimitChosenInTheMenuTakesEffectAtOnceAndSurvivesARestart) {
     std::vector<WindowId> windows;
     for (int i = 0; i < 5; ++i)
         windows.push_back(openFocused("title=window-" + std::to_string(i)));
-    std::this_thread::sleep_for(1s);
+    std::this_thread::sleep_for(1s * slowdown());
     ASSERT_EQ(iconicAmong(windows), std::vector<WindowId>{}) << describeClients() << said();
 
     // Rows "1" to "10" are the first enabled ones: three downs pick "3".
@@ -207,7 +207,7 @@ TEST_P(EndToEnd, LimitChosenInTheMenuTakesEffectAtOnceAndSurvivesARestart) {
     startQuellan();
     windows.push_back(openFocused("title=window-5"));
     EXPECT_TRUE(waitUntil([&] { return iconicAmong(windows).size() == 3; }, kWithinATick)) << said();
-    std::this_thread::sleep_for(1s);
+    std::this_thread::sleep_for(1s * slowdown());
     EXPECT_EQ(iconicAmong(windows).size(), 3u);
     EXPECT_FALSE(iconic(windows.back()));
     EXPECT_NE(readFile(settingsFile()).find("windowLimit = 3\n"), std::string::npos);
@@ -225,7 +225,7 @@ TEST_P(EndToEnd, WindowsComingAndGoingMidScanCauseNoError) {
     ASSERT_TRUE(waitUntil([&] { return probe_->clientList().size() == docks + windows.size(); }))
         << docks << " docks among\n" << describeClients();
     focus(windows[2]);
-    std::this_thread::sleep_for(1s);
+    std::this_thread::sleep_for(1s * slowdown());
     EXPECT_TRUE(quellan_->running());
     EXPECT_EQ(said(), "");
     // Still keeping count: a fourth steady window sends the least recent away.
@@ -242,7 +242,7 @@ TEST_P(EndToEnd, LosingTheDisplayEndsItWithAMessage) {
     startQuellan();
     openFocused();
     session_->server().kill();
-    ASSERT_TRUE(waitUntil([&] { return !quellan_->running(); }, 10s)) << said();
+    ASSERT_TRUE(waitUntil([&] { return !quellan_->running(); }, 10s * slowdown())) << said();
     const int status = quellan_->waitStatus().value_or(0);
     EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
     EXPECT_NE(WEXITSTATUS(status), 0);
