@@ -108,6 +108,9 @@ public:
             return;
         }
         pending_.reset();
+        // Most publications bring nothing new: the menu bar keeps its menu.
+        if (menu && model_ && appkit::compareMenus(*menu, *model_) == appkit::MenuDifference::none) return;
+        model_ = menu;
         @autoreleasepool {
             NSMenu* native = menu ? buildMenu(*menu) : nil;
             [native setDelegate:observer_];
@@ -170,6 +173,8 @@ private:
     bool menuOpen_ = false;
     /// The model to show once the open menu closes (null: no menu).
     std::optional<std::shared_ptr<const appkit::Menu>> pending_;
+    /// The model the status item's menu was built from.
+    std::shared_ptr<const appkit::Menu> model_;
 };
 
 class MacApplication final : public appkit::Application {
