@@ -222,7 +222,8 @@ TEST_P(EndToEnd, WindowsComingAndGoingMidScanCauseNoError) {
     // Hundreds of windows mapped, focused by the window manager and destroyed
     // while Quellan scans and minimizes some of them.
     ASSERT_TRUE(client_->command("churn 300").has_value());
-    ASSERT_TRUE(waitUntil([&] { return probe_->clientList().size() == docks + windows.size(); }))
+    // Generous: a loaded machine leaves a window manager far behind the churn.
+    ASSERT_TRUE(waitUntil([&] { return probe_->clientList().size() == docks + windows.size(); }, 30s * slowdown()))
         << docks << " docks among\n" << describeClients();
     focus(windows[2]);
     std::this_thread::sleep_for(1s * slowdown());
