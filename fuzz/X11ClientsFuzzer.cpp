@@ -88,8 +88,7 @@ void checkMachine(std::string_view payload) {
 
     const std::string m = lowered(machine), h = lowered(host);
     const bool expected =
-        m == "localhost" ||
-        (!m.empty() && !h.empty() && (m == h || m.starts_with(h + ".") || h.starts_with(m + ".")));
+        m == "localhost" || (!m.empty() && !h.empty() && (m == h || m.starts_with(h + ".") || h.starts_with(m + ".")));
     const bool local = isLocalMachine(machine, host);
     QUELLAN_FUZZ_CHECK(local == expected);
     QUELLAN_FUZZ_CHECK(isLocalMachine(raised(machine), lowered(host)) == local);
@@ -146,11 +145,20 @@ std::vector<std::uint8_t> asWords(std::span<const std::uint8_t> ids) {
 WindowKind expectedKind(std::span<const Atom> types, const std::array<Atom, 14>& atoms,
                         std::optional<WindowId> transientFor, WindowId self, bool skipTaskbar, bool modal) {
     // In the order of WindowTypeAtoms.
-    constexpr std::optional<WindowKind> kKinds[] = {
-        std::nullopt,           WindowKind::dialog,      WindowKind::floating,    WindowKind::floating,
-        WindowKind::floating,   WindowKind::auxiliary,   WindowKind::desktopPart, WindowKind::desktopPart,
-        WindowKind::desktopPart, WindowKind::desktopPart, WindowKind::desktopPart, WindowKind::desktopPart,
-        WindowKind::desktopPart, WindowKind::desktopPart};
+    constexpr std::optional<WindowKind> kKinds[] = {std::nullopt,
+                                                    WindowKind::dialog,
+                                                    WindowKind::floating,
+                                                    WindowKind::floating,
+                                                    WindowKind::floating,
+                                                    WindowKind::auxiliary,
+                                                    WindowKind::desktopPart,
+                                                    WindowKind::desktopPart,
+                                                    WindowKind::desktopPart,
+                                                    WindowKind::desktopPart,
+                                                    WindowKind::desktopPart,
+                                                    WindowKind::desktopPart,
+                                                    WindowKind::desktopPart,
+                                                    WindowKind::desktopPart};
     for (const Atom type : types) {
         const auto known = std::find(atoms.begin(), atoms.end(), type);
         if (type == 0 || known == atoms.end()) continue;
@@ -166,7 +174,7 @@ void checkKind(std::span<const std::uint8_t> payload, std::uint16_t uninterned, 
     std::array<Atom, 14> atoms{};
     for (std::size_t i = 0; i < atoms.size(); ++i)
         atoms[i] = (uninterned >> i) & 1 ? 0 : static_cast<Atom>(i + 1);
-    const WindowTypeAtoms table{atoms[0], atoms[1], atoms[2],  atoms[3],  atoms[4],  atoms[5],  atoms[6],
+    const WindowTypeAtoms table{atoms[0], atoms[1], atoms[2], atoms[3],  atoms[4],  atoms[5],  atoms[6],
                                 atoms[7], atoms[8], atoms[9], atoms[10], atoms[11], atoms[12], atoms[13]};
     // Values 1-14 are the known types when interned, 15-31 types of no meaning.
     std::vector<Atom> types;

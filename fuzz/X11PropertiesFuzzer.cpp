@@ -156,8 +156,7 @@ void checkText(const RawProperty& property, const TextTypes& types, std::size_t 
     checkTidy(whole, whole.size());
     QUELLAN_FUZZ_CHECK(whole.starts_with(*text));
     QUELLAN_FUZZ_CHECK(text->size() == whole.size() ||
-                       text->size() + fuzz::sequenceLength(static_cast<unsigned char>(whole[text->size()])) >
-                           maxBytes);
+                       text->size() + fuzz::sequenceLength(static_cast<unsigned char>(whole[text->size()])) > maxBytes);
     if (maxBytes == kMaxTextBytes) QUELLAN_FUZZ_CHECK(decodeText(property, types) == text);
 
     std::string_view raw = chars(property.bytes);
