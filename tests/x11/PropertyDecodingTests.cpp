@@ -292,5 +292,17 @@ TEST(PropertyDecoding, RandomBytesNeverBreakADecoder) {
     }
 }
 
+// Found by fuzzing: a C1 control is two bytes in, one space out, and the
+// cap counts the space; the title was cut one character early.
+TEST(PropertyDecoding, ControlCharactersCountAsTheSpaceThatReplacesThem) {
+    EXPECT_EQ(decodeText(text(kStringType, "ab\x85").raw(), kTypes, 3), "ab ");
+    EXPECT_EQ(decodeText(text(kUtf8, "ab\xC2\x85\xC2\x9Fz").raw(), kTypes, 4), "ab  ");
+    // The fuzzer's input: an uninterned UTF8_STRING, so not UTF-8 but Latin-1.
+    const std::string bytes = "ab\xF0\x9F\x98\x60"
+                              "cd";
+    EXPECT_EQ(decodeText(text(kUtf8, bytes).raw(), TextTypes{}, 6), "ab\xC3\xB0  ");
+    EXPECT_EQ(decodeText(text(kUtf8, bytes).raw(), TextTypes{}, 7), "ab\xC3\xB0  `");
+}
+
 } // namespace
 } // namespace quellan::x11

@@ -105,15 +105,13 @@ std::string tidy(std::string_view text, std::size_t maxBytes) {
             ++i;
             continue;
         }
-        if (out.size() + length > maxBytes) break;
         const auto lead = static_cast<unsigned char>(text[i]);
         const bool c0 = lead < 0x20 || lead == 0x7F;
         const bool c1 = lead == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0;
-        if (c0 || c1) {
-            out.push_back(' ');
-        } else {
-            out.append(text.substr(i, length));
-        }
+        // The cap counts what is written: a two-byte C1 control becomes one space.
+        const std::string_view piece = c0 || c1 ? std::string_view(" ") : text.substr(i, length);
+        if (out.size() + piece.size() > maxBytes) break;
+        out.append(piece);
         i += length;
     }
     return out;
