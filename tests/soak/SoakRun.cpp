@@ -47,9 +47,8 @@ using Access = WindowMonitorTestAccess;
 using Table = std::unordered_map<std::string, double>;
 
 // Failure codes handed out; a positive one too, as only zero is success.
-constexpr std::array<ax::Error, 7> kErrors{ax::kFailure,          ax::kInvalidElement, ax::kCannotComplete,
-                                           ax::kAttributeUnsupported, ax::kNoValue,   -1,
-                                           7};
+constexpr std::array<ax::Error, 7> kErrors{
+    ax::kFailure, ax::kInvalidElement, ax::kCannotComplete, ax::kAttributeUnsupported, ax::kNoValue, -1, 7};
 
 // Process ids applications are started with; the program's own comes too.
 constexpr std::array<std::int32_t, 14> kPids{-7, 0, 100, 101, 102, 103, 104, 105, 106, 107, 108, 109, 110, 111};
@@ -198,7 +197,8 @@ struct Decision {
 
 /// The rules, from the monitor's contract: unlisted windows are forgotten;
 /// remembered instants follow a clock set back; a new window counts as
-/// touched n - i ms before now; the focused one is touched now; the least
+/// touched n - i ms before now; the focused one is touched now, and any
+/// other that reads now counts as just before; the least
 /// recently used beyond the limit go first, then those inactive too long,
 /// each id once, by its first record.
 Decision decide(const std::vector<Listed>& records, const std::optional<std::string>& current, double now,
@@ -228,7 +228,15 @@ Decision decide(const std::vector<Listed>& records, const std::optional<std::str
         d.lastTouched.try_emplace(records[i].id, now - static_cast<double>(n - i) / 1000.0);
         d.openedAt.try_emplace(records[i].id, now);
     }
-    if (current && first.contains(*current)) d.lastTouched[*current] = now;
+    if (current && first.contains(*current)) {
+        // Whatever else reads now was left for the focused one: just before.
+        for (auto& entry : d.lastTouched) {
+            if (entry.first != *current && entry.second >= now) {
+                entry.second = std::nextafter(now, -std::numeric_limits<double>::infinity());
+            }
+        }
+        d.lastTouched[*current] = now;
+    }
 
     std::vector<std::size_t> order(n);
     std::iota(order.begin(), order.end(), std::size_t{0});
@@ -442,6 +450,7 @@ private:
     std::int64_t stepCalls_ = 0;
     std::optional<MonitorState> lastPublished_;
     std::vector<std::string> problems_;
+    std::string context_;
 
     /// The last steps' churn, for the failure report.
     std::deque<std::pair<std::int64_t, std::vector<std::string>>> history_;
@@ -607,8 +616,8 @@ void Soak::changeApplication() {
         change("application terminated flag", who + (info.isTerminated ? " reports terminated" : " not terminated"));
         break;
     case 2:
-        info.activationPolicy = chance(60) ? workspace::ActivationPolicy::regular
-                                           : static_cast<workspace::ActivationPolicy>(1 + below(2));
+        info.activationPolicy =
+            chance(60) ? workspace::ActivationPolicy::regular : static_cast<workspace::ActivationPolicy>(1 + below(2));
         change("application activation policy",
                who + " policy " + std::to_string(static_cast<std::int64_t>(info.activationPolicy)));
         break;
@@ -631,8 +640,8 @@ void Soak::addWindow() {
         owner.insert(owner.begin() + static_cast<std::ptrdiff_t>(below(owner.size() + 1)), id);
         where = "in the middle";
     }
-    change("window opens", "win:" + std::to_string(id) + " opens in app:" + std::to_string(pid) + " " + where +
-                               ", '" + printable(title) + "'");
+    change("window opens", "win:" + std::to_string(id) + " opens in app:" + std::to_string(pid) + " " + where + ", '" +
+                               printable(title) + "'");
     if (chance(30)) {
         desktop_.focus(id);
         change("focus moves", "win:" + std::to_string(id) + " focused, app:" + std::to_string(pid) + " frontmost");
@@ -701,8 +710,8 @@ void Soak::moveFocus() {
             desktop_.frontmostProcessIdentifier = pick(apps).info.processIdentifier;
         }
         change("frontmost application", "frontmost " + (desktop_.frontmostProcessIdentifier
-                                                             ? std::to_string(*desktop_.frontmostProcessIdentifier)
-                                                             : std::string("none")));
+                                                            ? std::to_string(*desktop_.frontmostProcessIdentifier)
+                                                            : std::string("none")));
     } else if (r < 78) {
         auto& app = apps[below(apps.size())];
         if (app.windows.empty() || chance(25)) {
@@ -769,8 +778,8 @@ void Soak::changeRole() {
                who + (isRole ? " role " : " subrole ") + describeRead(read));
     } else {
         read = r < 8 ? Read{anyError(), {}} : Read{ax::kSuccess, oddValue()};
-        fault(isRole ? "role read" : "subrole read", who + (isRole ? " role reads " : " subrole reads ") +
-                                                         describeRead(read));
+        fault(isRole ? "role read" : "subrole read",
+              who + (isRole ? " role reads " : " subrole reads ") + describeRead(read));
     }
 }
 
@@ -800,8 +809,8 @@ void Soak::changeMinimizeResult() {
         change("minimizing works", "win:" + std::to_string(id) + " can be minimized");
     } else {
         window.minimizeResult = anyError();
-        fault("set minimized", "win:" + std::to_string(id) + " minimizing fails " +
-                                   std::to_string(window.minimizeResult));
+        fault("set minimized",
+              "win:" + std::to_string(id) + " minimizing fails " + std::to_string(window.minimizeResult));
     }
 }
 
@@ -923,11 +932,12 @@ void Soak::planMidScanEvents() {
         } else if (r < 35) {
             event.action = MidScanEvent::Action::quitApplication;
             event.pid = pick(desktop_.applications()).info.processIdentifier;
-            static const std::array<const char*, 3> calls{"AXUIElementCreateApplication ", "copy app:",
-                                                          "copy app:"};
+            static const std::array<const char*, 3> calls{"AXUIElementCreateApplication ", "copy app:", "copy app:"};
             const auto which = below(3);
             event.call = calls[which] + std::to_string(event.pid) +
-                         (which == 1 ? " AXWindows" : which == 2 ? " AXFocusedWindow" : "");
+                         (which == 1   ? " AXWindows"
+                          : which == 2 ? " AXFocusedWindow"
+                                       : "");
         } else {
             event.window = pick(live);
             const std::string w = std::to_string(event.window);
@@ -999,8 +1009,8 @@ void Soak::onCall(const std::string& call) {
     if (isTrustCheck) trustAnswers_.push_back(desktop_.trusted);
     if (call.starts_with("set win:")) {
         const WindowID window = std::stoll(call.substr(8));
-        attempts_.push_back(Attempt{
-            window, desktop_.hasWindow(window) && desktop_.window(window).minimizeResult == ax::kSuccess});
+        attempts_.push_back(
+            Attempt{window, desktop_.hasWindow(window) && desktop_.window(window).minimizeResult == ax::kSuccess});
     }
 }
 
@@ -1078,6 +1088,7 @@ bool Soak::step() {
     disturbed_ = false;
     stepCalls_ = 0;
     problems_.clear();
+    context_.clear();
     planMidScanEvents();
 
     bool scans = true;
@@ -1118,8 +1129,9 @@ bool Soak::step() {
         static const std::array<std::int64_t, 4> invalid{0, 2, -5, 61};
         const auto r = below(100);
         const std::optional<std::int64_t> value =
-            r < 30 ? std::nullopt
-                   : std::optional<std::int64_t>(r < 90 ? pick(WindowMonitor::supportedInactiveMinutes) : pick(invalid));
+            r < 30
+                ? std::nullopt
+                : std::optional<std::int64_t>(r < 90 ? pick(WindowMonitor::supportedInactiveMinutes) : pick(invalid));
         note("setInactiveMinutes(" + (value ? std::to_string(*value) : std::string("none")) + ")");
         const auto before = monitor_->inactiveMinutes;
         monitor_->setInactiveMinutes(value);
@@ -1215,8 +1227,7 @@ void Soak::checkScan(const Table& lastTouchedBefore, const Table& openedAtBefore
                         out << "snapshot record " << i << " is ";
                         if (i < records.size()) {
                             out << "win:" << records[i].window << " " << records[i].id << " '"
-                                << printable(records[i].applicationName) << "' '" << printable(records[i].title)
-                                << "'";
+                                << printable(records[i].applicationName) << "' '" << printable(records[i].title) << "'";
                         } else {
                             out << "missing";
                         }
@@ -1265,8 +1276,29 @@ void Soak::checkScan(const Table& lastTouchedBefore, const Table& openedAtBefore
         totals_.records += static_cast<std::int64_t>(records.size());
         totals_.mostRecords = std::max(totals_.mostRecords, static_cast<std::int64_t>(records.size()));
 
-        const Decision d = decide(records, current, now, lastTouchedBefore, openedAtBefore, lastScan_,
-                                  monitor_->limit, monitor_->inactiveMinutes);
+        const Decision d = decide(records, current, now, lastTouchedBefore, openedAtBefore, lastScan_, monitor_->limit,
+                                  monitor_->inactiveMinutes);
+        {
+            // What the scan worked with, for the report.
+            std::ostringstream out;
+            out.precision(17);
+            out << "limit " << monitor_->limit << ", inactive "
+                << (monitor_->inactiveMinutes ? std::to_string(*monitor_->inactiveMinutes) : "off") << ", now " << now
+                << ", last scan " << (lastScan_ ? std::to_string(*lastScan_) : "none") << ", focused "
+                << current.value_or("none") << "\n";
+            for (const auto& record : records) {
+                const auto before = lastTouchedBefore.find(record.id);
+                out << "    win:" << record.window << " " << record.id << " touched ";
+                if (before != lastTouchedBefore.end()) {
+                    out << before->second;
+                } else {
+                    out << "never";
+                }
+                out << " -> " << d.lastTouched.at(record.id) << (d.chosenIDs.contains(record.id) ? " chosen" : "")
+                    << "\n";
+            }
+            context_ = out.str();
+        }
         lastScan_ = now;
         for (const std::size_t index : d.chosen)
             expectedAttempts.push_back(records[index].window);
@@ -1310,9 +1342,8 @@ void Soak::checkScan(const Table& lastTouchedBefore, const Table& openedAtBefore
             problem(std::to_string(after->activeWindows.size()) + " rows stay visible over a limit of " +
                     std::to_string(monitor_->limit));
         }
-        if (current && monitor_->limit >= 1 && std::count_if(records.begin(), records.end(), [&](const auto& r) {
-                                                   return r.id == *current;
-                                               }) == 1) {
+        if (current && monitor_->limit >= 1 &&
+            std::count_if(records.begin(), records.end(), [&](const auto& r) { return r.id == *current; }) == 1) {
             for (const auto& record : records) {
                 if (record.id != *current) continue;
                 for (const auto& attempt : attempts_) {
@@ -1419,6 +1450,7 @@ std::string Soak::failureReport(StepKind kind) const {
         << stepName(kind) << ")\n";
     for (const auto& text : problems_)
         out << "  - " << text << "\n";
+    if (!context_.empty()) out << "the scan: " << context_;
     out << "the last churn:\n";
     for (const auto& [scan, notes] : history_) {
         out << "  before scan " << scan << ":";

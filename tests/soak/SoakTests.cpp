@@ -47,9 +47,9 @@ TEST(Soak, ShortRunsOverSeveralSeedsKeepEveryPromise) {
     EXPECT_GT(all.setterScans, 500);
     EXPECT_GT(all.rejectedSetterCalls, 10);
     EXPECT_GT(all.midScanEvents, 200);
-    for (const char* kind : {"focused window read", "hash collision", "minimized read", "role read", "set minimized",
-                             "settable query", "subrole read", "title read", "window list extras", "window list read",
-                             "window list value"}) {
+    for (const char* kind :
+         {"focused window read", "hash collision", "minimized read", "role read", "set minimized", "settable query",
+          "subrole read", "title read", "window list extras", "window list read", "window list value"}) {
         EXPECT_GT(all.faults[kind], 10) << kind;
     }
 }
@@ -111,27 +111,28 @@ TEST(Soak, CatchesASourceThatHoldsElementsPastTheScan) {
 TEST(Soak, CatchesASourceThatListsAMinimizedWindow) {
     // As a source that skipped the minimized test would: the first minimized
     // window of any application is listed too.
-    expectCaught(soak(9, 3'000, spoiling([](WindowSnapshot& snapshot) {
-                     for (const auto& app : workspace::runningApplications()) {
-                         const ax::Element element = ax::createApplication(app.processIdentifier);
-                         ax::Value windows;
-                         if (ax::copyAttributeValue(element, ax::kWindowsAttribute, windows) != ax::kSuccess) continue;
-                         const ax::Value::List* list = windows.asList();
-                         for (const auto& entry : list ? *list : ax::Value::List{}) {
-                             const ax::Element* window = entry.asElement();
-                             ax::Value minimized;
-                             if (!window ||
-                                 ax::copyAttributeValue(*window, ax::kMinimizedAttribute, minimized) != ax::kSuccess ||
-                                 !minimized.asBoolean() || !*minimized.asBoolean()) {
-                                 continue;
-                             }
-                             snapshot.windows.push_back(ManagedWindow{
-                                 windowIdentifier(app.processIdentifier, ax::hash(*window)), *window, "App", "Title"});
-                             return;
+    expectCaught(
+        soak(9, 3'000, spoiling([](WindowSnapshot& snapshot) {
+                 for (const auto& app : workspace::runningApplications()) {
+                     const ax::Element element = ax::createApplication(app.processIdentifier);
+                     ax::Value windows;
+                     if (ax::copyAttributeValue(element, ax::kWindowsAttribute, windows) != ax::kSuccess) continue;
+                     const ax::Value::List* list = windows.asList();
+                     for (const auto& entry : list ? *list : ax::Value::List{}) {
+                         const ax::Element* window = entry.asElement();
+                         ax::Value minimized;
+                         if (!window ||
+                             ax::copyAttributeValue(*window, ax::kMinimizedAttribute, minimized) != ax::kSuccess ||
+                             !minimized.asBoolean() || !*minimized.asBoolean()) {
+                             continue;
                          }
+                         snapshot.windows.push_back(ManagedWindow{
+                             windowIdentifier(app.processIdentifier, ax::hash(*window)), *window, "App", "Title"});
+                         return;
                      }
-                 })),
-                 "not a candidate");
+                 }
+             })),
+        "not a candidate");
 }
 
 TEST(Soak, CatchesASourceThatLosesTheFocusedWindow) {
@@ -141,8 +142,8 @@ TEST(Soak, CatchesASourceThatLosesTheFocusedWindow) {
 
 TEST(Soak, CatchesASourceThatListsWindowsOutOfOrder) {
     expectCaught(soak(9, 3'000, spoiling([](WindowSnapshot& snapshot) {
-                     std::reverse(snapshot.windows.begin(), snapshot.windows.end());
-                 })),
+                          std::reverse(snapshot.windows.begin(), snapshot.windows.end());
+                      })),
                  "snapshot record");
 }
 
