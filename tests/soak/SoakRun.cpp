@@ -392,7 +392,8 @@ private:
     std::string randomText();
     /// Null, text, a flag, a number, or (when `element`) some window's element.
     Scripted oddValue(bool element = true);
-    void churn();
+    /// `clockMoves` is false while the timer moves the clock.
+    void churn(bool clockMoves);
     void churnOnce();
     void addApplication();
     void quitApplication();
@@ -435,6 +436,7 @@ private:
     std::int64_t nextHash_ = 1;
     /// When the scan timer fires next, as the run loop counts it.
     double timerNext_ = 0;
+    int ticksToGo_ = 0;
     /// `now` of the last scan that reached the source.
     std::optional<double> lastScan_;
 
@@ -542,9 +544,9 @@ Scripted Soak::oddValue(bool element) {
     }
 }
 
-void Soak::churn() {
+void Soak::churn(bool clockMoves) {
     toggleTrust();
-    moveClock();
+    if (clockMoves) moveClock();
     const int steps = static_cast<int>(below(6));
     for (int i = 0; i < steps; ++i)
         churnOnce();
@@ -932,12 +934,24 @@ void Soak::planMidScanEvents() {
         } else if (r < 35) {
             event.action = MidScanEvent::Action::quitApplication;
             event.pid = pick(desktop_.applications()).info.processIdentifier;
-            static const std::array<const char*, 3> calls{"AXUIElementCreateApplication ", "copy app:", "copy app:"};
-            const auto which = below(3);
-            event.call = calls[which] + std::to_string(event.pid) +
-                         (which == 1   ? " AXWindows"
-                          : which == 2 ? " AXFocusedWindow"
-                                       : "");
+            const std::string pid = std::to_string(event.pid);
+            switch (below(5)) {
+            case 0:
+                event.call = "frontmostApplication";
+                break;
+            case 1:
+                event.call = "runningApplications";
+                break;
+            case 2:
+                event.call = "AXUIElementCreateApplication " + pid;
+                break;
+            case 3:
+                event.call = "copy app:" + pid + " AXFocusedWindow";
+                break;
+            default:
+                event.call = "copy app:" + pid + " AXWindows";
+                break;
+            }
         } else {
             event.window = pick(live);
             const std::string w = std::to_string(event.window);
@@ -1064,14 +1078,20 @@ bool Soak::step() {
     StepKind kind = StepKind::scan;
     if (totals_.steps == 0) {
         kind = StepKind::start;
+    } else if (ticksToGo_ > 0) {
+        // A run of timer ticks, the desktop changing between them.
+        --ticksToGo_;
+        kind = StepKind::tick;
+        churn(false);
     } else {
-        churn();
         const auto r = below(1000);
-        kind = r < 850   ? StepKind::scan
-               : r < 905 ? StepKind::tick
-               : r < 910 ? StepKind::restart
-               : r < 960 ? StepKind::setLimit
+        kind = r < 880   ? StepKind::scan
+               : r < 890 ? StepKind::tick
+               : r < 895 ? StepKind::restart
+               : r < 950 ? StepKind::setLimit
                          : StepKind::setInactive;
+        if (kind == StepKind::tick) ticksToGo_ = static_cast<int>(below(30));
+        churn(kind != StepKind::tick);
     }
     ++totals_.steps;
 
