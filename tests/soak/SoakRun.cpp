@@ -50,6 +50,9 @@ using Table = std::unordered_map<std::string, double>;
 constexpr std::array<ax::Error, 7> kErrors{
     ax::kFailure, ax::kInvalidElement, ax::kCannotComplete, ax::kAttributeUnsupported, ax::kNoValue, -1, 7};
 
+// Windows that exist at most, minimized or not; more only by a new application.
+constexpr std::size_t kMostWindows = 24;
+
 // Process ids applications are started with; the program's own comes too.
 constexpr std::array<std::int32_t, 14> kPids{-7, 0, 100, 101, 102, 103, 104, 105, 106, 107, 108, 109, 110, 111};
 
@@ -388,7 +391,8 @@ private:
         ++totals_.changes[kind];
         note(std::move(text));
     }
-    std::vector<WindowID> liveWindows();
+    /// The windows that exist, ascending; made again only after a change.
+    const std::vector<WindowID>& liveWindows();
     std::string randomText();
     /// Null, text, a flag, a number, or (when `element`) some window's element.
     Scripted oddValue(bool element = true);
@@ -433,6 +437,8 @@ private:
     std::shared_ptr<platform::InMemoryUserDefaults> defaults_ = std::make_shared<platform::InMemoryUserDefaults>();
     std::shared_ptr<WindowMonitor> monitor_;
     std::int32_t ownPid_ = 0;
+    std::vector<WindowID> live_;
+    bool liveStale_ = true;
     std::int64_t nextHash_ = 1;
     /// When the scan timer fires next, as the run loop counts it.
     double timerNext_ = 0;
@@ -477,8 +483,11 @@ Soak::Soak(const SoakOptions& options) : options_(options), random_(options.seed
 
 // --- churn -------------------------------------------------------------------
 
-std::vector<WindowID> Soak::liveWindows() {
-    std::vector<WindowID> live;
+const std::vector<WindowID>& Soak::liveWindows() {
+    if (!liveStale_) return live_;
+    liveStale_ = false;
+    auto& live = live_;
+    live.clear();
     for (const auto& app : desktop_.applications()) {
         for (const WindowID id : app.windows) {
             if (desktop_.hasWindow(id)) live.push_back(id);
@@ -558,7 +567,7 @@ void Soak::churnOnce() {
     if (desktop_.applications().empty() || r < 4) return addApplication();
     if (r < 6) return quitApplication();
     if (r < 9) return changeApplication();
-    if (live.empty() || (r < 27 && live.size() < 32)) return addWindow();
+    if (live.empty() || (r < 27 && live.size() < kMostWindows)) return addWindow();
     if (r < 35) return closeWindow();
     if (r < 37) return reorderWindows();
     if (r < 50) return minimizedByOthers();
@@ -570,7 +579,7 @@ void Soak::churnOnce() {
     if (r < 83) return collide();
     if (r < 86) return breakWindowList();
     if (r < 88) return changeSettingsDirectly();
-    return live.size() < 32 ? addWindow() : closeWindow();
+    return live.size() < kMostWindows ? addWindow() : closeWindow();
 }
 
 void Soak::addApplication() {
@@ -580,6 +589,7 @@ void Soak::addApplication() {
     std::optional<std::string> name = randomText();
     if (chance(8)) name.reset();
     auto& app = desktop_.addApplication(pid, name);
+    liveStale_ = true;
     std::string kind = "regular";
     if (chance(6)) {
         app.info.isHidden = true;
@@ -602,6 +612,7 @@ void Soak::addApplication() {
 void Soak::quitApplication() {
     const std::int32_t pid = pick(desktop_.applications()).info.processIdentifier;
     desktop_.removeApplication(pid);
+    liveStale_ = true;
     change("application quits", "app:" + std::to_string(pid) + " quits");
 }
 
@@ -635,6 +646,7 @@ void Soak::addWindow() {
     const std::int32_t pid = pick(desktop_.applications()).info.processIdentifier;
     const std::string title = randomText();
     const WindowID id = desktop_.addWindow(pid, title).id;
+    liveStale_ = true;
     auto& owner = desktop_.application(pid).windows;
     std::string where = "at the back";
     if (chance(15)) {
@@ -655,6 +667,7 @@ void Soak::closeWindow() {
     if (live.empty()) return;
     const WindowID id = pick(live);
     desktop_.removeWindow(id);
+    liveStale_ = true;
     change("window closes", "win:" + std::to_string(id) + " closes");
 }
 
@@ -1003,9 +1016,11 @@ void Soak::onCall(const std::string& call) {
         switch (event.action) {
         case MidScanEvent::Action::closeWindow:
             desktop_.removeWindow(event.window);
+            liveStale_ = true;
             break;
         case MidScanEvent::Action::quitApplication:
             desktop_.removeApplication(event.pid);
+            liveStale_ = true;
             break;
         case MidScanEvent::Action::userMinimizes:
             if (desktop_.hasWindow(event.window)) desktop_.window(event.window).minimized = Read{ax::kSuccess, true};
