@@ -454,6 +454,7 @@ private:
     std::vector<MidScanEvent> events_;
     bool inSnapshot_ = false;
     bool disturbed_ = false;
+    int eventsFired_ = 0;
     bool suspended_ = false;
     std::int64_t stepCalls_ = 0;
     std::optional<MonitorState> lastPublished_;
@@ -1013,6 +1014,7 @@ void Soak::onCall(const std::string& call) {
         if (!due) continue;
         event.fired = true;
         ++totals_.midScanEvents;
+        ++eventsFired_;
         switch (event.action) {
         case MidScanEvent::Action::closeWindow:
             desktop_.removeWindow(event.window);
@@ -1121,6 +1123,7 @@ bool Soak::step() {
     attempts_.clear();
     trustAnswers_.clear();
     disturbed_ = false;
+    eventsFired_ = 0;
     stepCalls_ = 0;
     problems_.clear();
     context_.clear();
@@ -1308,6 +1311,30 @@ void Soak::checkScan(const Table& lastTouchedBefore, const Table& openedAtBefore
             }
         }
         if (observed_.unresolved) problem("the snapshot lists an element that is not a candidate window");
+
+        // The desktop itself after the scan, when nothing else changed it:
+        // what is still visible is what was counted, and within the limit
+        // when every minimizing call went through.
+        std::set<WindowID> windowsListed;
+        for (const auto& record : records)
+            windowsListed.insert(record.window);
+        if (observed_.trustIndex < trustAnswers_.size() && trustAnswers_[observed_.trustIndex] && eventsFired_ == 0 &&
+            windowsListed.size() == records.size()) {
+            const auto visible = static_cast<std::int64_t>(desktopTruth(desktop_, ownPid_).records.size());
+            if (after->visibleWindowCount != visible) {
+                problem(std::to_string(visible) + " windows are visible on the desktop, " +
+                        std::to_string(after->visibleWindowCount) + " published");
+            }
+            std::set<std::string> ids;
+            for (const auto& record : records)
+                ids.insert(record.id);
+            const bool allWent =
+                std::all_of(attempts_.begin(), attempts_.end(), [](const auto& a) { return a.accepted; });
+            if (allWent && ids.size() == records.size() && visible > std::max<std::int64_t>(monitor_->limit, 0)) {
+                problem(std::to_string(visible) + " windows stay visible on the desktop over a limit of " +
+                        std::to_string(monitor_->limit));
+            }
+        }
         totals_.records += static_cast<std::int64_t>(records.size());
         totals_.mostRecords = std::max(totals_.mostRecords, static_cast<std::int64_t>(records.size()));
 

@@ -43,8 +43,8 @@ TEST_P(SoakRun, KeepsEveryPromiseForTwoThousandScans) {
 INSTANTIATE_TEST_SUITE_P(Seeds, SoakRun, ::testing::Values(1, 2, 3, 4, 5));
 
 TEST(Soak, ASeedReplaysTheSameRun) {
-    const auto first = soak(77, 600);
-    const auto second = soak(77, 600);
+    const auto first = soak(77, 300);
+    const auto second = soak(77, 300);
     ASSERT_TRUE(first.passed) << first.failure;
     EXPECT_EQ(first.totals.steps, second.totals.steps);
     EXPECT_EQ(first.totals.records, second.totals.records);
@@ -52,7 +52,7 @@ TEST(Soak, ASeedReplaysTheSameRun) {
     EXPECT_EQ(first.totals.publications, second.totals.publications);
     EXPECT_EQ(first.totals.platformCalls, second.totals.platformCalls);
     EXPECT_EQ(first.totals.faults, second.totals.faults);
-    EXPECT_NE(soak(78, 600).totals.platformCalls, first.totals.platformCalls) << "another seed, another run";
+    EXPECT_NE(soak(78, 300).totals.platformCalls, first.totals.platformCalls) << "another seed, another run";
 }
 
 /// Hands the inner snapshot on after `spoil` has had its way with it.
