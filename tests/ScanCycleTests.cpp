@@ -218,6 +218,27 @@ TEST(ScanCycle, AClockSetBackNeverMakesTheFocusedWindowTheOldest) {
     }
 }
 
+TEST(ScanCycle, FocusMovedAsTheClockIsSetBackOrStandsStillKeepsTheNewFocus) {
+    for (const double step : {-0.7, -3600.0, 0.0}) {
+        MonitorFixture f;
+        f.monitor->limit = 2;
+        const auto a = f.open(100, "A");
+        const auto b = f.open(100, "B");
+        // Focus moves to the one whose identifier sorts first, so a tie at
+        // now would be settled against it.
+        const auto [left, focused] = f.idOf(a) < f.idOf(b) ? std::pair(b, a) : std::pair(a, b);
+        f.source->current = left;
+        f.monitor->scanNow();
+        f.desktop.advance(step);
+        f.monitor->limit = 1;
+        f.source->current = focused;
+        f.monitor->scanNow();
+        EXPECT_FALSE(f.isMinimized(focused)) << "clock step " << step;
+        EXPECT_TRUE(f.isMinimized(left)) << "clock step " << step;
+        EXPECT_EQ(rowIDs(f.last()), std::vector<std::string>{f.idOf(focused)}) << "clock step " << step;
+    }
+}
+
 TEST(ScanCycle, AScanFromAnotherThreadIsAProgrammingError) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_DEATH(

@@ -6,7 +6,9 @@
 #include "Sorting/StableMergeSort.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <functional>
+#include <limits>
 #include <unordered_map>
 
 namespace quellan {
@@ -66,6 +68,16 @@ void WindowMonitor::scanNow() {
     // snapshot did not list, whatever the source reports.
     if (snapshot.currentWindowID) {
         if (const auto found = firstIndexByID.find(*snapshot.currentWindowID); found != firstIndexByID.end()) {
+            // A window focused at the last scan holds that scan's instant, which
+            // is now again when the clock stood still or was set back (see the
+            // rebase). It was left for this one, so it counts as just before:
+            // a tie would let the identifiers decide which one the limit keeps.
+            const double justBefore = std::nextafter(now, -std::numeric_limits<double>::infinity());
+            for (std::size_t i = 0; i < n; ++i) {
+                if (firstIndexOf[i] == i && i != found->second && *lastTouchedOf[i] >= now) {
+                    *lastTouchedOf[i] = justBefore;
+                }
+            }
             *lastTouchedOf[found->second] = now;
         }
     }

@@ -1,0 +1,73 @@
+// The long soak: quellan_soak [--scans N] [--seed S]. Prints the figures
+// and exits non-zero with a replayable report when a scan breaks a promise.
+#include "soak/SoakRun.hpp"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+bool parse(const char* text, long long& value) {
+    char* end = nullptr;
+    value = std::strtoll(text, &end, 10);
+    return end != text && *end == '\0';
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    quellan::soak::SoakOptions options;
+    options.seed = 20260101;
+    options.scans = 100'000;
+    for (int i = 1; i < argc; ++i) {
+        long long value = 0;
+        const bool hasValue = i + 1 < argc;
+        if (std::strcmp(argv[i], "--scans") == 0 && hasValue && parse(argv[i + 1], value) && value > 0) {
+            options.scans = value;
+            ++i;
+        } else if (std::strcmp(argv[i], "--seed") == 0 && hasValue && parse(argv[i + 1], value)) {
+            options.seed = static_cast<std::uint64_t>(value);
+            ++i;
+        } else {
+            std::fprintf(stderr, "usage: %s [--scans N] [--seed S]\n", argv[0]);
+            return 2;
+        }
+    }
+
+    const auto started = std::chrono::steady_clock::now();
+    const auto result = quellan::soak::runSoak(options);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    const auto& t = result.totals;
+
+    std::printf("seed %llu: %lld scans in %.2f s, %.0f scans/s\n", static_cast<unsigned long long>(options.seed),
+                static_cast<long long>(t.scans), seconds, seconds > 0 ? static_cast<double>(t.scans) / seconds : 0.0);
+    std::printf("  scans: %lld with trust, %lld without; %lld timer ticks, %lld restarts, %lld by a setter "
+                "(%lld setter calls rejected)\n",
+                static_cast<long long>(t.trustedScans), static_cast<long long>(t.untrustedScans),
+                static_cast<long long>(t.timerTicks), static_cast<long long>(t.restarts),
+                static_cast<long long>(t.setterScans), static_cast<long long>(t.rejectedSetterCalls));
+    std::printf("  snapshots: %lld checked record for record, %lld changed while taken; %lld records, at most %lld\n",
+                static_cast<long long>(t.exactSnapshots), static_cast<long long>(t.disturbedSnapshots),
+                static_cast<long long>(t.records), static_cast<long long>(t.mostRecords));
+    std::printf("  minimized %lld windows, %lld attempts failed; %lld states published\n",
+                static_cast<long long>(t.minimized), static_cast<long long>(t.failedMinimizations),
+                static_cast<long long>(t.publications));
+    std::printf("  %lld platform calls (the soak's own identity checks included), %lld elements made\n",
+                static_cast<long long>(t.platformCalls), static_cast<long long>(t.elementsCreated));
+    std::printf("  %lld desktop changes, %lld injected faults, %lld mid-scan events\n",
+                static_cast<long long>(t.changeCount()), static_cast<long long>(t.faultCount()),
+                static_cast<long long>(t.midScanEvents));
+    std::printf("  faults by kind:\n");
+    for (const auto& [kind, count] : t.faults)
+        std::printf("    %-22s %lld\n", kind.c_str(), static_cast<long long>(count));
+    if (!result.passed) {
+        std::fputs(result.failure.c_str(), stderr);
+        std::puts("FAILED");
+        return 1;
+    }
+    std::puts("PASSED");
+    return 0;
+}
