@@ -21,6 +21,16 @@ std::vector<std::string> runCommand(const std::vector<std::string>& arguments,
     return lines;
 }
 
+void collectOutput(Process& process, std::string& into) {
+    while (auto line = process.readLine(50ms))
+        into += *line + "\n";
+}
+
+bool iconic(Probe& probe, WindowId window) {
+    constexpr std::uint32_t kIconicState = 3;
+    return probe.wmState(window) == kIconicState;
+}
+
 int slowdown() {
     const char* under = std::getenv("QUELLAN_UNDER");
     return under != nullptr && *under != '\0' ? 6 : 1;
@@ -28,8 +38,8 @@ int slowdown() {
 
 std::vector<std::string> missingPrograms(const std::string& windowManager) {
     std::vector<std::string> missing;
-    for (const std::string& program : {std::string("Xvfb"), std::string("trayer"), std::string("xdotool"),
-                                       std::string("xprop"), windowManager}) {
+    for (const std::string& program :
+         {std::string("Xvfb"), std::string("trayer"), std::string("xdotool"), std::string("xprop"), windowManager}) {
         if (!findProgram(program)) missing.push_back(program);
     }
     return missing;
@@ -86,8 +96,7 @@ std::map<std::string, std::string> DesktopSession::environment() const {
 }
 
 std::vector<std::string> DesktopSession::visibleQuellanWindows() const {
-    return runCommand({*findProgram("xdotool"), "search", "--onlyvisible", "--classname", "^quellan$"},
-                      environment());
+    return runCommand({*findProgram("xdotool"), "search", "--onlyvisible", "--classname", "^quellan$"}, environment());
 }
 
 std::unique_ptr<Process> DesktopSession::startQuellan(std::string& error) {
@@ -107,13 +116,12 @@ std::unique_ptr<Process> DesktopSession::startQuellan(std::string& error) {
         }
     }
     arguments.push_back(QUELLAN_PROGRAM);
-    auto quellan = Process::spawn(arguments,
-                                  {.environment = environment(), .pipes = true, .errorToOutput = true}, error);
+    auto quellan =
+        Process::spawn(arguments, {.environment = environment(), .pipes = true, .errorToOutput = true}, error);
     if (!quellan) return nullptr;
     if (!waitUntil([&] { return visibleQuellanWindows().size() == 1; }, 60s)) {
         error = "no tray icon appeared; it said:\n";
-        while (auto line = quellan->readLine(50ms))
-            error += *line + "\n";
+        collectOutput(*quellan, error);
         return nullptr;
     }
     return quellan;

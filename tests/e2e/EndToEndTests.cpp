@@ -22,7 +22,6 @@ using namespace std::chrono_literals;
 using namespace x11::testing;
 using x11::WindowId;
 
-constexpr std::uint32_t kIconicState = 3;
 // One tick is 0.35 s; the slack covers a loaded machine and the sanitizer build.
 const auto kWithinATick = 3000ms * slowdown();
 const auto kHoldFocus = 500ms * slowdown();
@@ -63,8 +62,7 @@ protected:
 
     /// Everything Quellan has written so far, standard error included.
     std::string said() {
-        while (auto line = quellan_->readLine(50ms))
-            output_ += *line + "\n";
+        collectOutput(*quellan_, output_);
         return output_;
     }
 
@@ -104,17 +102,17 @@ protected:
     std::string describeClients() {
         std::string text;
         for (WindowId window : probe_->clientList()) {
-            for (const auto& line : runCommand({*findProgram("xprop"), "-id", std::to_string(window), "WM_CLASS",
-                                                "WM_NAME", "_NET_WM_WINDOW_TYPE", "_NET_WM_PID", "WM_STATE",
-                                                "_NET_WM_DESKTOP", "WM_TRANSIENT_FOR"},
-                                               session_->environment()))
+            for (const auto& line :
+                 runCommand({*findProgram("xprop"), "-id", std::to_string(window), "WM_CLASS", "WM_NAME",
+                             "_NET_WM_WINDOW_TYPE", "_NET_WM_PID", "WM_STATE", "_NET_WM_DESKTOP", "WM_TRANSIENT_FOR"},
+                            session_->environment()))
                 text += line + "\n";
             text += "\n";
         }
         return text;
     }
 
-    bool iconic(WindowId window) { return probe_->wmState(window) == kIconicState; }
+    bool iconic(WindowId window) { return e2e::iconic(*probe_, window); }
 
     bool becomesIconic(WindowId window, std::chrono::milliseconds limit = kWithinATick) {
         return waitUntil([&] { return iconic(window); }, limit);
@@ -230,7 +228,8 @@ TEST_P(EndToEnd, WindowsComingAndGoingMidScanCauseNoError) {
             probe_->clientList(), [&](WindowId window) { return !probe_->cardinals(window, "WM_STATE").empty(); }));
     };
     ASSERT_TRUE(waitUntil([&] { return existing() == docks + windows.size(); }, 30s * slowdown()))
-        << docks << " docks among\n" << describeClients();
+        << docks << " docks among\n"
+        << describeClients();
     focus(windows[2]);
     std::this_thread::sleep_for(1s * slowdown());
     EXPECT_TRUE(quellan_->running());

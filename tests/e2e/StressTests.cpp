@@ -19,7 +19,6 @@ namespace {
 using namespace std::chrono_literals;
 using namespace x11::testing;
 
-constexpr std::uint32_t kIconicState = 3;
 // Generous: the churn loads the machine, and valgrind slows Quellan down.
 constexpr auto kSettle = 15s;
 
@@ -47,12 +46,11 @@ protected:
         return window;
     }
 
-    bool iconic(WindowId window) { return session_->probe().wmState(window) == kIconicState; }
+    bool iconic(WindowId window) { return e2e::iconic(session_->probe(), window); }
 
     /// Everything Quellan has said so far, standard error included.
     std::string said() {
-        while (auto line = quellan_->readLine(50ms))
-            output_ += *line + "\n";
+        collectOutput(*quellan_, output_);
         return output_;
     }
 
@@ -62,9 +60,7 @@ protected:
         ::kill(quellan_->pid(), SIGTERM);
         ASSERT_TRUE(waitUntil([&] { return !quellan_->running(); }, 60s)) << said();
         const int status = quellan_->waitStatus().value_or(-1);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
-            << "status " << status << "; it said:\n"
-            << said();
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status << "; it said:\n" << said();
         std::istringstream lines(said());
         for (std::string line; std::getline(lines, line);)
             EXPECT_TRUE(line.rfind(allowed, 0) == 0) << line;
