@@ -184,6 +184,23 @@ TEST(ScanCycle, DuplicateIdentifiersStillCompleteTheScanAndTheFirstRecordIsUsed)
     EXPECT_EQ(rowIDs(f.last()), std::vector<std::string>{f.idOf(c)});
 }
 
+TEST(ScanCycle, AFocusedWindowListedMoreThanOnceIsNeverMinimized) {
+    MonitorFixture f;
+    f.monitor->limit = 1;
+    const auto a = f.open(100, "A");
+    const auto b = f.open(100, "B");
+    f.source->windows = {b, a, b, b};
+    f.source->current = b;
+    f.monitor->scanNow();
+    EXPECT_FALSE(f.isMinimized(b));
+    EXPECT_TRUE(f.isMinimized(a));
+
+    f.monitor->setInactiveMinutes(1);
+    f.desktop.advance(3600);
+    f.monitor->scanNow();
+    EXPECT_FALSE(f.isMinimized(b)) << "nor by the inactivity rule";
+}
+
 TEST(ScanCycle, AStrayCurrentIdentifierIsNotRemembered) {
     MonitorFixture f;
     f.open(100, "A");

@@ -66,8 +66,10 @@ void WindowMonitor::scanNow() {
 
     // Only a listed window is marked, so the tables never hold an id the
     // snapshot did not list, whatever the source reports.
+    std::optional<std::size_t> currentIndex;
     if (snapshot.currentWindowID) {
         if (const auto found = firstIndexByID.find(*snapshot.currentWindowID); found != firstIndexByID.end()) {
+            currentIndex = found->second;
             // A window focused at the last scan holds that scan's instant, which
             // is now again when the clock stood still or was set back (see the
             // rebase). It was left for this one, so it counts as just before:
@@ -95,14 +97,17 @@ void WindowMonitor::scanNow() {
     }
     const std::vector<std::string> overLimit = WindowLimitPolicy::windowsToMinimize(activities, limit);
 
-    // Over-limit choices first, then those only the inactivity rule made; each once.
+    // Over-limit choices first, then those only the inactivity rule made; each
+    // once. The focused window is never one of them: the policy weighs every
+    // record, so a focused window listed twice would otherwise be over a limit
+    // of one by itself.
     std::vector<bool> isChosen(n, false);
     std::vector<std::size_t> chosen;
     chosen.reserve(overLimit.size() + inactive.size());
     for (const auto& list : {std::cref(overLimit), std::cref(inactive)}) {
         for (const auto& id : list.get()) {
             const auto found = firstIndexByID.find(id);
-            if (found == firstIndexByID.end() || isChosen[found->second]) continue;
+            if (found == firstIndexByID.end() || isChosen[found->second] || found->second == currentIndex) continue;
             isChosen[found->second] = true;
             chosen.push_back(found->second);
         }

@@ -44,22 +44,17 @@ int main(int argc, char** argv) {
 
     std::printf("seed %llu: %lld scans in %.2f s, %.0f scans/s\n", static_cast<unsigned long long>(options.seed),
                 static_cast<long long>(t.scans), seconds, seconds > 0 ? static_cast<double>(t.scans) / seconds : 0.0);
-    std::printf("  scans: %lld with trust, %lld without; %lld timer ticks, %lld restarts, %lld by a setter "
-                "(%lld setter calls rejected)\n",
-                static_cast<long long>(t.trustedScans), static_cast<long long>(t.untrustedScans),
+    std::printf("  %lld steps; %lld scans without trust, %lld timer ticks, %lld restarts, %lld setter calls "
+                "rejected\n",
+                static_cast<long long>(t.steps), static_cast<long long>(t.untrustedScans),
                 static_cast<long long>(t.timerTicks), static_cast<long long>(t.restarts),
-                static_cast<long long>(t.setterScans), static_cast<long long>(t.rejectedSetterCalls));
-    std::printf("  snapshots: %lld checked record for record, %lld changed while taken; %lld records, at most %lld\n",
-                static_cast<long long>(t.exactSnapshots), static_cast<long long>(t.disturbedSnapshots),
-                static_cast<long long>(t.records), static_cast<long long>(t.mostRecords));
-    std::printf("  minimized %lld windows, %lld attempts failed; %lld states published\n",
-                static_cast<long long>(t.minimized), static_cast<long long>(t.failedMinimizations),
-                static_cast<long long>(t.publications));
-    std::printf("  %lld platform calls (the soak's own identity checks included), %lld elements made\n",
-                static_cast<long long>(t.platformCalls), static_cast<long long>(t.elementsCreated));
-    std::printf("  %lld desktop changes, %lld injected faults, %lld mid-scan events\n",
-                static_cast<long long>(t.changeCount()), static_cast<long long>(t.faultCount()),
-                static_cast<long long>(t.midScanEvents));
+                static_cast<long long>(t.rejectedSetterCalls));
+    std::printf("  %lld records, %lld scans checked against the limit; minimized %lld windows, %lld attempts failed\n",
+                static_cast<long long>(t.records), static_cast<long long>(t.limitChecks),
+                static_cast<long long>(t.minimized), static_cast<long long>(t.failedMinimizations));
+    std::printf("  %lld states published, %lld mid-scan events, %lld elements made\n",
+                static_cast<long long>(t.publications), static_cast<long long>(t.midScanEvents),
+                static_cast<long long>(t.elementsCreated));
     std::printf("  faults by kind:\n");
     for (const auto& [kind, count] : t.faults)
         std::printf("    %-22s %lld\n", kind.c_str(), static_cast<long long>(count));

@@ -2,7 +2,7 @@
 # test suite, and quellan_soak for the long one (not run by ctest).
 add_library(quellan_soak_engine STATIC ${CMAKE_CURRENT_LIST_DIR}/SoakRun.cpp)
 target_include_directories(quellan_soak_engine PUBLIC ${CMAKE_CURRENT_LIST_DIR}/..)
-target_link_libraries(quellan_soak_engine PUBLIC quellan_app quellan_simulated quellan_sorting)
+target_link_libraries(quellan_soak_engine PUBLIC quellan_app quellan_simulated)
 
 add_executable(quellan_soak_tests ${CMAKE_CURRENT_LIST_DIR}/SoakTests.cpp)
 target_link_libraries(quellan_soak_tests PRIVATE quellan_soak_engine GTest::gtest_main)
