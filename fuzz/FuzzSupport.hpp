@@ -1,6 +1,6 @@
 // What the fuzz entry points share: a check that stops the run in every
 // build (assert vanishes under NDEBUG), a reader for the input's header
-// bytes, and a UTF-8 codec written apart from the product's so that the two
+// bytes, and a UTF-8 reader written apart from the product's so that the two
 // can be held against each other.
 #pragma once
 
@@ -106,28 +106,6 @@ inline std::optional<std::u32string> utf8CodePoints(std::string_view text) {
 }
 
 inline bool isValidUtf8(std::string_view text) { return utf8CodePoints(text).has_value(); }
-
-inline std::string utf8Encode(std::u32string_view codePoints) {
-    std::string out;
-    for (const char32_t c : codePoints) {
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
 
 /// C0 controls, DEL and C1 controls.
 inline bool isControl(char32_t c) { return c < 0x20 || (c >= 0x7F && c < 0xA0); }

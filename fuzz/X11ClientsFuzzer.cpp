@@ -1,17 +1,15 @@
 // The decisions the X11 backend takes from what clients and the window
 // manager report: the X-Resource pid reply, WM_CLIENT_MACHINE against our
-// host name, the front-to-back client order, window kinds and desktops.
-// The input is a nine-byte header, then a payload each check reads its way:
+// host name, the front-to-back client order and window kinds. The input is
+// a seven-byte header, then a payload each check reads its way:
 //
 //   byte 0  id entries in the pid reply; 255 for 2^32 - 1
 //   byte 1  bit 0 client list known, bit 1 stacking list known, bit 2 kept
-//           off the taskbar, bit 3 modal, bit 4 transient, bit 5 the
-//           window's desktop known, bit 6 the current desktop known
+//           off the taskbar, bit 3 modal, bit 4 transient
 //   byte 2  how many payload bytes form the client list (one id a byte);
 //           the rest form the stacking list
 //   byte 3-4  which window type atoms are not interned, a bit each
 //   byte 5  the WM_TRANSIENT_FOR target; byte 6 the window itself
-//   byte 7  the window's desktop, byte 8 the current one (255: all)
 //   rest    the pid reply bytes; "machine\0host"; one window type a byte
 #include "FuzzSupport.hpp"
 #include "Platform/x11/PropertyDecoding.hpp"
@@ -29,34 +27,9 @@ namespace {
 
 using fuzz::chars;
 
-std::uint32_t wordAt(std::span<const std::uint8_t> bytes, std::size_t offset) {
-    std::uint32_t value = 0;
-    std::memcpy(&value, bytes.data() + offset, 4);
-    return value;
-}
-
-/// The pid reply read entry by entry, as the X-Resource protocol lays it out.
-std::optional<std::int32_t> expectedPid(std::span<const std::uint8_t> bytes, std::uint32_t count) {
-    for (std::uint32_t n = 0; n < count; ++n) {
-        if (bytes.size() < 12) return std::nullopt;
-        const std::uint32_t mask = wordAt(bytes, 4);
-        const std::uint32_t length = wordAt(bytes, 8);
-        bytes = bytes.subspan(12);
-        if (length % 4 != 0 || length > bytes.size()) return std::nullopt;
-        if (mask == 2 && length >= 4) {
-            const std::uint32_t pid = wordAt(bytes, 0);
-            if (pid == 0 || pid > 0x7FFFFFFFu) return std::nullopt;
-            return static_cast<std::int32_t>(pid);
-        }
-        bytes = bytes.subspan(length);
-    }
-    return std::nullopt;
-}
-
 void checkClientPid(std::span<const std::uint8_t> bytes, std::uint32_t count) {
     const std::optional<std::int32_t> pid = decodeClientPid(bytes, count);
-    QUELLAN_FUZZ_CHECK(pid == expectedPid(bytes, count));
-    if (count == 0) QUELLAN_FUZZ_CHECK(!pid);
+    if (count == 0 || bytes.size() < 16) QUELLAN_FUZZ_CHECK(!pid);
     if (!pid) return;
     QUELLAN_FUZZ_CHECK(*pid > 0);
     // A found pid stays found with more entries announced or more bytes after it.
@@ -64,13 +37,6 @@ void checkClientPid(std::span<const std::uint8_t> bytes, std::uint32_t count) {
     std::vector<std::uint8_t> longer(bytes.begin(), bytes.end());
     longer.insert(longer.end(), 16, 0xFF);
     QUELLAN_FUZZ_CHECK(decodeClientPid(longer, count) == pid);
-}
-
-std::string lowered(std::string_view text) {
-    std::string out(text);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return out;
 }
 
 std::string raised(std::string_view text) {
@@ -86,17 +52,18 @@ void checkMachine(std::string_view payload) {
     std::string_view host = nul == std::string_view::npos ? std::string_view() : payload.substr(nul + 1);
     host = host.substr(0, host.find('\0'));
 
-    const std::string m = lowered(machine), h = lowered(host);
-    const bool expected =
-        m == "localhost" || (!m.empty() && !h.empty() && (m == h || m.starts_with(h + ".") || h.starts_with(m + ".")));
+    // Names compare without case, either way round, and a domain may follow.
     const bool local = isLocalMachine(machine, host);
-    QUELLAN_FUZZ_CHECK(local == expected);
-    QUELLAN_FUZZ_CHECK(isLocalMachine(raised(machine), lowered(host)) == local);
-    if (m != "localhost" && h != "localhost") QUELLAN_FUZZ_CHECK(isLocalMachine(host, machine) == local);
+    QUELLAN_FUZZ_CHECK(isLocalMachine(raised(machine), host) == local);
+    QUELLAN_FUZZ_CHECK(isLocalMachine(machine, raised(host)) == local);
+    if (raised(machine) != "LOCALHOST" && raised(host) != "LOCALHOST") {
+        QUELLAN_FUZZ_CHECK(isLocalMachine(host, machine) == local);
+    }
     if (!machine.empty()) {
         QUELLAN_FUZZ_CHECK(isLocalMachine(machine, machine));
         QUELLAN_FUZZ_CHECK(isLocalMachine(std::string(machine) + ".example.org", machine));
     }
+    if (machine.empty() && raised(host) != "LOCALHOST") QUELLAN_FUZZ_CHECK(!local);
 }
 
 void checkOrder(const std::optional<std::vector<WindowId>>& clients,
@@ -142,33 +109,6 @@ std::vector<std::uint8_t> asWords(std::span<const std::uint8_t> ids) {
     return bytes;
 }
 
-WindowKind expectedKind(std::span<const Atom> types, const std::array<Atom, 14>& atoms,
-                        std::optional<WindowId> transientFor, WindowId self, bool skipTaskbar, bool modal) {
-    // In the order of WindowTypeAtoms.
-    constexpr std::optional<WindowKind> kKinds[] = {std::nullopt,
-                                                    WindowKind::dialog,
-                                                    WindowKind::floating,
-                                                    WindowKind::floating,
-                                                    WindowKind::floating,
-                                                    WindowKind::auxiliary,
-                                                    WindowKind::desktopPart,
-                                                    WindowKind::desktopPart,
-                                                    WindowKind::desktopPart,
-                                                    WindowKind::desktopPart,
-                                                    WindowKind::desktopPart,
-                                                    WindowKind::desktopPart,
-                                                    WindowKind::desktopPart,
-                                                    WindowKind::desktopPart};
-    for (const Atom type : types) {
-        const auto known = std::find(atoms.begin(), atoms.end(), type);
-        if (type == 0 || known == atoms.end()) continue;
-        if (const auto kind = kKinds[known - atoms.begin()]) return *kind;
-        break; // typed normal: the hints below decide
-    }
-    if ((transientFor && *transientFor != self) || modal) return WindowKind::dialog;
-    return skipTaskbar ? WindowKind::auxiliary : WindowKind::standard;
-}
-
 void checkKind(std::span<const std::uint8_t> payload, std::uint16_t uninterned, std::optional<WindowId> transientFor,
                WindowId self, bool skipTaskbar, bool modal) {
     std::array<Atom, 14> atoms{};
@@ -181,11 +121,18 @@ void checkKind(std::span<const std::uint8_t> payload, std::uint16_t uninterned, 
     for (const std::uint8_t byte : payload)
         types.push_back(byte % 32);
     const WindowKind kind = classifyWindow(types, transientFor, self, skipTaskbar, modal, table);
-    QUELLAN_FUZZ_CHECK(kind == expectedKind(types, atoms, transientFor, self, skipTaskbar, modal));
     // Types of no meaning in front change nothing.
     std::vector<Atom> padded{0, 999, 31};
     padded.insert(padded.end(), types.begin(), types.end());
     QUELLAN_FUZZ_CHECK(classifyWindow(padded, transientFor, self, skipTaskbar, modal, table) == kind);
+    // Types that were never interned are of no meaning, so only the hints decide.
+    const WindowTypeAtoms none{};
+    QUELLAN_FUZZ_CHECK(classifyWindow(types, transientFor, self, skipTaskbar, modal, none) ==
+                       classifyWindow({}, transientFor, self, skipTaskbar, modal, table));
+    // A window is never transient for itself.
+    if (transientFor == self) {
+        QUELLAN_FUZZ_CHECK(classifyWindow(types, std::nullopt, self, skipTaskbar, modal, table) == kind);
+    }
 }
 
 } // namespace
@@ -201,9 +148,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto uninterned = static_cast<std::uint16_t>(reader.byte() | reader.byte() << 8);
     const WindowId transientTarget = reader.byte();
     const WindowId self = reader.byte();
-    const auto desktop = [](std::uint8_t byte) { return byte == 255 ? 0xFFFFFFFFu : std::uint32_t{byte}; };
-    const std::uint32_t windowDesktop = desktop(reader.byte());
-    const std::uint32_t currentDesktop = desktop(reader.byte());
     const std::vector<std::uint8_t> payload(reader.rest().begin(), reader.rest().end());
     const auto flag = [&](int bit) { return ((flags >> bit) & 1) != 0; };
 
@@ -226,9 +170,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::optional<WindowId> transientFor = flag(4) ? std::optional(transientTarget) : std::nullopt;
     checkKind(payload, uninterned, transientFor, self, flag(2), flag(3));
 
-    const std::optional<std::uint32_t> on = flag(5) ? std::optional(windowDesktop) : std::nullopt;
-    const std::optional<std::uint32_t> current = flag(6) ? std::optional(currentDesktop) : std::nullopt;
-    const bool shown = !on || !current || *on == 0xFFFFFFFFu || *on == *current;
-    QUELLAN_FUZZ_CHECK(onCurrentDesktop(on, current) == shown);
     return 0;
 }
