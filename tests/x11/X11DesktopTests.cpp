@@ -405,22 +405,6 @@ TEST_P(WindowManagerTest, ASnapshotCostsTheSameRoundTripsForAnyNumberOfWindows) 
     EXPECT_LE(many, 4u);
 }
 
-TEST_P(WindowManagerTest, WindowsComingAndGoingDuringSnapshotsCauseNoErrors) {
-    // The client destroys windows while the backend reads them; whatever
-    // a snapshot sees must be whole and never fail.
-    std::vector<WindowId> windows;
-    for (int i = 0; i < 30; ++i)
-        windows.push_back(client_->create("title=w" + std::to_string(i)));
-    for (int round = 0; round < 30; ++round) {
-        client_->post("destroy " + std::to_string(windows[static_cast<std::size_t>(round)]));
-        client_->post("create title=n");
-        for (const auto& candidate : snapshot(*desktop_))
-            EXPECT_FALSE(candidate.title.empty());
-    }
-    EXPECT_FALSE(desktop_->connectionLost());
-    EXPECT_TRUE(desktop_->isProcessTrusted());
-}
-
 TEST_P(WindowManagerTest, ALostServerMakesEveryCallFailSoftly) {
     const WindowId window = managed("title=last");
     refresh();
