@@ -485,7 +485,6 @@ bool Soak::step() {
             problem("the rows do not match the visible window count");
         }
     }
-    totals_.elementsCreated = static_cast<std::int64_t>(desktop_.elementsCreated());
     return problems_.empty();
 }
 
@@ -510,6 +509,7 @@ SoakResult Soak::run() {
         }
     }
     monitor_->stop();
+    totals_.elementsCreated = static_cast<std::int64_t>(desktop_.elementsCreated());
     result.totals = totals_;
     return result;
 }
