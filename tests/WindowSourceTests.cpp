@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <map>
-#include <regex>
 
 namespace quellan {
 namespace {
@@ -205,72 +204,6 @@ TEST(WindowSource, AMixedWindowListKeepsItsElements) {
     EXPECT_EQ(f.titles(snapshot), (std::vector<std::string>{"first", "second", "first"}))
         << "a window listed twice is recorded twice, under one id";
     EXPECT_EQ(snapshot.windows[0].id, snapshot.windows[2].id);
-}
-
-TEST(WindowSource, WindowsAndApplicationsVanishingMidSnapshotAreLeftOut) {
-    SourceFixture f;
-    f.desktop.addApplication(100, "Quits");
-    f.desktop.addApplication(200, "Closes");
-    f.desktop.addWindow(100, "q");
-    const WindowID closing = f.desktop.addWindow(200, "closing").id;
-    f.desktop.addWindow(200, "stays");
-    auto& source = f.make();
-    f.desktop.onCall = [&](const std::string& call) {
-        if (call == "AXUIElementCreateApplication 100") f.desktop.removeApplication(100);
-        if (call == "copy win:" + std::to_string(closing) + " AXSubrole") f.desktop.removeWindow(closing);
-    };
-    EXPECT_EQ(f.titles(source.snapshot()), std::vector<std::string>{"stays"});
-    EXPECT_EQ(f.desktop.liveElements(), 0u);
-    EXPECT_TRUE(f.desktop.accountingErrors().empty());
-}
-
-TEST(WindowSource, KeepsToItsCallBudgetAndReleasesEveryElement) {
-    SourceFixture f;
-    // Three applications, one frontmost, windows failing at every test.
-    for (std::int32_t pid : {30, 10, 20}) {
-        f.desktop.addApplication(pid, "App");
-        for (int i = 0; i < 8; ++i) {
-            auto& w = f.desktop.addWindow(pid, "w");
-            if (i % 4 == 1) w.subrole = Read{ax::kSuccess, std::string("AXFloatingWindow")};
-            if (i % 4 == 2) w.minimized = Read{ax::kSuccess, true};
-            if (i % 4 == 3) w.settable = false;
-            if (i == 4) w.hash = f.desktop.window(w.id - 4).hash; // a collision
-        }
-    }
-    f.desktop.focus(f.desktop.application(20).windows[0]);
-    auto& source = f.make();
-    auto snapshot = source.snapshot();
-
-    std::map<std::string, int> testsPerWindow, titlesPerWindow, hashesPerWindow;
-    const std::regex test(R"((copy|settable) (win:\d+) (AXRole|AXSubrole|AXMinimized)$)");
-    const std::regex title(R"(copy (win:\d+) AXTitle$)"), hash(R"(hash (win:\d+)$)");
-    for (const auto& call : f.desktop.calls()) {
-        std::smatch m;
-        if (std::regex_match(call, m, test)) ++testsPerWindow[m[2]];
-        if (std::regex_match(call, m, title)) ++titlesPerWindow[m[1]];
-        if (std::regex_match(call, m, hash)) ++hashesPerWindow[m[1]];
-    }
-    EXPECT_EQ(testsPerWindow.size(), 24u);
-    for (const auto& [window, tests] : testsPerWindow)
-        EXPECT_LE(tests, 4) << window;
-    EXPECT_EQ(titlesPerWindow.size(), snapshot.windows.size());
-    EXPECT_EQ(hashesPerWindow, titlesPerWindow) << "one hash and one title per listed window, none for others";
-    for (const auto& [window, reads] : titlesPerWindow)
-        EXPECT_EQ(reads, 1) << window;
-    const auto& counts = f.desktop.counts();
-    EXPECT_EQ(counts.createApplication, 3);
-    EXPECT_EQ(counts.frontmostApplication, 1);
-    EXPECT_EQ(counts.runningApplications, 1);
-    EXPECT_EQ(std::count_if(f.desktop.calls().begin(), f.desktop.calls().end(),
-                            [](const std::string& call) { return call.starts_with("copy app:"); }),
-              4)
-        << "one list per application, one focused read";
-
-    EXPECT_EQ(snapshot.windows.size(), 6u);
-    EXPECT_EQ(f.desktop.liveElements(), snapshot.windows.size()) << "only the recorded windows stay alive";
-    snapshot = WindowSnapshot{};
-    EXPECT_EQ(f.desktop.liveElements(), 0u);
-    EXPECT_TRUE(f.desktop.accountingErrors().empty());
 }
 
 } // namespace

@@ -145,14 +145,6 @@ const std::string kGarbage("\x7f"
 INSTANTIATE_TEST_SUITE_P(
     Kinds, CorruptSettings,
     ::testing::Values(Unreadable{"Garbage", [](const fs::path& path) { writeFile(path, kGarbage); }, kGarbage},
-                      Unreadable{"Truncated",
-                                 [](const fs::path& path) { writeFile(path, "WindowLimit = 4\nLaunchAtLo"); },
-                                 "WindowLimit = 4\nLaunchAtLo"},
-                      Unreadable{"WrongType", [](const fs::path& path) { writeFile(path, "WindowLimit = \"four\"\n"); },
-                                 "WindowLimit = \"four\"\n"},
-                      Unreadable{"OutOfRange",
-                                 [](const fs::path& path) { writeFile(path, "WindowLimit = 99999999999999999999\n"); },
-                                 "WindowLimit = 99999999999999999999\n"},
                       Unreadable{"Directory",
                                  [](const fs::path& path) {
                                      fs::create_directory(path);

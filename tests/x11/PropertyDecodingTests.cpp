@@ -101,19 +101,6 @@ TEST(PropertyDecoding, TitlesStopAtNulAndLoseControlCharacters) {
     EXPECT_EQ(decodeText(wide.raw(), kTypes), std::nullopt);
 }
 
-TEST(PropertyDecoding, HugeTitlesAreCutOnACharacterBoundary) {
-    std::string big;
-    for (int i = 0; i < 5000; ++i)
-        big += "\xC3\xA9"; // two bytes each
-    const std::string cut = decoded(kUtf8, big);
-    EXPECT_EQ(cut.size(), kMaxTextBytes);
-    EXPECT_EQ(repairUtf8(cut), cut);
-
-    const std::string odd = decoded(kUtf8, "x" + big);
-    EXPECT_EQ(odd.size(), kMaxTextBytes - 1);
-    EXPECT_EQ(repairUtf8(odd), odd);
-}
-
 TEST(PropertyDecoding, Latin1AndUnknownTypes) {
     EXPECT_EQ(decoded(kStringType, "Caf\xE9"), "Caf\xC3\xA9");
     EXPECT_EQ(decoded(kStringType, "\xFF"), "\xC3\xBF");
@@ -253,14 +240,6 @@ TEST(PropertyDecoding, WindowKinds) {
     EXPECT_EQ(kind({777, 2}), WindowKind::dialog);
     EXPECT_EQ(kind({777}), WindowKind::standard);
     EXPECT_EQ(kind({7, 1}), WindowKind::desktopPart);
-}
-
-TEST(PropertyDecoding, Desktops) {
-    EXPECT_TRUE(onCurrentDesktop(1, 1));
-    EXPECT_FALSE(onCurrentDesktop(0, 1));
-    EXPECT_TRUE(onCurrentDesktop(0xFFFFFFFF, 1));
-    EXPECT_TRUE(onCurrentDesktop(std::nullopt, 1));
-    EXPECT_TRUE(onCurrentDesktop(3, std::nullopt));
 }
 
 TEST(PropertyDecoding, ControlCharactersCountAsTheSpaceThatReplacesThem) {

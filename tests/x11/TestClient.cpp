@@ -3,13 +3,11 @@
 // end of input. It creates windows with chosen properties and sets any
 // property on them or on the root (to play a window manager's part).
 //
-//   pid                          -> ok <own pid>
 //   create [key=value ...]       -> ok <window>   keys: pid=N|none, machine=S|none,
 //        class=S, type=a,b, state=a,b, transient=W, title=S, netname=HEX,
-//        wmname=HEX, wmnametype=ATOM, desktop=N, iconic, nomap
-//   destroy W | map W | unmap W  -> ok
+//        wmname=HEX, wmnametype=ATOM, iconic, nomap
+//   destroy W                    -> ok
 //   prop W|root NAME atoms a,b | windows w,w | cardinals n,n | bytes TYPE HEX -> ok
-//   delprop W|root NAME          -> ok
 //   wmcheck                      -> ok <check window>
 //   churn N                      -> ok   maps N windows quickly, each destroyed
 //                                        a few windows later, none left
@@ -137,9 +135,6 @@ std::string create(const std::vector<std::string>& words) {
             options.contains("wmnametype") ? atom(options["wmnametype"]) : xcb_atom_t{XCB_ATOM_STRING};
         setText(window, XCB_ATOM_WM_NAME, type, fromHex(options["wmname"]));
     }
-    if (options.contains("desktop")) {
-        setCardinals(window, atom("_NET_WM_DESKTOP"), XCB_ATOM_CARDINAL, {number(options["desktop"])});
-    }
     if (options.contains("iconic")) {
         // WM_HINTS with StateHint and initial_state IconicState: start minimized.
         const std::vector<std::uint32_t> hints{1u << 1, 0, 3, 0, 0, 0, 0, 0, 0};
@@ -183,21 +178,13 @@ std::string run(const std::string& line) {
     if (words.empty()) return "error empty";
     const std::string& command = words[0];
     std::string value;
-    if (command == "pid") {
-        value = std::to_string(getpid());
-    } else if (command == "create") {
+    if (command == "create") {
         value = create(words);
     } else if (command == "destroy" && words.size() == 2) {
         xcb_destroy_window(connection, target(words[1]));
-    } else if (command == "map" && words.size() == 2) {
-        xcb_map_window(connection, target(words[1]));
-    } else if (command == "unmap" && words.size() == 2) {
-        xcb_unmap_window(connection, target(words[1]));
     } else if (command == "prop") {
         value = setRootOrWindowProperty(words);
         if (value.starts_with("error")) return value;
-    } else if (command == "delprop" && words.size() == 3) {
-        xcb_delete_property(connection, target(words[1]), atom(words[2]));
     } else if (command == "churn" && words.size() == 2) {
         // A few alive at a time, so others see them managed, focused and gone.
         std::vector<xcb_window_t> alive;

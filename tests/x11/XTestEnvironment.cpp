@@ -419,11 +419,6 @@ std::optional<std::uint32_t> Probe::wmState(WindowId window) {
     return items[0];
 }
 
-bool Probe::hasAtom(WindowId window, const std::string& property, const std::string& value) {
-    const auto items = cardinals(window, property);
-    return std::find(items.begin(), items.end(), atom(value)) != items.end();
-}
-
 void Probe::activate(WindowId window) {
     // Source indication 2: a pager, which window managers obey without focus-stealing rules.
     xcb_ewmh_request_change_active_window(&state_->ewmh, 0, window, XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER, XCB_CURRENT_TIME,
@@ -488,8 +483,6 @@ std::unique_ptr<TestClient> TestClient::start(const std::string& display, std::s
 }
 
 std::optional<std::string> TestClient::command(const std::string& line) {
-    for (; unanswered_ > 0; --unanswered_)
-        process_->readLine();
     if (!process_->writeLine(line)) return std::nullopt;
     const auto reply = process_->readLine();
     if (!reply || !reply->starts_with("ok")) return std::nullopt;
@@ -499,10 +492,6 @@ std::optional<std::string> TestClient::command(const std::string& line) {
 WindowId TestClient::create(const std::string& options) {
     const auto reply = command("create " + options);
     return reply ? static_cast<WindowId>(std::stoul(*reply)) : 0;
-}
-
-void TestClient::post(const std::string& line) {
-    if (process_->writeLine(line)) ++unanswered_;
 }
 
 bool TestClient::destroy(WindowId window) { return command("destroy " + std::to_string(window)).has_value(); }

@@ -107,7 +107,6 @@ public:
     std::optional<WindowId> activeWindow();
     std::optional<std::uint32_t> currentDesktop();
     std::optional<std::uint32_t> wmState(WindowId window);
-    bool hasAtom(WindowId window, const std::string& property, const std::string& value);
     /// Whether some client owns the selection `name` ("_NET_SYSTEM_TRAY_S0").
     bool selectionOwned(const std::string& name);
     WindowId root() const { return root_; }
@@ -145,13 +144,10 @@ public:
     /// Creates a window (see the client's commands for `options`); 0 on failure.
     WindowId create(const std::string& options = {});
     bool destroy(WindowId window);
-    /// Sends a command and goes on at once; the client runs it meanwhile.
-    void post(const std::string& line);
     pid_t pid() const { return process_->pid(); }
 
 private:
     std::unique_ptr<Process> process_;
-    int unanswered_ = 0;
 };
 
 /// One window as the window source would take it from a snapshot.
