@@ -96,19 +96,6 @@ TEST(StatePublication, TrustIsAskedAgainWhenTheStateIsMade) {
     EXPECT_EQ(f.last().visibleWindowCount, 1);
 }
 
-TEST(StatePublication, OnlyTheFocusedWindowsRowsAreCurrent) {
-    MonitorFixture f;
-    const auto a = f.open(100, "A");
-    f.open(200, "B");
-    f.monitor->scanNow();
-    for (const auto& r : f.last().activeWindows)
-        EXPECT_FALSE(r.isCurrent);
-    f.source->current = a;
-    f.monitor->scanNow();
-    EXPECT_TRUE(f.last().activeWindows[0].isCurrent);
-    EXPECT_FALSE(f.last().activeWindows[1].isCurrent);
-}
-
 TEST(StatePublication, RowsFollowTheSummaryOrderNotTheSnapshot) {
     MonitorFixture f;
     f.source->applicationNames = {{100, "Notes"}, {200, "mail"}};
