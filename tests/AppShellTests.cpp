@@ -266,8 +266,7 @@ TEST(AppShell, RepresentedObjectsDecideWhatACommandDoes) {
     EXPECT_FALSE(Access::state(*f.delegate).inactiveMinutes) << "anything but an integer switches it off";
     odd.representedObject = std::int64_t{7};
     const int before = f.defaults->writeCount();
-    f.delegate->performAction(
-        AppDelegateTestAccess::monitor(*f.delegate) ? AppDelegate::selectInactiveMinutesSelector : "", odd);
+    f.delegate->performAction(AppDelegate::selectInactiveMinutesSelector, odd);
     EXPECT_EQ(f.defaults->writeCount(), before) << "an unsupported period is ignored";
     f.delegate->performAction("noSuchSelector:", odd);
 }

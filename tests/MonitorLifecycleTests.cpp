@@ -82,17 +82,6 @@ TEST(MonitorSettings, SetLimitTakesOneToTenAndScansEvenWhenUnchanged) {
     EXPECT_EQ(f.source->snapshots, 2);
 }
 
-TEST(MonitorSettings, SetLimitMinimizesAtOnce) {
-    MonitorFixture f;
-    for (int i = 0; i < 4; ++i)
-        f.open(100, "w" + std::to_string(i));
-    f.monitor->setLimit(4);
-    EXPECT_TRUE(f.desktop.minimizedWindows().empty());
-    f.monitor->setLimit(2);
-    EXPECT_EQ(f.desktop.minimizedWindows().size(), 2u);
-    EXPECT_EQ(f.last().visibleWindowCount, 2);
-}
-
 TEST(MonitorSettings, SetInactiveMinutesWritesInItsOrderAndKeepsTheLastPeriod) {
     MonitorFixture f;
     for (const std::int64_t invalid : std::initializer_list<std::int64_t>{7, 0, -1, 61}) {

@@ -155,19 +155,5 @@ TEST(SystemTray, WaitsSayingSoOnceThenShowsTheIconWhenATrayAppears) {
     EXPECT_TRUE(readUntil(*child, "terminating", lines, 2s)) << joined(lines);
 }
 
-TEST(SystemTray, LostDisplayEndsItWithAMessage) {
-    if (!x11::testing::findProgram("Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
-    std::string error;
-    const auto server = XServer::start(error);
-    ASSERT_NE(server, nullptr) << error;
-    const auto child = startChild(server->display(), error);
-    ASSERT_NE(child, nullptr) << error;
-    std::vector<std::string> lines;
-    ASSERT_TRUE(readUntil(*child, "launched", lines)) << joined(lines);
-    server->kill();
-    EXPECT_TRUE(readUntil(*child, "quellan: stopped while still running", lines)) << joined(lines);
-    EXPECT_TRUE(x11::testing::waitUntil([&] { return !child->running(); }, 10s)) << joined(lines);
-}
-
 } // namespace
 } // namespace quellan::qt::testing
