@@ -56,11 +56,10 @@ std::string_view firstElement(std::string_view raw) { return raw.substr(0, raw.f
 void checkNumbers(const RawProperty& property, std::size_t maxItems) {
     const bool is32 = property.format == 32;
     const std::size_t visible = std::min(property.bytes.size() / 4, maxItems);
-    const auto isVisibleWord = [&](std::uint32_t value) {
-        for (std::size_t i = 0; i < visible; ++i)
-            if (wordAt(property.bytes, i) == value) return true;
-        return false;
-    };
+    std::unordered_set<std::uint32_t> visibleWords;
+    for (std::size_t i = 0; i < visible; ++i)
+        visibleWords.insert(wordAt(property.bytes, i));
+    const auto isVisibleWord = [&](std::uint32_t value) { return visibleWords.contains(value); };
 
     // Numbers are read in place, whole items only, up to the cap.
     const std::vector<std::uint32_t> cardinals = decodeCardinals(property, property.type, maxItems);

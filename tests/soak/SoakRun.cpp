@@ -414,8 +414,9 @@ bool Soak::step() {
     // jumped since makes it a restart instead, as the loop would catch up
     // with every tick it missed.
     const double due = timerNext_ - desktop_.time;
-    const bool tick = r >= 70 && r < 85 && due > 0 && due <= WindowMonitor::scanInterval;
-    if (totals_.steps == 0 || r < 2 || (r >= 70 && r < 85 && !tick)) {
+    const bool tickStep = r >= 70 && r < 85;
+    const bool tick = tickStep && due > 0 && due <= WindowMonitor::scanInterval;
+    if (totals_.steps == 0 || r < 2 || (tickStep && !tick)) {
         if (totals_.steps != 0) {
             monitor_->stop();
             if (runLoop_.validTimers() != 0) problem("a timer is still valid after stop()");
