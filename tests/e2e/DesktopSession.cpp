@@ -70,7 +70,7 @@ std::unique_ptr<DesktopSession> DesktopSession::start(const std::string& windowM
 
 bool DesktopSession::restartWindowManager(std::string& error) {
     manager_.reset();
-    manager_ = WindowManager::start(windowManagerName_, display(), error);
+    manager_ = WindowManager::start(windowManagerName_, display(), error, false);
     return manager_ != nullptr;
 }
 

@@ -230,7 +230,7 @@ std::unique_ptr<XServer> XServer::start(std::string& error) {
 // --- WindowManager -----------------------------------------------------------
 
 std::unique_ptr<WindowManager> WindowManager::start(const std::string& program, const std::string& display,
-                                                    std::string& error) {
+                                                    std::string& error, bool expectEmpty) {
     const auto path = findProgram(program);
     if (!path) {
         error = program + " is not installed";
@@ -243,22 +243,44 @@ std::unique_ptr<WindowManager> WindowManager::start(const std::string& program, 
     }
     auto manager = std::make_unique<WindowManager>();
     manager->home_ = pattern;
+    const std::string home = manager->home_;
+    // Every input is the test's own: configuration, style, menus and keys,
+    // no system autostart, and a do-nothing wallpaper helper first on PATH
+    // (fluxbox runs one at start; without a wallpaper program installed
+    // the real one opens an error window the tests would count).
+    std::filesystem::create_directories(home + "/bin");
+    std::ofstream(home + "/bin/fbsetbg") << "#!/bin/sh\nexit 0\n";
+    chmod((home + "/bin/fbsetbg").c_str(), 0755);
     std::vector<std::string> arguments{*path};
-    if (program == "openbox") arguments.push_back("--sm-disable");
-    if (program == "fluxbox") {
-        // Its default style sets a wallpaper through a helper that, with no
-        // wallpaper program installed, opens an error window of its own:
-        // a stray application window the tests would count.
-        std::filesystem::create_directories(manager->home_ + "/.fluxbox");
-        std::ofstream(manager->home_ + "/.fluxbox/overlay") << "background: none\n";
+    if (program == "openbox") {
+        std::ofstream(home + "/rc.xml") << "<?xml version=\"1.0\"?>\n<openbox_config "
+                                           "xmlns=\"http://openbox.org/3.4/rc\"/>\n";
+        arguments.insert(arguments.end(), {"--sm-disable", "--config-file", home + "/rc.xml"});
+    } else if (program == "fluxbox") {
+        for (const char* file : {"style", "overlay", "menu", "keys", "apps", "windowmenu"})
+            std::ofstream(home + "/" + file) << (std::string(file) == "style" ? "background: none\n" : "");
+        std::ofstream(home + "/init") << "session.configVersion: 13\n"
+                                      << "session.screen0.rootCommand:\n"
+                                      << "session.screen0.toolbar.visible: false\n"
+                                      << "session.styleFile: " << home << "/style\n"
+                                      << "session.styleOverlay: " << home << "/overlay\n"
+                                      << "session.menuFile: " << home << "/menu\n"
+                                      << "session.keyFile: " << home << "/keys\n"
+                                      << "session.appsFile: " << home << "/apps\n"
+                                      << "session.screen0.windowMenu: " << home << "/windowmenu\n";
+        arguments.insert(arguments.end(), {"-rc", home + "/init"});
     }
-    manager->process_ = Process::spawn(arguments,
-                                       {.environment = {{"DISPLAY", display},
-                                                        {"HOME", manager->home_},
-                                                        {"XDG_CONFIG_HOME", manager->home_ + "/.config"},
-                                                        {"XDG_CACHE_HOME", manager->home_ + "/.cache"},
-                                                        {"XDG_DATA_HOME", manager->home_ + "/.local/share"}}},
-                                       error);
+    const char* systemPath = std::getenv("PATH");
+    manager->process_ =
+        Process::spawn(arguments,
+                       {.environment = {{"DISPLAY", display},
+                                        {"HOME", home},
+                                        {"PATH", home + "/bin:" + (systemPath ? systemPath : "/usr/bin:/bin")},
+                                        {"XDG_CONFIG_HOME", home + "/.config"},
+                                        {"XDG_CONFIG_DIRS", home + "/xdg"},
+                                        {"XDG_CACHE_HOME", home + "/.cache"},
+                                        {"XDG_DATA_HOME", home + "/.local/share"}}},
+                       error);
     if (!manager->process_) return nullptr;
 
     auto probe = Probe::connect(display, error);
@@ -285,6 +307,17 @@ std::unique_ptr<WindowManager> WindowManager::start(const std::string& program, 
         error = program + " did not become ready";
         return nullptr;
     }
+    // Anything already managed would skew every count a test makes; what a
+    // window manager starts at start-up shows within a few tenths of a second.
+    if (expectEmpty && waitUntil([&] { return !probe->clientList().empty(); }, 400ms)) {
+        const auto strays = probe->describeClients();
+        if (!strays.empty()) {
+            error = program + " started with a window already there:";
+            for (const auto& stray : strays)
+                error += " " + stray;
+            return nullptr;
+        }
+    }
     return manager;
 }
 
@@ -305,8 +338,9 @@ std::unique_ptr<TrayHost> TrayHost::start(const std::string& display, std::strin
     auto probe = Probe::connect(display, error);
     if (!probe) return nullptr;
     auto host = std::make_unique<TrayHost>();
+    // It reads no configuration; a home that does not exist keeps it from the user's anyway.
     host->process_ = Process::spawn({*program, "--edge", "top", "--height", "32", "--widthtype", "request"},
-                                    {.environment = {{"DISPLAY", display}}}, error);
+                                    {.environment = {{"DISPLAY", display}, {"HOME", "/nonexistent"}}}, error);
     if (!host->process_) return nullptr;
     if (!waitUntil([&] { return probe->selectionOwned("_NET_SYSTEM_TRAY_S0"); }, 20s)) {
         error = "trayer never took the tray";
@@ -393,6 +427,26 @@ std::vector<std::uint32_t> Probe::cardinals(WindowId window, const std::string& 
 }
 
 std::vector<WindowId> Probe::clientList() { return cardinals(root_, "_NET_CLIENT_LIST"); }
+
+std::vector<std::string> Probe::describeClients() {
+    xcb_connection_t* c = state_->connection;
+    std::vector<std::string> descriptions;
+    for (const WindowId window : clientList()) {
+        const auto text = [&](const std::string& property) {
+            Freed<xcb_get_property_reply_t> reply{xcb_get_property_reply(
+                c, xcb_get_property(c, 0, window, atom(property), XCB_GET_PROPERTY_TYPE_ANY, 0, 256), nullptr)};
+            if (!reply.pointer) return std::string();
+            std::string value(static_cast<const char*>(xcb_get_property_value(reply.pointer)),
+                              static_cast<std::size_t>(xcb_get_property_value_length(reply.pointer)));
+            std::replace(value.begin(), value.end(), '\0', ' ');
+            return value;
+        };
+        std::string title = text("_NET_WM_NAME");
+        if (title.empty()) title = text("WM_NAME");
+        descriptions.push_back("class \"" + text("WM_CLASS") + "\" title \"" + title + "\"");
+    }
+    return descriptions;
+}
 
 bool Probe::selectionOwned(const std::string& name) {
     xcb_connection_t* c = state_->connection;

@@ -75,9 +75,11 @@ private:
 /// A window manager on a display, with a home directory of its own.
 class WindowManager {
 public:
-    /// Starts `program` ("openbox", "fluxbox") and waits until it announces itself.
+    /// Starts `program` ("openbox", "fluxbox") with a configuration of the
+    /// test's own and waits until it announces itself. With `expectEmpty`,
+    /// fails naming any client window already there.
     static std::unique_ptr<WindowManager> start(const std::string& program, const std::string& display,
-                                                std::string& error);
+                                                std::string& error, bool expectEmpty = true);
     ~WindowManager();
 
 private:
@@ -104,6 +106,8 @@ public:
     Atom atom(const std::string& name);
     std::vector<std::uint32_t> cardinals(WindowId window, const std::string& property);
     std::vector<WindowId> clientList();
+    /// Each listed client as `class "..." title "..."`, for messages.
+    std::vector<std::string> describeClients();
     std::optional<WindowId> activeWindow();
     std::optional<std::uint32_t> currentDesktop();
     std::optional<std::uint32_t> wmState(WindowId window);
