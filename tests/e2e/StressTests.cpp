@@ -77,8 +77,12 @@ TEST_F(Stress, HundredsOfWindowsComingAndGoingNeverTouchWhatDoesNotCount) {
     startQuellan("windowLimit = 1\n");
     auto& probe = session_->probe();
     // None of these is a visible standard window of a local application.
+    const WindowId minimized = session_->client().create("iconic title=keep-minimized");
+    ASSERT_TRUE(probe.waitManaged(minimized, false));
+    const WindowId dialog = open("type=dialog title=keep-dialog");
     const std::vector<WindowId> untouchable{
-        open("type=dialog title=keep-dialog"),
+        dialog,
+        open("transient=" + std::to_string(dialog) + " title=keep-transient"),
         open("type=utility title=keep-utility"),
         open("type=splash title=keep-splash", false),
         open("state=skip_taskbar title=keep-off-taskbar"),
@@ -126,6 +130,8 @@ TEST_F(Stress, HundredsOfWindowsComingAndGoingNeverTouchWhatDoesNotCount) {
             EXPECT_FALSE(iconic(window)) << "touched " << window;
         }
     }
+    EXPECT_FALSE(askedFor(minimized));
+    EXPECT_TRUE(iconic(minimized));
     expectCleanEnd();
 }
 

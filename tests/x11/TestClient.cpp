@@ -4,8 +4,7 @@
 // property on them or on the root (to play a window manager's part).
 //
 //   create [key=value ...]       -> ok <window>   keys: pid=N|none, machine=S|none,
-//        class=S, type=a,b, state=a,b, transient=W, title=S, netname=HEX,
-//        wmname=HEX, wmnametype=ATOM, iconic, nomap
+//        class=S, type=a,b, state=a,b, transient=W, title=S, iconic, nomap
 //   destroy W                    -> ok
 //   prop W|root NAME atoms a,b | windows w,w | cardinals n,n | bytes TYPE HEX -> ok
 //   wmcheck                      -> ok <check window>
@@ -127,14 +126,6 @@ std::string create(const std::vector<std::string>& words) {
         setCardinals(window, XCB_ATOM_WM_TRANSIENT_FOR, XCB_ATOM_WINDOW, {target(options["transient"])});
     }
     if (options.contains("title")) setText(window, atom("_NET_WM_NAME"), atom("UTF8_STRING"), options["title"]);
-    if (options.contains("netname")) {
-        setText(window, atom("_NET_WM_NAME"), atom("UTF8_STRING"), fromHex(options["netname"]));
-    }
-    if (options.contains("wmname")) {
-        const xcb_atom_t type =
-            options.contains("wmnametype") ? atom(options["wmnametype"]) : xcb_atom_t{XCB_ATOM_STRING};
-        setText(window, XCB_ATOM_WM_NAME, type, fromHex(options["wmname"]));
-    }
     if (options.contains("iconic")) {
         // WM_HINTS with StateHint and initial_state IconicState: start minimized.
         const std::vector<std::uint32_t> hints{1u << 1, 0, 3, 0, 0, 0, 0, 0, 0};

@@ -291,7 +291,8 @@ std::unique_ptr<WindowManager> WindowManager::start(const std::string& program, 
             const auto check = probe->cardinals(probe->root(), "_NET_SUPPORTING_WM_CHECK");
             if (check.empty()) return false;
             const auto own = probe->cardinals(check[0], "_NET_SUPPORTING_WM_CHECK");
-            return !own.empty() && own[0] == check[0] && probe->currentDesktop().has_value();
+            return !own.empty() && own[0] == check[0] &&
+                   !probe->cardinals(probe->root(), "_NET_CURRENT_DESKTOP").empty();
         },
         20s);
     // Some window managers drop map requests made while they still start
@@ -461,12 +462,6 @@ std::optional<WindowId> Probe::activeWindow() {
     return items[0];
 }
 
-std::optional<std::uint32_t> Probe::currentDesktop() {
-    const auto items = cardinals(root_, "_NET_CURRENT_DESKTOP");
-    if (items.empty()) return std::nullopt;
-    return items[0];
-}
-
 std::optional<std::uint32_t> Probe::wmState(WindowId window) {
     const auto items = cardinals(window, "WM_STATE");
     if (items.empty()) return std::nullopt;
@@ -482,17 +477,6 @@ void Probe::activate(WindowId window) {
 
 void Probe::moveToDesktop(WindowId window, std::uint32_t desktop) {
     xcb_ewmh_request_change_wm_desktop(&state_->ewmh, 0, window, desktop, XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER);
-    xcb_flush(state_->connection);
-}
-
-void Probe::switchToDesktop(std::uint32_t desktop) {
-    xcb_ewmh_request_change_current_desktop(&state_->ewmh, 0, desktop, XCB_CURRENT_TIME);
-    xcb_flush(state_->connection);
-}
-
-void Probe::raise(WindowId window) {
-    const std::uint32_t above = XCB_STACK_MODE_ABOVE;
-    xcb_ewmh_request_restack_window(&state_->ewmh, 0, window, XCB_NONE, static_cast<xcb_stack_mode_t>(above));
     xcb_flush(state_->connection);
 }
 

@@ -109,7 +109,6 @@ public:
     /// Each listed client as `class "..." title "..."`, for messages.
     std::vector<std::string> describeClients();
     std::optional<WindowId> activeWindow();
-    std::optional<std::uint32_t> currentDesktop();
     std::optional<std::uint32_t> wmState(WindowId window);
     /// Whether some client owns the selection `name` ("_NET_SYSTEM_TRAY_S0").
     bool selectionOwned(const std::string& name);
@@ -124,8 +123,6 @@ public:
     /// Asks the window manager as a pager would.
     void activate(WindowId window);
     void moveToDesktop(WindowId window, std::uint32_t desktop);
-    void switchToDesktop(std::uint32_t desktop);
-    void raise(WindowId window);
     /// A plain window of the probe's own, mapped; 0 on failure.
     WindowId createWindow();
     void destroyWindow(WindowId window);
