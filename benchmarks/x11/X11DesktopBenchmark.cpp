@@ -2,7 +2,9 @@
 // and 200 windows, against two references measured in the same run: as
 // many bare property requests, all pipelined, and the same requests made
 // one at a time.
+#include "Platform/Platform.hpp"
 #include "Platform/x11/X11Desktop.hpp"
+#include "Quellan/AccessibilityWindowSource.hpp"
 #include "XTestEnvironment.hpp"
 
 #include <benchmark/benchmark.h>
@@ -49,6 +51,12 @@ bool ensureWindows(std::size_t count) {
         e.windows.pop_back();
     }
     return waitUntil([&] { return e.probe->clientList().size() == count; });
+}
+
+/// What the window source takes from the desktop, as the program takes it.
+std::vector<ManagedWindow> snapshot(X11Desktop& desktop) {
+    const platform::ScopedBackends installed(desktop.backends());
+    return AccessibilityWindowSource().snapshot().windows;
 }
 
 /// Requests one snapshot sends, measured on the backend itself.

@@ -534,51 +534,6 @@ WindowId TestClient::create(const std::string& options) {
 
 bool TestClient::destroy(WindowId window) { return command("destroy " + std::to_string(window)).has_value(); }
 
-// --- the window source's calls ---------------------------------------------------
-
-std::vector<Candidate> snapshot(X11Desktop& desktop) {
-    std::vector<Candidate> candidates;
-    if (!desktop.isProcessTrusted()) return candidates;
-    const auto frontmost = desktop.frontmostApplication();
-    auto running = desktop.runningApplications();
-    std::erase_if(running, [&](const workspace::RunningApplication& app) {
-        return app.processIdentifier == desktop.processIdentifier() || app.isTerminated || app.isHidden ||
-               app.activationPolicy != workspace::ActivationPolicy::regular;
-    });
-    std::sort(running.begin(), running.end(),
-              [](const auto& a, const auto& b) { return a.processIdentifier < b.processIdentifier; });
-    for (const auto& app : running) {
-        const ax::Element element = desktop.createApplication(app.processIdentifier);
-        ax::Value focused;
-        if (frontmost && frontmost->processIdentifier == app.processIdentifier) {
-            desktop.copyAttributeValue(element, ax::kFocusedWindowAttribute, focused);
-        }
-        ax::Value windows;
-        if (desktop.copyAttributeValue(element, ax::kWindowsAttribute, windows) != ax::kSuccess) continue;
-        for (const ax::Value& entry : *windows.asList()) {
-            const ax::Element* window = entry.asElement();
-            if (window == nullptr) continue;
-            ax::Value role, subrole, minimized, title;
-            bool settable = false;
-            if (desktop.copyAttributeValue(*window, ax::kRoleAttribute, role) != ax::kSuccess ||
-                *role.asText() != ax::kWindowRole)
-                continue;
-            if (desktop.copyAttributeValue(*window, ax::kSubroleAttribute, subrole) != ax::kSuccess ||
-                *subrole.asText() != ax::kStandardWindowSubrole)
-                continue;
-            desktop.copyAttributeValue(*window, ax::kMinimizedAttribute, minimized);
-            if (minimized.asBoolean() && *minimized.asBoolean()) continue;
-            if (desktop.isAttributeSettable(*window, ax::kMinimizedAttribute, settable) != ax::kSuccess || !settable)
-                continue;
-            desktop.copyAttributeValue(*window, ax::kTitleAttribute, title);
-            const bool isFocused = focused.isElement() && desktop.equal(*window, *focused.asElement());
-            candidates.push_back(Candidate{static_cast<WindowId>(desktop.hash(*window)), app.processIdentifier,
-                                           title.asText() ? *title.asText() : "", isFocused});
-        }
-    }
-    return candidates;
-}
-
 std::string hex(std::string_view bytes) {
     static constexpr char digits[] = "0123456789abcdef";
     std::string text;

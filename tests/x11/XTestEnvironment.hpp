@@ -151,19 +151,6 @@ private:
     std::unique_ptr<Process> process_;
 };
 
-/// One window as the window source would take it from a snapshot.
-struct Candidate {
-    WindowId window = 0;
-    std::int32_t processIdentifier = 0;
-    std::string title;
-    bool focused = false;
-    bool operator==(const Candidate&) const = default;
-};
-
-/// The calls the window source makes for one snapshot, in its order; the
-/// windows it would keep.
-std::vector<Candidate> snapshot(X11Desktop& desktop);
-
 /// Hex digits of `bytes`, as the test client takes them.
 std::string hex(std::string_view bytes);
 

@@ -34,13 +34,13 @@ if(QUELLAN_BUILD_TESTS)
   add_executable(quellan_x11_tests
     ${QUELLAN_X11_TESTS_DIR}/PropertyDecodingTests.cpp
     ${QUELLAN_X11_TESTS_DIR}/X11DesktopTests.cpp)
-  target_link_libraries(quellan_x11_tests PRIVATE quellan_x11 quellan_x11_test_support GTest::gtest_main)
+  target_link_libraries(quellan_x11_tests PRIVATE quellan_app quellan_x11 quellan_x11_test_support GTest::gtest_main)
   gtest_discover_tests(quellan_x11_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
 endif()
 
 if(QUELLAN_X11_BENCHMARKS)
   find_package(benchmark REQUIRED)
   add_executable(quellan_x11_benchmark ${QUELLAN_X11_BENCHMARKS_DIR}/X11DesktopBenchmark.cpp)
-  target_link_libraries(quellan_x11_benchmark PRIVATE quellan_x11 quellan_x11_test_support PkgConfig::QUELLAN_XCB
+  target_link_libraries(quellan_x11_benchmark PRIVATE quellan_app quellan_x11 quellan_x11_test_support PkgConfig::QUELLAN_XCB
     benchmark::benchmark)
 endif()
