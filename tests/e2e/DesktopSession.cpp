@@ -36,15 +36,6 @@ int slowdown() {
     return under != nullptr && *under != '\0' ? 6 : 1;
 }
 
-std::vector<std::string> missingPrograms(const std::string& windowManager) {
-    std::vector<std::string> missing;
-    for (const std::string& program :
-         {std::string("Xvfb"), std::string("trayer"), std::string("xdotool"), std::string("xprop"), windowManager}) {
-        if (!findProgram(program)) missing.push_back(program);
-    }
-    return missing;
-}
-
 std::unique_ptr<DesktopSession> DesktopSession::start(const std::string& windowManager, std::string& error) {
     std::unique_ptr<DesktopSession> session(new DesktopSession);
     session->windowManagerName_ = windowManager;
@@ -96,7 +87,7 @@ std::map<std::string, std::string> DesktopSession::environment() const {
 }
 
 std::vector<std::string> DesktopSession::visibleQuellanWindows() const {
-    return runCommand({*findProgram("xdotool"), "search", "--onlyvisible", "--classname", "^quellan$"}, environment());
+    return runCommand({"xdotool", "search", "--onlyvisible", "--classname", "^quellan$"}, environment());
 }
 
 std::unique_ptr<Process> DesktopSession::startQuellan(std::string& error) {
@@ -106,14 +97,6 @@ std::unique_ptr<Process> DesktopSession::startQuellan(std::string& error) {
         std::istringstream words(under);
         for (std::string word; words >> word;)
             arguments.push_back(word);
-        if (!arguments.empty() && arguments[0].find('/') == std::string::npos) {
-            const auto path = findProgram(arguments[0]);
-            if (!path) {
-                error = arguments[0] + " is not installed";
-                return nullptr;
-            }
-            arguments[0] = *path;
-        }
     }
     arguments.push_back(QUELLAN_PROGRAM);
     auto quellan =

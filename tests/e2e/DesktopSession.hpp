@@ -31,9 +31,6 @@ bool iconic(x11::testing::Probe& probe, WindowId window);
 /// valgrind (QUELLAN_UNDER), 1 otherwise. Waits and holds scale with it.
 int slowdown();
 
-/// The programs a session needs that are missing, if any (for a skip message).
-std::vector<std::string> missingPrograms(const std::string& windowManager);
-
 class DesktopSession {
 public:
     /// Starts everything but Quellan; null with `error` set when something would not start.

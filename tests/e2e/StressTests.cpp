@@ -27,8 +27,6 @@ constexpr auto kSettle = 15s;
 class Stress : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (const auto missing = missingPrograms("openbox"); !missing.empty())
-            GTEST_SKIP() << missing.front() << " is not installed";
         std::string error;
         session_ = DesktopSession::start("openbox", error);
         ASSERT_NE(session_, nullptr) << error;

@@ -1,6 +1,6 @@
-// The X11 backend against real X servers: with the test client playing a
-// window manager whose every property the test chooses, and with openbox
-// and fluxbox themselves.
+// The X11 backend against a real X server, with the test client playing a
+// window manager whose every property the test chooses. Real window
+// managers are the end-to-end tests' part.
 #include "Platform/Platform.hpp"
 #include "Platform/x11/X11Desktop.hpp"
 #include "Quellan/AccessibilityWindowSource.hpp"
@@ -18,7 +18,7 @@ namespace {
 
 using namespace testing;
 
-/// Xvfb, the test client, and the backend connected; subclasses add a window manager or play one.
+/// Xvfb, the test client, and the backend connected.
 class DisplayTest : public ::testing::Test {
 protected:
     void startDisplay() {
@@ -76,7 +76,6 @@ protected:
     }
 
     std::unique_ptr<XServer> server_;
-    std::unique_ptr<WindowManager> manager_;
     std::unique_ptr<Probe> probe_;
     std::unique_ptr<TestClient> client_;
     std::unique_ptr<X11Desktop> desktop_;
@@ -229,53 +228,6 @@ TEST(X11Connection, AMissingDisplayIsAnErrorText) {
     EXPECT_EQ(result.desktop, nullptr);
     EXPECT_NE(result.error.find("cannot open display \":65000\""), std::string::npos) << result.error;
 }
-
-// --- with real window managers -----------------------------------------------
-
-class WindowManagerTest : public DisplayTest, public ::testing::WithParamInterface<std::string> {
-protected:
-    void SetUp() override {
-        startDisplay();
-        if (HasFatalFailure()) return;
-        std::string error;
-        manager_ = WindowManager::start(GetParam(), server_->display(), error);
-        ASSERT_TRUE(manager_) << error;
-        connectBackend();
-    }
-
-    WindowId managed(const std::string& options) {
-        const WindowId window = client_->create(options);
-        EXPECT_TRUE(window != 0 && probe_->waitManaged(window)) << "not managed: " << options;
-        return window;
-    }
-};
-
-TEST_P(WindowManagerTest, FocusOrderAndMinimizingAsTheWindowManagerTellsIt) {
-    const WindowId first = managed("pid=4001 class=First title=one");
-    const WindowId second = managed("pid=4002 class=Second title=two");
-    const WindowId third = managed("pid=4002 class=Second title=three");
-    // Asked as a pager asks, until the window manager has settled on it.
-    ASSERT_TRUE(waitUntil([&] {
-        if (probe_->activeWindow() == first) return true;
-        probe_->activate(first);
-        return false;
-    }));
-    const auto frontmost = desktop_->frontmostApplication();
-    ASSERT_TRUE(frontmost);
-    EXPECT_EQ(frontmost->processIdentifier, 4001);
-    EXPECT_EQ(frontmost->localizedName, "First");
-    EXPECT_EQ(snapshot(), (std::vector<std::string>{row(4001, first, "one *"), row(4002, third, "three"),
-                                                    row(4002, second, "two")}));
-
-    EXPECT_EQ(minimize(elementOf(4002, second)), ax::kSuccess);
-    EXPECT_EQ(probe_->wmState(second), 3u);
-    const ax::Element doomed = elementOf(4002, third);
-    ASSERT_TRUE(client_->destroy(third));
-    EXPECT_NE(minimize(doomed), ax::kSuccess);
-}
-
-INSTANTIATE_TEST_SUITE_P(X11, WindowManagerTest, ::testing::Values("openbox", "fluxbox"),
-                         [](const auto& info) { return info.param; });
 
 } // namespace
 } // namespace quellan::x11

@@ -30,17 +30,6 @@ template <typename T> struct Freed {
 
 } // namespace
 
-std::optional<std::string> findProgram(const std::string& name) {
-    const char* path = std::getenv("PATH");
-    std::istringstream directories(path ? path : "/usr/bin:/bin");
-    std::string directory;
-    while (std::getline(directories, directory, ':')) {
-        const std::string candidate = directory + "/" + name;
-        if (access(candidate.c_str(), X_OK) == 0) return candidate;
-    }
-    return std::nullopt;
-}
-
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (true) {
@@ -100,7 +89,7 @@ std::unique_ptr<Process> Process::spawn(const std::vector<std::string>& argument
         } else if (std::getenv("QUELLAN_X11_TEST_VERBOSE") == nullptr) {
             dup2(null, STDERR_FILENO);
         }
-        execve(argv[0], argv.data(), envp.data());
+        execvpe(argv[0], argv.data(), envp.data());
         _exit(127);
     }
     auto process = std::unique_ptr<Process>(new Process());
@@ -186,19 +175,14 @@ std::optional<std::string> Process::readLine(std::chrono::milliseconds limit) {
 // --- XServer -----------------------------------------------------------------
 
 std::unique_ptr<XServer> XServer::start(std::string& error) {
-    const auto program = findProgram("Xvfb");
-    if (!program) {
-        error = "Xvfb is not installed";
-        return nullptr;
-    }
     int displayPipe[2];
     if (pipe2(displayPipe, O_CLOEXEC) != 0) {
         error = "pipe failed";
         return nullptr;
     }
     // -displayfd: the server picks a free display and writes its number.
-    auto process = Process::spawn({*program, "-displayfd", std::to_string(displayPipe[1]), "-screen", "0",
-                                   "1280x1024x24", "-nolisten", "tcp", "-noreset"},
+    auto process = Process::spawn({"Xvfb", "-displayfd", std::to_string(displayPipe[1]), "-screen", "0", "1280x1024x24",
+                                   "-nolisten", "tcp", "-noreset"},
                                   {.environment = {}, .pipes = false, .inheritedDescriptor = displayPipe[1]}, error);
     close(displayPipe[1]);
     if (!process) {
@@ -231,11 +215,6 @@ std::unique_ptr<XServer> XServer::start(std::string& error) {
 
 std::unique_ptr<WindowManager> WindowManager::start(const std::string& program, const std::string& display,
                                                     std::string& error, bool expectEmpty) {
-    const auto path = findProgram(program);
-    if (!path) {
-        error = program + " is not installed";
-        return nullptr;
-    }
     char pattern[] = "/tmp/quellan-wm-XXXXXX";
     if (mkdtemp(pattern) == nullptr) {
         error = "mkdtemp failed";
@@ -251,7 +230,7 @@ std::unique_ptr<WindowManager> WindowManager::start(const std::string& program, 
     std::filesystem::create_directories(home + "/bin");
     std::ofstream(home + "/bin/fbsetbg") << "#!/bin/sh\nexit 0\n";
     chmod((home + "/bin/fbsetbg").c_str(), 0755);
-    std::vector<std::string> arguments{*path};
+    std::vector<std::string> arguments{program};
     if (program == "openbox") {
         std::ofstream(home + "/rc.xml") << "<?xml version=\"1.0\"?>\n<openbox_config "
                                            "xmlns=\"http://openbox.org/3.4/rc\"/>\n";
@@ -331,16 +310,11 @@ WindowManager::~WindowManager() {
 // --- TrayHost ----------------------------------------------------------------
 
 std::unique_ptr<TrayHost> TrayHost::start(const std::string& display, std::string& error) {
-    const auto program = findProgram("trayer");
-    if (!program) {
-        error = "trayer is not installed";
-        return nullptr;
-    }
     auto probe = Probe::connect(display, error);
     if (!probe) return nullptr;
     auto host = std::make_unique<TrayHost>();
     // It reads no configuration; a home that does not exist keeps it from the user's anyway.
-    host->process_ = Process::spawn({*program, "--edge", "top", "--height", "32", "--widthtype", "request"},
+    host->process_ = Process::spawn({"trayer", "--edge", "top", "--height", "32", "--widthtype", "request"},
                                     {.environment = {{"DISPLAY", display}, {"HOME", "/nonexistent"}}}, error);
     if (!host->process_) return nullptr;
     if (!waitUntil([&] { return probe->selectionOwned("_NET_SYSTEM_TRAY_S0"); }, 20s)) {

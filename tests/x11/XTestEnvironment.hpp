@@ -18,9 +18,6 @@ namespace quellan::x11::testing {
 
 using namespace std::chrono_literals;
 
-/// The full path of `name` on PATH, if it is there.
-std::optional<std::string> findProgram(const std::string& name);
-
 /// Polls `condition` until it holds or `limit` passes; returns whether it held.
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit = 10s);
 
