@@ -63,7 +63,7 @@ void Idle(benchmark::State& state) {
     }
     std::vector<WindowId> windows;
     for (int i = 0; i < windowCount; ++i) {
-        const WindowId window = session->client().create("title=window-" + std::to_string(i));
+        const WindowId window = session->probe().create("title=window-" + std::to_string(i));
         if (window == 0 || !session->probe().waitManaged(window)) {
             state.SkipWithError("a window was not managed");
             return;

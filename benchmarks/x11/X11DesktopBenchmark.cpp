@@ -24,7 +24,6 @@ struct Environment {
     std::unique_ptr<XServer> server;
     std::unique_ptr<WindowManager> manager;
     std::unique_ptr<Probe> probe;
-    std::unique_ptr<TestClient> client;
     std::unique_ptr<X11Desktop> desktop;
     xcb_connection_t* reference = nullptr;
     std::vector<xcb_atom_t> windowProperties;
@@ -41,13 +40,13 @@ Environment* environment = nullptr;
 bool ensureWindows(std::size_t count) {
     Environment& e = *environment;
     while (e.windows.size() < count) {
-        const WindowId window = e.client->create("pid=" + std::to_string(5000 + e.windows.size() % 10) +
-                                                 " class=Bench title=window-" + std::to_string(e.windows.size()));
+        const WindowId window = e.probe->create("pid=" + std::to_string(5000 + e.windows.size() % 10) +
+                                                " class=Bench title=window-" + std::to_string(e.windows.size()));
         if (window == 0 || !e.probe->waitManaged(window)) return false;
         e.windows.push_back(window);
     }
     while (e.windows.size() > count) {
-        e.client->destroy(e.windows.back());
+        e.probe->destroyWindow(e.windows.back());
         e.windows.pop_back();
     }
     return waitUntil([&] { return e.probe->clientList().size() == count; });
@@ -150,8 +149,7 @@ int run(int argc, char** argv) {
     }
     e.manager = WindowManager::start("openbox", e.server->display(), error);
     if (e.manager) e.probe = Probe::connect(e.server->display(), error);
-    if (e.probe) e.client = TestClient::start(e.server->display(), error);
-    if (!e.client) {
+    if (!e.probe) {
         std::printf("cannot set up the display: %s\n", error.c_str());
         return 1;
     }

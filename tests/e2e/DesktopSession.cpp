@@ -44,7 +44,6 @@ std::unique_ptr<DesktopSession> DesktopSession::start(const std::string& windowM
     if (!(session->manager_ = WindowManager::start(windowManager, display, error))) return nullptr;
     if (!(session->tray_ = TrayHost::start(display, error))) return nullptr;
     if (!(session->probe_ = Probe::connect(display, error))) return nullptr;
-    if (!(session->client_ = TestClient::start(display, error))) return nullptr;
 
     char pattern[] = "/tmp/quellan-e2e-XXXXXX";
     if (mkdtemp(pattern) == nullptr) {

@@ -42,7 +42,6 @@ public:
     const std::string& display() const { return server_->display(); }
     x11::testing::XServer& server() { return *server_; }
     x11::testing::Probe& probe() { return *probe_; }
-    x11::testing::TestClient& client() { return *client_; }
 
     std::filesystem::path settingsFile() const;
     void writeSettings(const std::string& text) const;
@@ -68,7 +67,6 @@ private:
     std::unique_ptr<x11::testing::WindowManager> manager_;
     std::unique_ptr<x11::testing::TrayHost> tray_;
     std::unique_ptr<x11::testing::Probe> probe_;
-    std::unique_ptr<x11::testing::TestClient> client_;
     std::filesystem::path home_;
 };
 

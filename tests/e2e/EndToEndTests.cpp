@@ -40,7 +40,6 @@ protected:
         session_ = DesktopSession::start(GetParam(), error);
         ASSERT_NE(session_, nullptr) << error;
         probe_ = &session_->probe();
-        client_ = &session_->client();
     }
 
     void TearDown() override {
@@ -81,7 +80,7 @@ protected:
 
     /// Opens a window and gives it the focus, as a person clicking it would.
     WindowId openFocused(const std::string& options = {}) {
-        const WindowId window = client_->create(options);
+        const WindowId window = probe_->create(options);
         EXPECT_NE(window, 0u);
         EXPECT_TRUE(probe_->waitManaged(window)) << window;
         focus(window);
@@ -110,7 +109,6 @@ protected:
 
     std::unique_ptr<DesktopSession> session_;
     Probe* probe_ = nullptr;
-    TestClient* client_ = nullptr;
     std::unique_ptr<Process> quellan_;
     std::string output_;
 };

@@ -40,7 +40,7 @@ protected:
     }
 
     WindowId open(const std::string& options, bool managedWithActions = true) {
-        const WindowId window = session_->client().create(options);
+        const WindowId window = session_->probe().create(options);
         EXPECT_NE(window, 0u) << options;
         EXPECT_TRUE(session_->probe().waitManaged(window, managedWithActions)) << options;
         return window;
@@ -75,7 +75,7 @@ TEST_F(Stress, HundredsOfWindowsComingAndGoingNeverTouchWhatDoesNotCount) {
     startQuellan("windowLimit = 1\n");
     auto& probe = session_->probe();
     // None of these is a visible standard window of a local application.
-    const WindowId minimized = session_->client().create("iconic title=keep-minimized");
+    const WindowId minimized = probe.create("iconic title=keep-minimized");
     ASSERT_TRUE(probe.waitManaged(minimized, false));
     const WindowId dialog = open("type=dialog title=keep-dialog");
     const std::vector<WindowId> untouchable{
@@ -105,7 +105,7 @@ TEST_F(Stress, HundredsOfWindowsComingAndGoingNeverTouchWhatDoesNotCount) {
     };
     const auto before = sorted(probe.clientList());
     for (int round = 0; round < 3; ++round)
-        ASSERT_TRUE(session_->client().command("churn 300").has_value());
+        probe.churn(300);
     ASSERT_TRUE(waitUntil([&] { return sorted(probe.clientList()) == before; }, kSettle)) << "churn windows left";
     std::this_thread::sleep_for(1s);
     EXPECT_TRUE(quellan_->running()) << said();

@@ -4,13 +4,16 @@
 #include <xcb/xcb_ewmh.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <poll.h>
 #include <sstream>
 #include <sys/stat.h>
@@ -43,8 +46,8 @@ bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
 
 std::unique_ptr<Process> Process::spawn(const std::vector<std::string>& arguments, const Options& options,
                                         std::string& error) {
-    int toChild[2] = {-1, -1}, fromChild[2] = {-1, -1};
-    if (options.pipes && (pipe2(toChild, O_CLOEXEC) != 0 || pipe2(fromChild, O_CLOEXEC) != 0)) {
+    int fromChild[2] = {-1, -1};
+    if (options.pipes && pipe2(fromChild, O_CLOEXEC) != 0) {
         error = "pipe: " + std::string(std::strerror(errno));
         return nullptr;
     }
@@ -71,19 +74,13 @@ std::unique_ptr<Process> Process::spawn(const std::vector<std::string>& argument
     if (pid == 0) {
         // A group of its own, so stopping it also stops what it started.
         setpgid(0, 0);
-        if (options.pipes) {
-            dup2(toChild[0], STDIN_FILENO);
-            dup2(fromChild[1], STDOUT_FILENO);
-        } else {
-            const int null = open("/dev/null", O_RDWR);
-            dup2(null, STDIN_FILENO);
-            dup2(null, STDOUT_FILENO);
-        }
+        const int null = open("/dev/null", O_RDWR);
+        dup2(null, STDIN_FILENO);
+        dup2(options.pipes ? fromChild[1] : null, STDOUT_FILENO);
         if (options.inheritedDescriptor >= 0) {
             fcntl(options.inheritedDescriptor, F_SETFD, 0);
         }
         // Quiet window managers: their warnings would bury the test output.
-        const int null = open("/dev/null", O_WRONLY);
         if (options.pipes && options.errorToOutput) {
             dup2(fromChild[1], STDERR_FILENO);
         } else if (std::getenv("QUELLAN_X11_TEST_VERBOSE") == nullptr) {
@@ -95,9 +92,7 @@ std::unique_ptr<Process> Process::spawn(const std::vector<std::string>& argument
     auto process = std::unique_ptr<Process>(new Process());
     process->pid_ = pid;
     if (options.pipes) {
-        close(toChild[0]);
         close(fromChild[1]);
-        process->input_ = toChild[1];
         process->output_ = fromChild[0];
     }
     return process;
@@ -105,7 +100,6 @@ std::unique_ptr<Process> Process::spawn(const std::vector<std::string>& argument
 
 Process::~Process() {
     stop();
-    if (input_ >= 0) close(input_);
     if (output_ >= 0) close(output_);
 }
 
@@ -123,12 +117,6 @@ std::optional<int> Process::waitStatus() {
 void Process::stop() {
     if (pid_ <= 0 || stopped_) return;
     stopped_ = true;
-    if (input_ >= 0) {
-        // A client reading commands ends at end of input.
-        close(input_);
-        input_ = -1;
-        waitUntil([&] { return !running(); }, 1s);
-    }
     if (running()) {
         ::kill(-pid_, SIGTERM);
         if (!waitUntil([&] { return !running(); }, 1s)) {
@@ -139,17 +127,6 @@ void Process::stop() {
     }
     // Whatever it started in its group goes with it.
     ::kill(-pid_, SIGKILL);
-}
-
-bool Process::writeLine(const std::string& line) {
-    const std::string text = line + "\n";
-    std::size_t written = 0;
-    while (written < text.size()) {
-        const ssize_t n = write(input_, text.data() + written, text.size() - written);
-        if (n <= 0) return false;
-        written += static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 std::optional<std::string> Process::readLine(std::chrono::milliseconds limit) {
@@ -278,7 +255,7 @@ std::unique_ptr<WindowManager> WindowManager::start(const std::string& program, 
     // up: ready means a window mapped now gets managed.
     bool manages = false;
     for (int attempt = 0; ready && !manages && attempt < 20; ++attempt) {
-        const WindowId window = probe->createWindow();
+        const WindowId window = probe->create("pid=none");
         manages = probe->waitManaged(window, false, 500ms);
         probe->destroyWindow(window);
         waitUntil([&] { return std::ranges::count(probe->clientList(), window) == 0; }, 2s);
@@ -454,19 +431,107 @@ void Probe::moveToDesktop(WindowId window, std::uint32_t desktop) {
     xcb_flush(state_->connection);
 }
 
-WindowId Probe::createWindow() {
+namespace {
+
+std::vector<std::string> split(const std::string& text, char separator) {
+    std::vector<std::string> parts;
+    std::istringstream stream(text);
+    for (std::string part; std::getline(stream, part, separator);)
+        parts.push_back(part);
+    return parts;
+}
+
+std::uint32_t number(const std::string& text) { return static_cast<std::uint32_t>(std::stoul(text, nullptr, 0)); }
+
+} // namespace
+
+void Probe::sync() {
+    xcb_connection_t* c = state_->connection;
+    std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+}
+
+void Probe::set(WindowId window, const std::string& property, const std::string& kind, const std::string& values) {
+    const WindowId target = window == 0 ? root_ : window;
+    const auto change = [&](Atom type, std::uint8_t format, const void* data, std::size_t items) {
+        xcb_change_property(state_->connection, XCB_PROP_MODE_REPLACE, target, atom(property), type, format,
+                            static_cast<std::uint32_t>(items), data);
+    };
+    if (kind != "atoms" && kind != "windows" && kind != "cardinals" && kind != "wmstate") {
+        change(atom(kind), 8, values.data(), values.size()); // bytes of the type named `kind`
+    } else {
+        std::vector<std::uint32_t> items;
+        for (const auto& value : split(values, ','))
+            items.push_back(kind == "atoms" ? atom(value) : number(value));
+        if (kind == "wmstate") items.resize(2);
+        const std::map<std::string, Atom> types{
+            {"atoms", XCB_ATOM_ATOM}, {"windows", XCB_ATOM_WINDOW}, {"cardinals", XCB_ATOM_CARDINAL}};
+        change(kind == "wmstate" ? atom("WM_STATE") : types.at(kind), 32, items.data(), items.size());
+    }
+    sync();
+}
+
+WindowId Probe::create(const std::string& text) {
+    std::map<std::string, std::string> options{{"pid", std::to_string(defaultPid)}, {"class", "QuellanTest"}};
+    for (const auto& word : split(text, ' ')) {
+        if (!word.empty())
+            options[word.substr(0, word.find('='))] =
+                word.find('=') == std::string::npos ? "" : word.substr(word.find('=') + 1);
+    }
     xcb_connection_t* c = state_->connection;
     const WindowId window = xcb_generate_id(c);
-    xcb_create_window(c, XCB_COPY_FROM_PARENT, window, root_, 0, 0, 50, 50, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
-                      XCB_COPY_FROM_PARENT, 0, nullptr);
-    xcb_map_window(c, window);
-    xcb_flush(c);
-    return window;
+    const std::uint32_t white = 0xFFFFFF;
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, window, root_, 10, 10, 200, 120, 1, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                      XCB_COPY_FROM_PARENT, XCB_CW_BACK_PIXEL, &white);
+    std::array<char, 256> host{};
+    gethostname(host.data(), host.size() - 1);
+    if (options["pid"] != "none") set(window, "_NET_WM_PID", "cardinals", options["pid"]);
+    if (!options.contains("machine")) options["machine"] = host.data();
+    if (options["machine"] != "none") set(window, "WM_CLIENT_MACHINE", "STRING", options["machine"]);
+    set(window, "WM_CLASS", "STRING", "quellan-test" + std::string(1, '\0') + options["class"] + '\0');
+    // "dialog" names _NET_WM_WINDOW_TYPE_DIALOG, "hidden" _NET_WM_STATE_HIDDEN.
+    for (const auto& [key, prefix] : {std::pair{"type", "_NET_WM_WINDOW_TYPE_"}, {"state", "_NET_WM_STATE_"}}) {
+        if (!options.contains(key)) continue;
+        std::string names;
+        for (auto name : split(options[key], ',')) {
+            std::ranges::transform(name, name.begin(), [](unsigned char ch) { return std::toupper(ch); });
+            names += (names.empty() ? "" : ",") + (prefix + name);
+        }
+        set(window, std::string(prefix).substr(0, std::string(prefix).size() - 1), "atoms", names);
+    }
+    if (options.contains("transient")) set(window, "WM_TRANSIENT_FOR", "windows", options["transient"]);
+    if (options.contains("title")) set(window, "_NET_WM_NAME", "UTF8_STRING", options["title"]);
+    // WM_HINTS with StateHint and initial_state IconicState: start minimized.
+    if (options.contains("iconic")) set(window, "WM_HINTS", "cardinals", "2,0,3,0,0,0,0,0,0");
+    if (!options.contains("nomap")) xcb_map_window(c, window);
+    sync();
+    return xcb_connection_has_error(c) ? 0 : window;
+}
+
+WindowId Probe::announceWindowManager() {
+    const WindowId check = create("pid=none machine=none nomap");
+    set(check, "_NET_SUPPORTING_WM_CHECK", "windows", std::to_string(check));
+    set(0, "_NET_SUPPORTING_WM_CHECK", "windows", std::to_string(check));
+    return check;
+}
+
+void Probe::churn(int count) {
+    // A few alive at a time, so others see them managed, focused and gone.
+    std::deque<WindowId> alive;
+    for (int i = 0; i < count; ++i) {
+        alive.push_back(create("title=churn-" + std::to_string(i)));
+        if (alive.size() > 4) {
+            destroyWindow(alive.front());
+            alive.pop_front();
+        }
+        std::this_thread::sleep_for(2ms);
+    }
+    for (const WindowId window : alive)
+        destroyWindow(window);
 }
 
 void Probe::destroyWindow(WindowId window) {
     xcb_destroy_window(state_->connection, window);
-    xcb_flush(state_->connection);
+    sync();
 }
 
 bool Probe::waitManaged(WindowId window, bool withActions, std::chrono::milliseconds limit) {
@@ -479,34 +544,6 @@ bool Probe::waitManaged(WindowId window, bool withActions, std::chrono::millisec
         },
         limit);
 }
-
-// --- TestClient --------------------------------------------------------------
-
-std::unique_ptr<TestClient> TestClient::start(const std::string& display, std::string& error) {
-    auto client = std::make_unique<TestClient>();
-    client->process_ =
-        Process::spawn({QUELLAN_X11_TEST_CLIENT}, {.environment = {{"DISPLAY", display}}, .pipes = true}, error);
-    if (!client->process_) return nullptr;
-    if (client->process_->readLine() != "ready") {
-        error = "the test client did not start";
-        return nullptr;
-    }
-    return client;
-}
-
-std::optional<std::string> TestClient::command(const std::string& line) {
-    if (!process_->writeLine(line)) return std::nullopt;
-    const auto reply = process_->readLine();
-    if (!reply || !reply->starts_with("ok")) return std::nullopt;
-    return reply->size() > 3 ? reply->substr(3) : std::string();
-}
-
-WindowId TestClient::create(const std::string& options) {
-    const auto reply = command("create " + options);
-    return reply ? static_cast<WindowId>(std::stoul(*reply)) : 0;
-}
-
-bool TestClient::destroy(WindowId window) { return command("destroy " + std::to_string(window)).has_value(); }
 
 std::string hex(std::string_view bytes) {
     static constexpr char digits[] = "0123456789abcdef";

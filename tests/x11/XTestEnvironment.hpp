@@ -26,7 +26,7 @@ class Process {
 public:
     struct Options {
         std::map<std::string, std::string> environment;
-        bool pipes = false;           ///< talk to it through stdin and stdout
+        bool pipes = false;           ///< its output comes through readLine
         int inheritedDescriptor = -1; ///< kept open in the child
         bool errorToOutput = false;   ///< its standard error joins its output (needs pipes)
     };
@@ -41,14 +41,12 @@ public:
     /// How it ended, as waitpid reports it, once it has.
     std::optional<int> waitStatus();
     void stop();
-    bool writeLine(const std::string& line);
     /// The next line of its output, waiting at most `limit`.
     std::optional<std::string> readLine(std::chrono::milliseconds limit = 10s);
 
 private:
     Process() = default;
     pid_t pid_ = -1;
-    int input_ = -1;
     int output_ = -1;
     std::string buffered_;
     bool reaped_ = false;
@@ -110,6 +108,7 @@ public:
     /// Whether some client owns the selection `name` ("_NET_SYSTEM_TRAY_S0").
     bool selectionOwned(const std::string& name);
     WindowId root() const { return root_; }
+    std::uint32_t defaultPid = 4000;
 
     /// From now on, notes every iconify request (the ICCCM WM_CHANGE_STATE
     /// message) any client sends the window manager, whatever it makes of it.
@@ -120,32 +119,30 @@ public:
     /// Asks the window manager as a pager would.
     void activate(WindowId window);
     void moveToDesktop(WindowId window, std::uint32_t desktop);
-    /// A plain window of the probe's own, mapped; 0 on failure.
-    WindowId createWindow();
+    /// Makes a window as an application would, the probe's connection
+    /// standing in for it, and maps it. `options`, space-separated:
+    /// pid=N|none (else `defaultPid`), machine=S|none (else this host),
+    /// class=S, type=a,b ("dialog"), state=a,b ("hidden"), transient=W,
+    /// title=S, iconic (starts minimized), nomap. 0 on failure.
+    WindowId create(const std::string& options = {});
+    /// Sets `property` of `window` (0: the root): `kind` "atoms", "windows",
+    /// "cardinals" or "wmstate" with comma-separated values, or a type name
+    /// with the bytes themselves. Done on the server when it returns.
+    void set(WindowId window, const std::string& property, const std::string& kind, const std::string& values);
+    /// Plays a window manager's announcement: a check window naming itself.
+    WindowId announceWindowManager();
+    /// Maps `count` windows quickly, each destroyed a few windows later, none left.
+    void churn(int count);
     void destroyWindow(WindowId window);
     /// Managed, and given the state, desktop and (with `withActions`) the
     /// allowed actions a window manager sets on managing.
     bool waitManaged(WindowId window, bool withActions = true, std::chrono::milliseconds limit = 10s);
 
 private:
+    void sync();
     struct State;
     std::unique_ptr<State> state_;
     WindowId root_ = 0;
-};
-
-/// The scriptable test client (tests/x11/TestClient.cpp) on a display.
-class TestClient {
-public:
-    static std::unique_ptr<TestClient> start(const std::string& display, std::string& error);
-    /// Sends one command; returns the value after "ok", or nothing on "error".
-    std::optional<std::string> command(const std::string& line);
-    /// Creates a window (see the client's commands for `options`); 0 on failure.
-    WindowId create(const std::string& options = {});
-    bool destroy(WindowId window);
-    pid_t pid() const { return process_->pid(); }
-
-private:
-    std::unique_ptr<Process> process_;
 };
 
 /// Hex digits of `bytes`, as the test client takes them.

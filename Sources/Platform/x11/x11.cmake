@@ -17,17 +17,11 @@ set(QUELLAN_X11_BENCHMARKS_DIR ${PROJECT_SOURCE_DIR}/benchmarks/x11)
 option(QUELLAN_X11_BENCHMARKS "Build the X11 backend benchmark" ${QUELLAN_BUILD_BENCHMARKS})
 
 if(QUELLAN_BUILD_TESTS OR QUELLAN_X11_BENCHMARKS)
-  # A scriptable X client and the Xvfb and window manager launchers the
+  # The Xvfb, window manager and tray launchers and the probe the
   # real-display tests and the benchmark share.
-  add_executable(quellan_x11_test_client ${QUELLAN_X11_TESTS_DIR}/TestClient.cpp)
-  target_link_libraries(quellan_x11_test_client PRIVATE PkgConfig::QUELLAN_XCB)
-
   add_library(quellan_x11_test_support STATIC ${QUELLAN_X11_TESTS_DIR}/XTestEnvironment.cpp)
   target_include_directories(quellan_x11_test_support PUBLIC ${QUELLAN_X11_TESTS_DIR})
   target_link_libraries(quellan_x11_test_support PUBLIC quellan_x11 PRIVATE PkgConfig::QUELLAN_XCB)
-  target_compile_definitions(quellan_x11_test_support
-    PRIVATE QUELLAN_X11_TEST_CLIENT="$<TARGET_FILE:quellan_x11_test_client>")
-  add_dependencies(quellan_x11_test_support quellan_x11_test_client)
 endif()
 
 if(QUELLAN_BUILD_TESTS)
