@@ -1,5 +1,5 @@
 // Test scaffolding shared by the monitor tests: a simulated desktop
-// installed for the test's duration and a window source scripted over it.
+// installed for the test's duration, watched by the real window source.
 #pragma once
 
 #include "Platform/Platform.hpp"
@@ -8,8 +8,6 @@
 #include "Platform/simulated/SimulatedRunLoop.hpp"
 #include "Quellan/WindowMonitor.hpp"
 
-#include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -28,58 +26,9 @@ struct WindowMonitorTestAccess {
         if (!monitor.lastState_) return std::nullopt;
         return *monitor.lastState_;
     }
-    static const std::shared_ptr<platform::Timer>& timer(const WindowMonitor& monitor) { return monitor.timer_; }
 };
 
 namespace testing_support {
-
-/// Lists the scripted windows that still exist and are not minimized, in
-/// the scripted order, and `current` when it is listed.
-class ScriptedSource final : public WindowSource {
-public:
-    explicit ScriptedSource(simulated::SimulatedDesktop& desktop) : desktop_(desktop) {}
-
-    std::vector<simulated::WindowID> windows;
-    std::optional<simulated::WindowID> current;
-    /// Records added after the scripted ones, as they are (duplicates, strays).
-    std::vector<ManagedWindow> extraRecords;
-    std::optional<std::string> currentOverride;
-    /// Application names by process id; "App <pid>" otherwise.
-    std::map<std::int32_t, std::string> applicationNames;
-    /// Runs in the middle of every snapshot.
-    std::function<void()> duringSnapshot;
-    int snapshots = 0;
-
-    static std::string idOf(simulated::SimulatedDesktop& desktop, simulated::WindowID window) {
-        const auto& w = desktop.window(window);
-        return windowIdentifier(w.processIdentifier, w.hash);
-    }
-
-    WindowSnapshot snapshot() override {
-        ++snapshots;
-        WindowSnapshot snapshot;
-        for (const auto window : windows) {
-            if (!desktop_.hasWindow(window)) continue;
-            const auto& w = desktop_.window(window);
-            if (const bool* minimized = std::get_if<bool>(&w.minimized.value); minimized && *minimized) continue;
-            const std::string* title = std::get_if<std::string>(&w.title.value);
-            const auto name = applicationNames.find(w.processIdentifier);
-            snapshot.windows.push_back(ManagedWindow{
-                idOf(desktop_, window), desktop_.makeWindowElement(window),
-                name != applicationNames.end() ? name->second : "App " + std::to_string(w.processIdentifier),
-                title ? *title : "Untitled Window"});
-            if (current == window) snapshot.currentWindowID = snapshot.windows.back().id;
-        }
-        if (duringSnapshot) duringSnapshot();
-        for (const auto& record : extraRecords)
-            snapshot.windows.push_back(record);
-        if (currentOverride) snapshot.currentWindowID = currentOverride;
-        return snapshot;
-    }
-
-private:
-    simulated::SimulatedDesktop& desktop_;
-};
 
 inline platform::Backends withRunLoop(simulated::SimulatedDesktop& desktop, platform::RunLoop& runLoop) {
     platform::Backends backends = desktop.backends();
@@ -87,35 +36,37 @@ inline platform::Backends withRunLoop(simulated::SimulatedDesktop& desktop, plat
     return backends;
 }
 
-/// A desktop, a scripted source and a monitor, with every published state kept.
+/// A desktop with two applications whose names sort against their process
+/// ids, and a monitor over it, with every published state kept.
 struct MonitorFixture {
     simulated::SimulatedDesktop desktop;
     simulated::SimulatedRunLoop runLoop{desktop.time};
     platform::ScopedBackends installed{withRunLoop(desktop, runLoop)};
-    std::shared_ptr<ScriptedSource> source = std::make_shared<ScriptedSource>(desktop);
     std::shared_ptr<platform::InMemoryUserDefaults> defaults = std::make_shared<platform::InMemoryUserDefaults>();
-    std::shared_ptr<WindowMonitor> monitor = WindowMonitor::create(source, defaults);
+    std::shared_ptr<WindowMonitor> monitor =
+        WindowMonitor::create(std::make_shared<AccessibilityWindowSource>(), defaults);
     std::vector<MonitorState> published;
 
     MonitorFixture() {
         monitor->onStateChange = [this](const MonitorState& state) { published.push_back(state); };
-        desktop.addApplication(100, "Alpha");
-        desktop.addApplication(200, "Beta");
+        desktop.addApplication(100, "Notes");
+        desktop.addApplication(200, "mail");
     }
-    ~MonitorFixture() {
-        if (monitor) monitor->stop();
-        monitor.reset();
-    }
+    ~MonitorFixture() { monitor->stop(); }
 
-    simulated::WindowID open(std::int32_t pid, std::string title) {
-        const auto id = desktop.addWindow(pid, std::move(title)).id;
-        source->windows.push_back(id);
-        return id;
+    simulated::WindowID open(std::int32_t pid, std::string title) { return desktop.addWindow(pid, title).id; }
+    std::string idOf(simulated::WindowID window) {
+        return windowIdentifier(desktop.window(window).processIdentifier, desktop.window(window).hash);
     }
-    std::string idOf(simulated::WindowID window) { return ScriptedSource::idOf(desktop, window); }
     bool isMinimized(simulated::WindowID window) {
         const bool* flag = std::get_if<bool>(&desktop.window(window).minimized.value);
         return flag && *flag;
+    }
+    std::vector<std::string> rowIDs() const {
+        std::vector<std::string> ids;
+        for (const auto& row : published.back().activeWindows)
+            ids.push_back(row.id);
+        return ids;
     }
     const MonitorState& last() const { return published.back(); }
 };
