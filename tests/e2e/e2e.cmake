@@ -7,7 +7,7 @@ target_compile_definitions(quellan_e2e_support PRIVATE QUELLAN_PROGRAM="$<TARGET
 add_dependencies(quellan_e2e_support quellan)
 
 if(QUELLAN_BUILD_TESTS)
-  add_executable(quellan_e2e_tests ${CMAKE_CURRENT_LIST_DIR}/EndToEndTests.cpp ${CMAKE_CURRENT_LIST_DIR}/StressTests.cpp)
+  add_executable(quellan_e2e_tests ${CMAKE_CURRENT_LIST_DIR}/EndToEndTests.cpp)
   target_link_libraries(quellan_e2e_tests PRIVATE quellan_e2e_support GTest::gtest_main)
   gtest_discover_tests(quellan_e2e_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 180)
 endif()
