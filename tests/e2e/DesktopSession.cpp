@@ -10,17 +10,6 @@ namespace quellan::e2e {
 using namespace std::chrono_literals;
 using namespace x11::testing;
 
-std::vector<std::string> runCommand(const std::vector<std::string>& arguments,
-                                    const std::map<std::string, std::string>& environment) {
-    std::string error;
-    auto process = Process::spawn(arguments, {.environment = environment, .pipes = true}, error);
-    std::vector<std::string> lines;
-    if (!process) return lines;
-    while (auto line = process->readLine(10s))
-        lines.push_back(*line);
-    return lines;
-}
-
 void collectOutput(Process& process, std::string& into) {
     while (auto line = process.readLine(50ms))
         into += *line + "\n";

@@ -17,10 +17,6 @@ namespace quellan::e2e {
 using x11::WindowId;
 using x11::testing::Process;
 
-/// Runs a short command and returns its output lines.
-std::vector<std::string> runCommand(const std::vector<std::string>& arguments,
-                                    const std::map<std::string, std::string>& environment);
-
 /// Adds to `into` every line `process` has written so far.
 void collectOutput(Process& process, std::string& into);
 

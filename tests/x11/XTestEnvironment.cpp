@@ -1,7 +1,6 @@
 #include "XTestEnvironment.hpp"
 
 #include <xcb/xcb.h>
-#include <xcb/xcb_ewmh.h>
 
 #include <algorithm>
 #include <array>
@@ -77,9 +76,6 @@ std::unique_ptr<Process> Process::spawn(const std::vector<std::string>& argument
         const int null = open("/dev/null", O_RDWR);
         dup2(null, STDIN_FILENO);
         dup2(options.pipes ? fromChild[1] : null, STDOUT_FILENO);
-        if (options.inheritedDescriptor >= 0) {
-            fcntl(options.inheritedDescriptor, F_SETFD, 0);
-        }
         // Quiet window managers: their warnings would bury the test output.
         if (options.pipes && options.errorToOutput) {
             dup2(fromChild[1], STDERR_FILENO);
@@ -149,42 +145,30 @@ std::optional<std::string> Process::readLine(std::chrono::milliseconds limit) {
     }
 }
 
+std::vector<std::string> runCommand(const std::vector<std::string>& arguments,
+                                    const std::map<std::string, std::string>& environment) {
+    std::string error;
+    auto process = Process::spawn(arguments, {.environment = environment, .pipes = true}, error);
+    std::vector<std::string> lines;
+    for (auto line = process ? process->readLine(10s) : std::nullopt; line; line = process->readLine(10s))
+        lines.push_back(*line);
+    return lines;
+}
+
 // --- XServer -----------------------------------------------------------------
 
 std::unique_ptr<XServer> XServer::start(std::string& error) {
-    int displayPipe[2];
-    if (pipe2(displayPipe, O_CLOEXEC) != 0) {
-        error = "pipe failed";
-        return nullptr;
-    }
     // -displayfd: the server picks a free display and writes its number.
-    auto process = Process::spawn({"Xvfb", "-displayfd", std::to_string(displayPipe[1]), "-screen", "0", "1280x1024x24",
-                                   "-nolisten", "tcp", "-noreset"},
-                                  {.environment = {}, .pipes = false, .inheritedDescriptor = displayPipe[1]}, error);
-    close(displayPipe[1]);
-    if (!process) {
-        close(displayPipe[0]);
-        return nullptr;
-    }
-    std::string number;
-    const auto deadline = std::chrono::steady_clock::now() + 15s;
-    while (number.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-        pollfd descriptor{displayPipe[0], POLLIN, 0};
-        if (poll(&descriptor, 1, 100) <= 0) continue;
-        char buffer[32];
-        const ssize_t n = read(displayPipe[0], buffer, sizeof buffer);
-        if (n <= 0) break;
-        number.append(buffer, static_cast<std::size_t>(n));
-    }
-    close(displayPipe[0]);
-    number = number.substr(0, number.find('\n'));
-    if (number.empty()) {
-        error = "Xvfb did not report a display";
-        return nullptr;
-    }
     auto server = std::make_unique<XServer>();
-    server->process_ = std::move(process);
-    server->display_ = ":" + number;
+    server->process_ =
+        Process::spawn({"Xvfb", "-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp", "-noreset"},
+                       {.environment = {}, .pipes = true}, error);
+    const auto number = server->process_ ? server->process_->readLine(15s) : std::nullopt;
+    if (!number || number->empty()) {
+        if (error.empty()) error = "Xvfb did not report a display";
+        return nullptr;
+    }
+    server->display_ = ":" + *number;
     return server;
 }
 
@@ -305,11 +289,8 @@ std::unique_ptr<TrayHost> TrayHost::start(const std::string& display, std::strin
 
 struct Probe::State {
     xcb_connection_t* connection = nullptr;
-    xcb_ewmh_connection_t ewmh{};
-    bool ewmhReady = false;
     std::vector<WindowId> iconifyRequests;
     ~State() {
-        if (ewmhReady) xcb_ewmh_connection_wipe(&ewmh);
         if (connection) xcb_disconnect(connection);
     }
 };
@@ -327,9 +308,7 @@ std::unique_ptr<Probe> Probe::connect(const std::string& display, std::string& e
     for (int i = 0; i < screen; ++i)
         xcb_screen_next(&screens);
     probe->root_ = screens.data->root;
-    probe->state_->ewmhReady =
-        xcb_ewmh_init_atoms_replies(&probe->state_->ewmh,
-                                    xcb_ewmh_init_atoms(probe->state_->connection, &probe->state_->ewmh), nullptr) != 0;
+    probe->display_ = display;
     return probe;
 }
 
@@ -381,21 +360,13 @@ std::vector<std::uint32_t> Probe::cardinals(WindowId window, const std::string& 
 std::vector<WindowId> Probe::clientList() { return cardinals(root_, "_NET_CLIENT_LIST"); }
 
 std::vector<std::string> Probe::describeClients() {
-    xcb_connection_t* c = state_->connection;
     std::vector<std::string> descriptions;
     for (const WindowId window : clientList()) {
-        const auto text = [&](const std::string& property) {
-            Freed<xcb_get_property_reply_t> reply{xcb_get_property_reply(
-                c, xcb_get_property(c, 0, window, atom(property), XCB_GET_PROPERTY_TYPE_ANY, 0, 256), nullptr)};
-            if (!reply.pointer) return std::string();
-            std::string value(static_cast<const char*>(xcb_get_property_value(reply.pointer)),
-                              static_cast<std::size_t>(xcb_get_property_value_length(reply.pointer)));
-            std::replace(value.begin(), value.end(), '\0', ' ');
-            return value;
-        };
-        std::string title = text("_NET_WM_NAME");
-        if (title.empty()) title = text("WM_NAME");
-        descriptions.push_back("class \"" + text("WM_CLASS") + "\" title \"" + title + "\"");
+        std::string text;
+        for (const auto& line : runCommand(
+                 {"xprop", "-display", display_, "-id", std::to_string(window), "WM_CLASS", "_NET_WM_NAME", "WM_NAME"}))
+            text += (text.empty() ? "" : "; ") + line;
+        descriptions.push_back(text);
     }
     return descriptions;
 }
@@ -420,15 +391,13 @@ std::optional<std::uint32_t> Probe::wmState(WindowId window) {
 }
 
 void Probe::activate(WindowId window) {
-    // Source indication 2: a pager, which window managers obey without focus-stealing rules.
-    xcb_ewmh_request_change_active_window(&state_->ewmh, 0, window, XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER, XCB_CURRENT_TIME,
-                                          XCB_NONE);
-    xcb_flush(state_->connection);
+    // As a pager asks, which window managers obey without focus-stealing rules.
+    runCommand({"xdotool", "windowactivate", std::to_string(window)}, {{"DISPLAY", display_}});
 }
 
 void Probe::moveToDesktop(WindowId window, std::uint32_t desktop) {
-    xcb_ewmh_request_change_wm_desktop(&state_->ewmh, 0, window, desktop, XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER);
-    xcb_flush(state_->connection);
+    runCommand({"xdotool", "set_desktop_for_window", std::to_string(window), std::to_string(desktop)},
+               {{"DISPLAY", display_}});
 }
 
 namespace {

@@ -26,9 +26,8 @@ class Process {
 public:
     struct Options {
         std::map<std::string, std::string> environment;
-        bool pipes = false;           ///< its output comes through readLine
-        int inheritedDescriptor = -1; ///< kept open in the child
-        bool errorToOutput = false;   ///< its standard error joins its output (needs pipes)
+        bool pipes = false;         ///< its output comes through readLine
+        bool errorToOutput = false; ///< its standard error joins its output (needs pipes)
     };
     static std::unique_ptr<Process> spawn(const std::vector<std::string>& arguments, const Options& options,
                                           std::string& error);
@@ -53,6 +52,10 @@ private:
     bool stopped_ = false;
     int status_ = 0;
 };
+
+/// Runs a short command and returns its output lines.
+std::vector<std::string> runCommand(const std::vector<std::string>& arguments,
+                                    const std::map<std::string, std::string>& environment = {});
 
 /// An Xvfb server on a display it picks itself.
 class XServer {
@@ -143,6 +146,7 @@ private:
     struct State;
     std::unique_ptr<State> state_;
     WindowId root_ = 0;
+    std::string display_;
 };
 
 /// Hex digits of `bytes`, as the test client takes them.
