@@ -19,10 +19,7 @@ target_link_libraries(quellan_qt PUBLIC quellan_platform quellan_qt_settings
 if(QUELLAN_BUILD_TESTS)
   set(QUELLAN_QT_TESTS_DIR ${PROJECT_SOURCE_DIR}/tests/qt)
   add_executable(quellan_qt_tests
-    ${QUELLAN_QT_TESTS_DIR}/QtTestMain.cpp
-    ${QUELLAN_QT_TESTS_DIR}/SettingsFormatTests.cpp
-    ${QUELLAN_QT_TESTS_DIR}/UserDefaultsTests.cpp
-    ${QUELLAN_QT_TESTS_DIR}/RunLoopTests.cpp
+    ${QUELLAN_QT_TESTS_DIR}/SettingsFileTests.cpp
     ${QUELLAN_QT_TESTS_DIR}/FrameworkTests.cpp
     ${QUELLAN_QT_TESTS_DIR}/TrayTests.cpp)
   target_link_libraries(quellan_qt_tests PRIVATE quellan_qt quellan_x11_test_support Qt6::Widgets

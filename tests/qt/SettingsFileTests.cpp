@@ -1,0 +1,145 @@
+#include "Platform/qt/FileUserDefaults.hpp"
+#include "Platform/qt/QtDesktop.hpp"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <sstream>
+#include <unistd.h>
+
+namespace quellan::qt {
+namespace {
+
+namespace fs = std::filesystem;
+using settings::Values;
+using Stored = platform::InMemoryUserDefaults::Stored;
+
+TEST(SettingsFormat, ReadsWhatItWritesAndRejectsAnythingElseWhole) {
+    const Values written{{"", Stored(true)},
+                         {"with space = and # and %", Stored(false)},
+                         {std::string("nul\0byte", 8), Stored(std::numeric_limits<std::int64_t>::min())},
+                         {"\xC3\xA9t\xC3\xA9", Stored(std::numeric_limits<std::int64_t>::max())}};
+    EXPECT_EQ(settings::parse(settings::serialize(written)).values, written);
+
+    const struct {
+        std::string bytes;
+        std::optional<std::size_t> errorLine; // 0: the file as a whole
+        Values values;
+    } cases[] = {
+        {"# by hand\n\nWindowLimit = 4\r\n  ; note\nPaused =\tfalse  \nPlus = +7\n",
+         std::nullopt,
+         {{"WindowLimit", Stored(std::int64_t{4})}, {"Paused", Stored(false)}, {"Plus", Stored(std::int64_t{7})}}},
+        {"", std::nullopt, {}},
+        {"WindowLimit = 4\nLaunch", 2, {}},
+        {"WindowLimit = 4", 1, {}},
+        {"WindowLimit = 4\nPaused = tr\n", 2, {}},
+        {"WindowLimit = 4.5\n", 1, {}},
+        {"WindowLimit = 9223372036854775808\n", 1, {}},
+        {"WindowLimit = 4\nWindowLimit = 5\n", 2, {}},
+        {"just words\n", 1, {}},
+        {" = 3\n", 1, {}},
+        {"Window Limit = 3\n", 1, {}},
+        {"Window%zz = 3\n", 1, {}},
+        {std::string("Window\0Limit = 3\n", 17), 0, {}},
+        {std::string(settings::kMaximumFileSize + 1, '\n'), 0, {}},
+    };
+    for (const auto& example : cases) {
+        const settings::Parsed parsed = settings::parse(example.bytes);
+        EXPECT_EQ(parsed.error ? std::optional(parsed.error->line) : std::nullopt, example.errorLine) << example.bytes;
+        EXPECT_EQ(parsed.values, example.values) << example.bytes;
+    }
+}
+
+std::string readFile(const fs::path& path) {
+    std::ostringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    return text.str();
+}
+
+class SettingsFile : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/quellan-settings-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        root_ = pattern;
+        path_ = root_ / "config" / "quellan" / "quellan.conf";
+    }
+    void TearDown() override { fs::remove_all(root_); }
+    std::unique_ptr<FileUserDefaults> open() {
+        return std::make_unique<FileUserDefaults>(path_.string(),
+                                                  [this](const std::string& line) { messages_.push_back(line); });
+    }
+    // What the backups of unreadable files hold, sorted.
+    std::vector<std::string> keptAside() {
+        std::vector<std::string> contents;
+        for (const auto& entry : fs::directory_iterator(path_.parent_path()))
+            if (entry.path().filename().string().starts_with("quellan.conf.corrupt-"))
+                contents.push_back(readFile(entry.path()));
+        std::sort(contents.begin(), contents.end());
+        return contents;
+    }
+
+    fs::path root_, path_;
+    std::vector<std::string> messages_;
+};
+
+TEST_F(SettingsFile, EveryChangeReachesTheFileWhichIsCreatedOnlyByAChange) {
+    auto writer = open();
+    EXPECT_EQ(writer->integerForKey("WindowLimit"), 0);
+    EXPECT_FALSE(fs::exists(path_)) << "reading alone must not write";
+    writer->setInteger(7, "WindowLimit");
+    EXPECT_TRUE(writer->saved());
+    EXPECT_EQ(open()->integerForKey("WindowLimit"), 7);
+    writer->setBool(true, "LaunchAtLogin");
+    EXPECT_TRUE(open()->boolForKey("LaunchAtLogin"));
+    EXPECT_TRUE(messages_.empty());
+}
+
+// Defaults from an unreadable file, which is kept byte for byte beside the
+// new file the first change writes, even when that happens twice in a second.
+TEST_F(SettingsFile, UnreadableFileGivesDefaultsAndIsKeptAsideAtTheFirstChange) {
+    fs::create_directories(path_.parent_path());
+    const std::string garbage("\x7f"
+                              "ELF\0garbage\xff\n",
+                              14);
+    std::ofstream(path_, std::ios::binary) << garbage;
+    auto defaults = open();
+    EXPECT_EQ(defaults->integerForKey("WindowLimit"), 0);
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_NE(messages_[0].find(path_.string()), std::string::npos) << messages_[0];
+    EXPECT_TRUE(keptAside().empty()) << "nothing moves before a change";
+    defaults->setInteger(5, "WindowLimit");
+    defaults->setInteger(6, "WindowLimit");
+    EXPECT_EQ(keptAside(), std::vector<std::string>{garbage});
+    EXPECT_EQ(open()->integerForKey("WindowLimit"), 6);
+
+    std::ofstream(path_, std::ios::binary) << "second\n";
+    open()->setBool(true, "LaunchAtLogin");
+    EXPECT_EQ(keptAside(), (std::vector<std::string>{"second\n", garbage}));
+}
+
+TEST_F(SettingsFile, UnwritablePlaceKeepsSettingsInMemoryAndSaysSoOnce) {
+    // A file where the folder should be: nothing can be created there.
+    fs::create_directories(root_ / "config");
+    std::ofstream(path_.parent_path()) << "not a folder\n";
+    auto defaults = open();
+    defaults->setInteger(4, "WindowLimit");
+    defaults->setBool(true, "LaunchAtLogin");
+    EXPECT_FALSE(defaults->saved());
+    EXPECT_EQ(defaults->integerForKey("WindowLimit"), 4);
+    EXPECT_TRUE(defaults->boolForKey("LaunchAtLogin"));
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_NE(messages_[0].find("memory"), std::string::npos) << messages_[0];
+    EXPECT_EQ(readFile(path_.parent_path()), "not a folder\n");
+}
+
+TEST(SettingsPath, FollowsXdgConfigHomeOnlyWhenAbsolute) {
+    EXPECT_EQ(settingsPathFor("/xdg", "/home/ada"), "/xdg/quellan/quellan.conf");
+    for (const char* ignored : {static_cast<const char*>(nullptr), "", "relative/dir"})
+        EXPECT_EQ(settingsPathFor(ignored, "/home/ada"), "/home/ada/.config/quellan/quellan.conf");
+}
+
+} // namespace
+} // namespace quellan::qt
