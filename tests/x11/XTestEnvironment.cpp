@@ -514,14 +514,4 @@ bool Probe::waitManaged(WindowId window, bool withActions, std::chrono::millisec
         limit);
 }
 
-std::string hex(std::string_view bytes) {
-    static constexpr char digits[] = "0123456789abcdef";
-    std::string text;
-    for (const char c : bytes) {
-        text.push_back(digits[static_cast<unsigned char>(c) >> 4]);
-        text.push_back(digits[static_cast<unsigned char>(c) & 0xF]);
-    }
-    return text;
-}
-
 } // namespace quellan::x11::testing

@@ -149,7 +149,4 @@ private:
     std::string display_;
 };
 
-/// Hex digits of `bytes`, as the test client takes them.
-std::string hex(std::string_view bytes);
-
 } // namespace quellan::x11::testing
