@@ -7,20 +7,14 @@
 #include <cstring>
 
 int main(int argc, char** argv) {
-    long long seed = 20260101;
-    long long scans = 100'000;
+    long long seed = 20260101, scans = 100'000;
     for (int i = 1; i < argc; i += 2) {
-        char* end = nullptr;
-        const bool isScans = std::strcmp(argv[i], "--scans") == 0;
-        long long* target = isScans ? &scans : std::strcmp(argv[i], "--seed") == 0 ? &seed : nullptr;
-        if (target) *target = i + 1 < argc ? std::strtoll(argv[i + 1], &end, 10) : 0;
-        if (!target || end == argv[i + 1] || *end != '\0' || (isScans && scans <= 0)) {
-            std::fprintf(stderr, "usage: %s [--scans N] [--seed S]\n", argv[0]);
-            return 2;
-        }
+        const bool isSeed = std::strcmp(argv[i], "--seed") == 0;
+        if ((!isSeed && std::strcmp(argv[i], "--scans") != 0) || i + 1 == argc)
+            return std::fprintf(stderr, "usage: %s [--scans N] [--seed S]\n", argv[0]), 2;
+        (isSeed ? seed : scans) = std::atoll(argv[i + 1]);
     }
     const std::string failure = quellan::soak::runSoak(static_cast<std::uint64_t>(seed), scans);
-    std::printf("seed %lld, %lld scans: %s\n", seed, scans, failure.empty() ? "PASSED" : "FAILED");
-    std::fputs(failure.c_str(), stderr);
+    std::printf("seed %lld, %lld scans: %s\n%s", seed, scans, failure.empty() ? "passed" : "FAILED", failure.c_str());
     return failure.empty() ? 0 : 1;
 }

@@ -4,10 +4,9 @@
 // nothing held afterwards.
 #include "soak/SoakRun.hpp"
 
-#include "Platform/simulated/SimulatedRunLoop.hpp"
-#include "Quellan/AccessibilityWindowSource.hpp"
 #include "Support.hpp"
 
+#include <algorithm>
 #include <array>
 #include <random>
 #include <set>
@@ -16,346 +15,196 @@ namespace quellan::soak {
 namespace {
 
 using namespace simulated;
-using Access = WindowMonitorTestAccess;
 
 // Only zero is success, so a positive code is a failure too.
 constexpr std::array<ax::Error, 4> kErrors{ax::kFailure, ax::kInvalidElement, ax::kCannotComplete, 7};
-const std::array<std::string, 7> kTitles{
-    "", std::string(3000, 'x'), "bad \xff\xfe cut \xe2\x82", std::string("nul\0in", 6), "INBOX", "inbox", "Doc"};
+const std::array<std::string, 5> kTitles{"", std::string(3000, 'x'), "bad \xff\xfe cut \xe2\x82", "INBOX", "inbox"};
 constexpr std::array<std::int32_t, 6> kPids{-7, 0, 100, 101, 102, 103};
+const std::string kWindow(ax::kWindowRole), kStandard(ax::kStandardWindowSubrole);
+// The inactivity periods offered, none, and one that is not.
+constexpr std::array<std::optional<std::int64_t>, 8> kMinutes{1, 5, 10, 15, 30, 60, std::nullopt, 2};
 
-bool readsText(const Read& read, std::string_view expected) {
-    const auto* text = std::get_if<std::string>(&read.value);
-    return read.error == ax::kSuccess && text && *text == expected;
+template <typename T> bool reads(const Read& read, const T& expected) {
+    const auto* value = std::get_if<T>(&read.value);
+    return read.error == ax::kSuccess && value && *value == expected;
 }
 
-bool readsTrue(const Read& read) {
-    const auto* flag = std::get_if<bool>(&read.value);
-    return read.error == ax::kSuccess && flag && *flag;
-}
-
-class Soak {
-public:
+/// Also the monitor's window source: the real one, the ids it lists noted.
+struct Soak final : WindowSource {
     explicit Soak(std::uint64_t seed) : random_(seed) {
         desktop_.logCalls = false;
         desktop_.onCall = [this](const std::string& call) { onCall(call); };
-        monitor_->onStateChange = [this](const MonitorState& state) { checkPublication(state); };
+        monitor_->onStateChange = [this](const MonitorState& state) {
+            if (lastPublished_ == state) problem("published a state equal to the last one");
+            lastPublished_ = state;
+            ++publications_;
+        };
     }
-    ~Soak() { monitor_->stop(); }
-    std::string run(std::uint64_t seed, std::int64_t scans);
+    ~Soak() override { monitor_->stop(); }
 
-private:
-    /// The real source, noting the ids each snapshot lists.
-    struct Observer final : WindowSource {
-        explicit Observer(std::vector<std::string>& ids) : ids(ids) {}
-        WindowSnapshot snapshot() override {
-            WindowSnapshot snapshot = inner.snapshot();
-            for (const auto& record : snapshot.windows)
-                ids.push_back(record.id);
-            return snapshot;
-        }
-        std::vector<std::string>& ids;
-        AccessibilityWindowSource inner;
-    };
+    WindowSnapshot snapshot() override {
+        WindowSnapshot snapshot = source_.snapshot();
+        std::ranges::transform(snapshot.windows, std::back_inserter(ids_), &ManagedWindow::id);
+        return snapshot;
+    }
 
     std::uint64_t below(std::uint64_t n) { return n == 0 ? 0 : random_() % n; }
     bool chance(std::uint64_t percent) { return below(100) < percent; }
     template <typename C> const auto& pick(const C& from) { return from[below(from.size())]; }
-    Read oneOf(std::string good, std::string odd) {
-        if (chance(50)) return {ax::kSuccess, good};
-        return chance(50) ? Read{pick(kErrors), {}} : Read{ax::kSuccess, odd};
-    }
+    Read good(Scripted value) { return {ax::kSuccess, std::move(value)}; }
+    /// A failed read, or one that succeeds with an odd value.
+    Read odd(Scripted value) { return chance(50) ? Read{pick(kErrors), {}} : Read{ax::kSuccess, std::move(value)}; }
     void problem(const std::string& text) { problems_ += "  " + text + "\n"; }
+    bool changedMidScan() const { return midScanCall_ > 0 && calls_ >= midScanCall_; }
 
-    std::vector<WindowID> liveWindows() {
-        std::set<WindowID> live;
-        for (const auto& app : desktop_.applications())
-            for (const WindowID id : app.windows)
-                if (desktop_.hasWindow(id)) live.insert(id);
-        return {live.begin(), live.end()};
+    void churn() {
+        if (chance(desktop_.trusted ? 2 : 40)) desktop_.trusted = !desktop_.trusted;
+        for (auto n = below(6); n > 0; --n) {
+            auto& apps = desktop_.applications();
+            if (apps.empty() || chance(5)) {
+                // Now and then the program itself, or a second one with a pid in use.
+                desktop_.addApplication(chance(5) ? desktop_.ownProcessIdentifier : pick(kPids), pick(kTitles))
+                    .info.isHidden = chance(10);
+                continue;
+            }
+            auto& app = apps[below(apps.size())];
+            if (app.windows.empty() || (app.windows.size() < 8 && chance(25))) {
+                desktop_.addWindow(app.info.processIdentifier, pick(kTitles));
+                continue;
+            }
+            SimWindow& w = desktop_.window(pick(app.windows));
+            const bool ok = chance(50);
+            const auto k = below(16);
+            if (k == 0) desktop_.removeApplication(app.info.processIdentifier);
+            if (k == 1) desktop_.removeWindow(w.id);
+            if (k == 2) w.minimized = good(!reads(w.minimized, true)); // by someone else
+            if (k == 3 || k == 4) desktop_.focus(w.id);
+            if (k == 5) w.role = ok ? good(kWindow) : odd(std::string("AXSheet"));
+            if (k == 6) w.subrole = ok ? good(kStandard) : odd(std::string("AXDialog"));
+            if (k == 7) w.minimized = ok ? good(false) : odd(1.0);
+            if (k == 8) w.settableError = ok ? ax::kSuccess : pick(kErrors);
+            if (k == 9) w.settable = ok;
+            if (k == 10) w.minimizeResult = ok ? ax::kSuccess : pick(kErrors);
+            if (k == 11) w.hash = desktop_.window(pick(app.windows)).hash; // two windows, one id
+            if (k == 12) app.windowsError = ok ? ax::kSuccess : pick(kErrors);
+            if (k == 13) app.windowsReplacement = ok ? std::nullopt : std::optional(Scripted{kWindow});
+            if (k == 14) app.windowsExtras = {true, WindowRef{ok ? 999'999 : w.id}, 2.0}; // a window gone, or twice
+            if (k == 15) app.focusedWindowRead = ok ? std::nullopt : std::optional(odd(2.0));
+        }
+        // Now and then the clock jumps, either way.
+        desktop_.advance(chance(3) ? 60.0 * static_cast<double>(below(91)) - 300.0
+                                   : 0.05 * static_cast<double>(below(8)));
     }
-    void churn();
-    void spoilWindow(SimWindow& window);
-    void spoilApplication(SimApplication& app);
-    void onCall(const std::string& call);
+
+    void onCall(const std::string& call) {
+        if (call.starts_with("set win:")) {
+            ++setCalls_;
+            const WindowID window = std::stoll(call.substr(8));
+            if (!candidates_.contains(window)) problem("window " + std::to_string(window) + " was not a candidate");
+            if (window == focused_ && !changedMidScan()) problem("the focused window was minimized");
+        }
+        // An application quits while the snapshot is being taken.
+        if (++calls_ == midScanCall_ && !desktop_.applications().empty())
+            desktop_.removeApplication(pick(desktop_.applications()).info.processIdentifier);
+    }
+
     /// The windows the source may list: those a listed application's window
     /// list names that read as standard, unminimized and minimizable.
-    std::set<WindowID> candidates();
-    std::optional<WindowID> focusedWindow();
-    void checkPublication(const MonitorState& state);
+    std::set<WindowID> candidates() {
+        std::set<WindowID> found;
+        for (const auto& entry : desktop_.applications()) {
+            // The element for a pid reaches the first application with it, which
+            // holds all its windows; extras only repeat them or name gone ones.
+            const SimApplication& app = desktop_.application(entry.info.processIdentifier);
+            if (app.info.processIdentifier == desktop_.ownProcessIdentifier || entry.info.isHidden ||
+                app.windowsError != ax::kSuccess || app.windowsReplacement)
+                continue;
+            for (const WindowID id : app.windows) {
+                const SimWindow* w = desktop_.hasWindow(id) ? &desktop_.window(id) : nullptr;
+                if (w && reads(w->role, kWindow) && !reads(w->minimized, true) && reads(w->subrole, kStandard) &&
+                    w->settableError == ax::kSuccess && w->settable)
+                    found.insert(id);
+            }
+        }
+        return found;
+    }
+
     /// Returns whether the step made a scan.
-    bool step();
+    bool step() {
+        churn();
+        candidates_ = candidates();
+        // Only focusing a window brings its application to the front, and its quitting ends that.
+        const auto* front =
+            desktop_.frontmostProcessIdentifier ? &desktop_.application(*desktop_.frontmostProcessIdentifier) : nullptr;
+        focused_ = !front || front->focusedWindowRead ? std::nullopt : front->focusedWindow;
+        const std::size_t minimizedBefore = desktop_.minimizedWindows().size();
+        calls_ = setCalls_ = publications_ = 0;
+        midScanCall_ = chance(5) ? static_cast<std::int64_t>(1 + below(40)) : -1;
+        ids_.clear();
+
+        bool rejected = false;
+        if (const auto r = below(100); steps_++ == 0 || r < 3) {
+            monitor_->stop();
+            if (runLoop_.validTimers() != 0) problem("a timer is still valid after stop()");
+            monitor_->start();
+        } else if (r < 80) {
+            monitor_->scanNow();
+        } else if (r < 93) {
+            const auto limit = static_cast<std::int64_t>(below(13)) - 1;
+            monitor_->setLimit(limit);
+            rejected = limit < 1 || limit > 10;
+        } else {
+            const auto minutes = pick(kMinutes);
+            monitor_->setInactiveMinutes(minutes);
+            rejected = minutes == 2;
+        }
+
+        if (desktop_.liveElements() != 0 || !desktop_.accountingErrors().empty()) problem("elements kept or misused");
+        if (rejected && (calls_ != 0 || publications_ != 0))
+            problem("a rejected setting made platform calls or published");
+        if (!rejected && !desktop_.trusted && !WindowMonitorTestAccess::lastTouched(*monitor_).empty())
+            problem("history kept without trust");
+        // Every record distinct, every request answered, nothing changed
+        // mid-scan: then no more than the limit stay, each as a row.
+        if (desktop_.trusted && lastPublished_ && !ids_.empty() &&
+            std::set(ids_.begin(), ids_.end()).size() == ids_.size() && !changedMidScan() &&
+            setCalls_ == static_cast<std::int64_t>(desktop_.minimizedWindows().size() - minimizedBefore)) {
+            if (!lastPublished_->isTrusted || lastPublished_->visibleWindowCount > monitor_->limit)
+                problem(std::to_string(lastPublished_->visibleWindowCount) + " windows visible over the limit");
+            if (static_cast<std::int64_t>(lastPublished_->activeWindows.size()) != lastPublished_->visibleWindowCount)
+                problem("the rows do not match the visible window count");
+            if (std::ranges::count_if(lastPublished_->activeWindows, &ActiveWindowSummary::isCurrent) > 1)
+                problem("more than one row is marked current");
+        }
+        return !rejected;
+    }
 
     std::mt19937_64 random_;
     SimulatedDesktop desktop_;
     SimulatedRunLoop runLoop_{desktop_.time};
     platform::ScopedBackends installed_{testing_support::withRunLoop(desktop_, runLoop_)};
-    std::vector<std::string> ids_;
+    AccessibilityWindowSource source_;
     std::shared_ptr<WindowMonitor> monitor_ =
-        WindowMonitor::create(std::make_shared<Observer>(ids_), std::make_shared<platform::InMemoryUserDefaults>());
-
+        WindowMonitor::create(std::shared_ptr<WindowSource>(std::shared_ptr<void>(), this),
+                              std::make_shared<platform::InMemoryUserDefaults>());
     // What the current step saw.
+    std::vector<std::string> ids_;
     std::set<WindowID> candidates_;
     std::optional<WindowID> focused_;
     std::int64_t calls_ = 0, setCalls_ = 0, midScanCall_ = -1, publications_ = 0, steps_ = 0;
-    bool midScanFired_ = false;
-    /// When the scan timer fires next.
-    double timerNext_ = 0;
     std::optional<MonitorState> lastPublished_;
     std::string problems_;
 };
 
-void Soak::churn() {
-    if (chance(desktop_.trusted ? 2 : 40)) desktop_.trusted = !desktop_.trusted;
-    for (auto changes = below(6); changes > 0; --changes) {
-        auto& apps = desktop_.applications();
-        const auto live = liveWindows();
-        const auto r = below(100);
-        if (apps.empty() || r < 8) {
-            if (!apps.empty() && chance(35)) {
-                desktop_.removeApplication(pick(apps).info.processIdentifier);
-                continue;
-            }
-            // Now and then the program itself, or a second one with a pid in use.
-            auto& app = desktop_.addApplication(chance(5) ? desktop_.ownProcessIdentifier : pick(kPids),
-                                                chance(10) ? std::nullopt : std::optional(pick(kTitles)));
-            const auto kind = below(10);
-            app.info.isHidden = kind == 0;
-            app.info.isTerminated = kind == 1;
-            if (kind == 2) app.info.activationPolicy = workspace::ActivationPolicy::accessory;
-        } else if (live.empty() || (r < 30 && live.size() < 24)) {
-            desktop_.addWindow(pick(apps).info.processIdentifier, pick(kTitles));
-        } else if (r < 40) {
-            desktop_.removeWindow(pick(live));
-        } else if (r < 55) {
-            // Minimized or restored by someone else; restored mostly, as the
-            // soak itself minimizes many.
-            std::vector<WindowID> minimized;
-            std::copy_if(live.begin(), live.end(), std::back_inserter(minimized),
-                         [&](WindowID id) { return readsTrue(desktop_.window(id).minimized); });
-            auto& window = desktop_.window(!minimized.empty() && chance(75) ? pick(minimized) : pick(live));
-            window.minimized = Read{ax::kSuccess, !readsTrue(window.minimized)};
-        } else if (r < 70) {
-            desktop_.focus(pick(live));
-        } else if (r < 75) {
-            desktop_.frontmostProcessIdentifier =
-                chance(50) ? std::nullopt : std::optional(pick(apps).info.processIdentifier);
-        } else if (r < 90) {
-            spoilWindow(desktop_.window(pick(live)));
-        } else {
-            spoilApplication(apps[below(apps.size())]);
-        }
-    }
-    // Time moves on mostly through the timer's ticks: between them a little,
-    // never as far as the next tick. Now and then the clock jumps either way.
-    const auto r = below(100);
-    const double gap = timerNext_ - desktop_.time;
-    if (r < 97)
-        desktop_.advance(gap > 0 ? std::min(0.05 * static_cast<double>(below(4)), gap / 2) : 0.05);
-    else
-        desktop_.advance(r < 99 ? 60.0 * static_cast<double>(1 + below(90)) : -30.0);
-}
-
-void Soak::spoilWindow(SimWindow& window) {
-    switch (below(7)) {
-    case 0:
-        window.title = chance(50) ? Read{ax::kSuccess, pick(kTitles)} : Read{pick(kErrors), {}};
-        return;
-    case 1:
-        window.role = oneOf(std::string(ax::kWindowRole), "AXSheet");
-        return;
-    case 2:
-        window.subrole = oneOf(std::string(ax::kStandardWindowSubrole), "AXDialog");
-        return;
-    case 3:
-        // A failed or odd minimized read means not minimized.
-        window.minimized = chance(50)   ? Read{ax::kSuccess, false}
-                           : chance(50) ? Read{pick(kErrors), {}}
-                                        : Read{ax::kSuccess, 1.0};
-        return;
-    case 4:
-        window.settableError = chance(60) ? ax::kSuccess : pick(kErrors);
-        window.settable = chance(60);
-        return;
-    case 5:
-        window.minimizeResult = chance(50) ? ax::kSuccess : pick(kErrors);
-        return;
-    default: // another window of the same application with the same hash
-        const auto& siblings = desktop_.application(window.processIdentifier).windows;
-        if (!siblings.empty()) window.hash = desktop_.window(pick(siblings)).hash;
-    }
-}
-
-void Soak::spoilApplication(SimApplication& app) {
-    // One of its windows, or one that is gone.
-    const auto window = [&] { return WindowRef{app.windows.empty() || chance(30) ? 999'999 : pick(app.windows)}; };
-    switch (below(4)) {
-    case 0:
-        app.windowsError = chance(50) ? ax::kSuccess : pick(kErrors);
-        return;
-    case 1: // null, or a text where the list belongs
-        if (chance(50))
-            app.windowsReplacement.reset();
-        else
-            app.windowsReplacement = chance(50) ? Scripted{} : Scripted{std::string("AXWindow")};
-        return;
-    case 2: // other values, an entry twice, or a window gone
-        app.windowsExtras.clear();
-        if (chance(60)) app.windowsExtras = {Scripted{true}, window(), Scripted{2.0}};
-        return;
-    default:
-        if (chance(40))
-            app.focusedWindowRead.reset();
-        else
-            app.focusedWindowRead = chance(50) ? Read{pick(kErrors), {}} : Read{ax::kSuccess, window()};
-    }
-}
-
-void Soak::onCall(const std::string& call) {
-    if (call.starts_with("set win:")) {
-        ++setCalls_;
-        const WindowID window = std::stoll(call.substr(8));
-        if (!candidates_.contains(window)) problem("window " + std::to_string(window) + " was not a candidate");
-        if (window == focused_ && !midScanFired_)
-            problem("the focused window " + std::to_string(window) + " was minimized");
-    }
-    if (++calls_ != midScanCall_) return;
-    // The desktop changes while the snapshot is being taken.
-    midScanFired_ = true;
-    const auto live = liveWindows();
-    if (!live.empty() && chance(70))
-        desktop_.removeWindow(pick(live));
-    else if (!desktop_.applications().empty())
-        desktop_.removeApplication(pick(desktop_.applications()).info.processIdentifier);
-}
-
-std::set<WindowID> Soak::candidates() {
-    std::set<WindowID> found;
-    const auto consider = [&](WindowID id) {
-        if (!desktop_.hasWindow(id)) return;
-        const SimWindow& window = desktop_.window(id);
-        if (readsText(window.role, ax::kWindowRole) && readsText(window.subrole, ax::kStandardWindowSubrole) &&
-            !readsTrue(window.minimized) && window.settableError == ax::kSuccess && window.settable) {
-            found.insert(id);
-        }
-    };
-    for (const auto& entry : desktop_.applications()) {
-        const auto& info = entry.info;
-        if (info.processIdentifier == desktop_.ownProcessIdentifier || info.isTerminated || info.isHidden ||
-            info.activationPolicy != workspace::ActivationPolicy::regular) {
-            continue;
-        }
-        // The element for a pid reaches the first application with it.
-        const SimApplication& app = desktop_.application(info.processIdentifier);
-        if (app.windowsError != ax::kSuccess || app.windowsReplacement) continue;
-        for (const WindowID id : app.windows)
-            consider(id);
-        for (const auto& extra : app.windowsExtras)
-            if (const auto* ref = std::get_if<WindowRef>(&extra)) consider(ref->window);
-    }
-    return found;
-}
-
-std::optional<WindowID> Soak::focusedWindow() {
-    const auto pid = desktop_.frontmostProcessIdentifier;
-    const auto& apps = desktop_.applications();
-    if (!pid || std::none_of(apps.begin(), apps.end(), [&](const auto& a) { return a.info.processIdentifier == *pid; }))
-        return std::nullopt;
-    const SimApplication& app = desktop_.application(*pid);
-    if (!app.focusedWindowRead) return app.focusedWindow;
-    const auto* ref = std::get_if<WindowRef>(&app.focusedWindowRead->value);
-    if (app.focusedWindowRead->error != ax::kSuccess || !ref) return std::nullopt;
-    return ref->window;
-}
-
-void Soak::checkPublication(const MonitorState& state) {
-    ++publications_;
-    if (lastPublished_ == state) problem("published a state equal to the last one");
-    if (!state.isTrusted && (state.visibleWindowCount != 0 || !state.activeWindows.empty()))
-        problem("a state without trust lists windows");
-    // Rows share the mark only when they share an id (a hash collision).
-    std::set<std::string> current;
-    for (const auto& row : state.activeWindows)
-        if (row.isCurrent) current.insert(row.id);
-    if (current.size() > 1) problem("rows of more than one window are marked current");
-    lastPublished_ = state;
-}
-
-bool Soak::step() {
-    churn();
-    candidates_ = candidates();
-    focused_ = focusedWindow();
-    const std::size_t minimizedBefore = desktop_.minimizedWindows().size();
-    const std::size_t accountingBefore = desktop_.accountingErrors().size();
-    const std::int64_t publishedBefore = publications_;
-    calls_ = setCalls_ = 0;
-    midScanCall_ = chance(5) ? static_cast<std::int64_t>(1 + below(40)) : -1;
-    midScanFired_ = false;
-    ids_.clear();
-
-    bool rejected = false;
-    const auto r = below(100);
-    // A tick step moves the clock to the timer's next tick; after a jump of
-    // the clock it restarts instead, as the loop would catch up every missed tick.
-    const double due = timerNext_ - desktop_.time;
-    const bool tickStep = r >= 70 && r < 85;
-    const bool tick = tickStep && due > 0 && due <= WindowMonitor::scanInterval;
-    if (steps_++ == 0 || r < 2 || (tickStep && !tick)) {
-        monitor_->stop();
-        if (runLoop_.validTimers() != 0) problem("a timer is still valid after stop()");
-        monitor_->start();
-        timerNext_ = desktop_.time + WindowMonitor::scanInterval;
-    } else if (r < 70) {
-        monitor_->scanNow();
-    } else if (tick) {
-        if (runLoop_.advance(due + 0.001) != 1) problem("the timer did not tick once");
-        timerNext_ += WindowMonitor::scanInterval;
-    } else if (r < 93) {
-        const std::int64_t value = chance(85) ? static_cast<std::int64_t>(1 + below(10)) : pick(std::array{0, 11, -1});
-        monitor_->setLimit(value);
-        rejected = value < 1 || value > 10;
-    } else {
-        const auto value =
-            chance(30) ? std::nullopt : std::optional(chance(90) ? pick(WindowMonitor::supportedInactiveMinutes) : 2);
-        monitor_->setInactiveMinutes(value);
-        rejected = value == 2;
-    }
-
-    if (desktop_.liveElements() != 0) problem("elements still alive after the step");
-    if (desktop_.accountingErrors().size() != accountingBefore)
-        problem("element accounting: " + desktop_.accountingErrors()[accountingBefore]);
-    if (rejected && (calls_ != 0 || publications_ != publishedBefore))
-        problem("a rejected setting made platform calls or published");
-    if (!rejected && !desktop_.trusted &&
-        !(Access::lastTouched(*monitor_).empty() && Access::openedAt(*monitor_).empty()))
-        problem("history kept without trust");
-
-    // Every record distinct and every request answered: then no more than
-    // the limit stay, each as a row.
-    const std::set<std::string> distinct(ids_.begin(), ids_.end());
-    const auto state = Access::lastState(*monitor_);
-    if (desktop_.trusted && !ids_.empty() && distinct.size() == ids_.size() && !midScanFired_ && state &&
-        setCalls_ == static_cast<std::int64_t>(desktop_.minimizedWindows().size() - minimizedBefore)) {
-        if (!state->isTrusted || state->visibleWindowCount > monitor_->limit)
-            problem(std::to_string(state->visibleWindowCount) + " windows left visible, limit " +
-                    std::to_string(monitor_->limit));
-        if (static_cast<std::int64_t>(state->activeWindows.size()) != state->visibleWindowCount)
-            problem("the rows do not match the visible window count");
-    }
-    return !rejected;
-}
-
-std::string Soak::run(std::uint64_t seed, std::int64_t scans) {
-    for (std::int64_t made = 0; made < scans;) {
-        made += step() ? 1 : 0;
-        if (!problems_.empty())
-            return "seed " + std::to_string(seed) + ", step " + std::to_string(steps_) + ":\n" + problems_;
-    }
-    return "";
-}
-
 } // namespace
 
-std::string runSoak(std::uint64_t seed, std::int64_t scans) { return Soak(seed).run(seed, scans); }
+std::string runSoak(std::uint64_t seed, std::int64_t scans) {
+    Soak soak(seed);
+    for (std::int64_t made = 0; made < scans && soak.problems_.empty();)
+        made += soak.step() ? 1 : 0;
+    return soak.problems_.empty()
+               ? ""
+               : "seed " + std::to_string(seed) + ", step " + std::to_string(soak.steps_) + ":\n" + soak.problems_;
+}
 
 } // namespace quellan::soak
