@@ -160,17 +160,19 @@ struct Soak final : WindowSource {
         }
 
         if (desktop_.liveElements() != 0 || !desktop_.accountingErrors().empty()) problem("elements kept or misused");
-        if (rejected && (calls_ != 0 || publications_ != 0))
-            problem("a rejected setting made platform calls or published");
+        if (rejected && (calls_ != 0 || publications_ != 0)) problem("a rejected setting had an effect");
         if (!rejected && !desktop_.trusted && !WindowMonitorTestAccess::lastTouched(*monitor_).empty())
             problem("history kept without trust");
-        // Every record distinct, every request answered, nothing changed
-        // mid-scan: then no more than the limit stay, each as a row.
-        if (desktop_.trusted && lastPublished_ && !ids_.empty() &&
+        // A scan with every record distinct, every request answered and
+        // nothing changed mid-scan: the count is exact, each window a row.
+        if (!rejected && desktop_.trusted && lastPublished_ &&
             std::set(ids_.begin(), ids_.end()).size() == ids_.size() && !changedMidScan() &&
             setCalls_ == static_cast<std::int64_t>(desktop_.minimizedWindows().size() - minimizedBefore)) {
-            if (!lastPublished_->isTrusted || lastPublished_->visibleWindowCount > monitor_->limit)
-                problem(std::to_string(lastPublished_->visibleWindowCount) + " windows visible over the limit");
+            // Exactly the limit's worth stay, or all when fewer, unless the inactivity rule took more.
+            const auto visible = lastPublished_->visibleWindowCount,
+                       wanted = std::min<std::int64_t>(std::ssize(ids_), monitor_->limit);
+            if (!lastPublished_->isTrusted || visible > wanted || (!monitor_->inactiveMinutes && visible != wanted))
+                problem(std::to_string(visible) + " windows left visible, not " + std::to_string(wanted));
             if (static_cast<std::int64_t>(lastPublished_->activeWindows.size()) != lastPublished_->visibleWindowCount)
                 problem("the rows do not match the visible window count");
             if (std::ranges::count_if(lastPublished_->activeWindows, &ActiveWindowSummary::isCurrent) > 1)
