@@ -15,11 +15,6 @@ void collectOutput(Process& process, std::string& into) {
         into += *line + "\n";
 }
 
-bool iconic(Probe& probe, WindowId window) {
-    constexpr std::uint32_t kIconicState = 3;
-    return probe.wmState(window) == kIconicState;
-}
-
 int slowdown() {
     const char* under = std::getenv("QUELLAN_UNDER");
     return under != nullptr && *under != '\0' ? 6 : 1;

@@ -20,9 +20,6 @@ using x11::testing::Process;
 /// Adds to `into` every line `process` has written so far.
 void collectOutput(Process& process, std::string& into);
 
-/// Whether the window manager has `window` iconified (ICCCM WM_STATE Iconic).
-bool iconic(x11::testing::Probe& probe, WindowId window);
-
 /// How many times slower than usual Quellan runs: 6 under a tool such as
 /// valgrind (QUELLAN_UNDER), 1 otherwise. Waits and holds scale with it.
 int slowdown();

@@ -289,7 +289,6 @@ std::unique_ptr<TrayHost> TrayHost::start(const std::string& display, std::strin
 
 struct Probe::State {
     xcb_connection_t* connection = nullptr;
-    std::vector<WindowId> iconifyRequests;
     ~State() {
         if (connection) xcb_disconnect(connection);
     }
@@ -313,31 +312,6 @@ std::unique_ptr<Probe> Probe::connect(const std::string& display, std::string& e
 }
 
 Probe::~Probe() = default;
-
-void Probe::recordIconifyRequests() {
-    xcb_connection_t* c = state_->connection;
-    // The request goes to the root with substructure masks: any client
-    // selecting substructure notification there sees it too.
-    const std::uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
-    xcb_change_window_attributes(c, root_, XCB_CW_EVENT_MASK, &mask);
-    std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
-}
-
-std::vector<WindowId> Probe::iconifyRequests() {
-    xcb_connection_t* c = state_->connection;
-    std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
-    const Atom changeState = atom("WM_CHANGE_STATE");
-    constexpr std::uint32_t kIconic = 3;
-    while (xcb_generic_event_t* event = xcb_poll_for_event(c)) {
-        if ((event->response_type & 0x7F) == XCB_CLIENT_MESSAGE) {
-            const auto* message = reinterpret_cast<const xcb_client_message_event_t*>(event);
-            if (message->type == changeState && message->format == 32 && message->data.data32[0] == kIconic)
-                state_->iconifyRequests.push_back(message->window);
-        }
-        std::free(event);
-    }
-    return state_->iconifyRequests;
-}
 
 Atom Probe::atom(const std::string& name) {
     xcb_connection_t* c = state_->connection;

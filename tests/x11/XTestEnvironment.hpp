@@ -113,12 +113,6 @@ public:
     WindowId root() const { return root_; }
     std::uint32_t defaultPid = 4000;
 
-    /// From now on, notes every iconify request (the ICCCM WM_CHANGE_STATE
-    /// message) any client sends the window manager, whatever it makes of it.
-    void recordIconifyRequests();
-    /// The windows asked to be iconified since recording began, in order.
-    std::vector<WindowId> iconifyRequests();
-
     /// Asks the window manager as a pager would.
     void activate(WindowId window);
     void moveToDesktop(WindowId window, std::uint32_t desktop);
