@@ -35,7 +35,6 @@ std::unique_ptr<DesktopSession> DesktopSession::start(const std::string& windowM
         return nullptr;
     }
     session->home_ = pattern;
-    std::filesystem::create_directories(session->home_ / "config");
     // Qt wants its runtime folder private.
     std::filesystem::create_directories(session->home_ / "runtime");
     chmod((session->home_ / "runtime").c_str(), 0700);
