@@ -1,6 +1,7 @@
-// Real displays for the X11 tests and benchmark: an Xvfb server of their
-// own, a window manager on it, the scriptable test client, and a probe
-// connection to wait for what the window manager does.
+// Real displays for the X11 tests, the end-to-end tests and the benchmarks:
+// an Xvfb server of their own, a window manager and a tray host, each with
+// inputs of the test's own, and a probe connection that makes windows as
+// applications would and watches what the window manager does.
 #pragma once
 
 #include "Platform/x11/X11Desktop.hpp"
@@ -104,13 +105,15 @@ public:
     Atom atom(const std::string& name);
     std::vector<std::uint32_t> cardinals(WindowId window, const std::string& property);
     std::vector<WindowId> clientList();
-    /// Each listed client as `class "..." title "..."`, for messages.
+    /// Each listed client's class and title, as xprop gives them, for messages.
     std::vector<std::string> describeClients();
     std::optional<WindowId> activeWindow();
     std::optional<std::uint32_t> wmState(WindowId window);
     /// Whether some client owns the selection `name` ("_NET_SYSTEM_TRAY_S0").
     bool selectionOwned(const std::string& name);
     WindowId root() const { return root_; }
+    /// The _NET_WM_PID of windows made without one. Not this test's pid: a
+    /// window source running inside the test leaves its own process out.
     std::uint32_t defaultPid = 4000;
 
     /// Asks the window manager as a pager would.
