@@ -108,8 +108,8 @@ class EndToEnd : public Desktop, public ::testing::WithParamInterface<std::strin
 protected:
     void SetUp() override { startSession(GetParam()); }
 
-    /// Opens the tray menu with a click and picks the `downs`-th enabled row.
-    void chooseInMenu(int downs) {
+    /// Opens the tray menu with a click and presses `keys` (xdotool's names) there.
+    void pressInMenu(std::vector<std::string> keys) {
         const auto icon = session_->visibleQuellanWindows();
         ASSERT_EQ(icon.size(), 1u);
         const auto environment = session_->environment();
@@ -117,10 +117,9 @@ protected:
         ASSERT_TRUE(waitUntil([&] { return session_->visibleQuellanWindows().size() == 2; })) << "no menu opened";
         // The menu takes the keyboard just after it is shown.
         std::this_thread::sleep_for(300ms * slowdown());
-        for (int i = 0; i < downs; ++i)
-            runCommand({"xdotool", "key", "Down"}, environment);
-        runCommand({"xdotool", "key", "Return"}, environment);
-        ASSERT_TRUE(waitUntil([&] { return session_->visibleQuellanWindows().size() == 1; })) << "the menu stayed open";
+        keys.insert(keys.begin(), {"xdotool", "key"});
+        runCommand(keys, environment);
+        ASSERT_TRUE(waitUntil([&] { return session_->visibleQuellanWindows().size() <= 1; })) << "the menu stayed open";
     }
 };
 
@@ -133,7 +132,7 @@ TEST_P(EndToEnd, TheLimitChosenInTheMenuMinimizesTheLeastRecentlyFocusedAndSurvi
     ASSERT_EQ(iconicAmong(windows), std::vector<WindowId>{}) << testing::PrintToString(probe_->describeClients());
 
     // Rows "1" to "10" are the first enabled ones: three downs pick "3".
-    chooseInMenu(3);
+    pressInMenu({"Down", "Down", "Down", "Return"});
     EXPECT_TRUE(becomesIconic(windows[0])) << said();
     EXPECT_TRUE(becomesIconic(windows[1])) << said();
     EXPECT_NE(readFile(session_->settingsFile()).find("windowLimit = 3\n"), std::string::npos);
@@ -156,6 +155,10 @@ TEST_P(EndToEnd, TheLimitChosenInTheMenuMinimizesTheLeastRecentlyFocusedAndSurvi
     EXPECT_EQ(iconicAmong(windows).size(), 4u);
     EXPECT_FALSE(iconic(windows.back()));
     EXPECT_EQ(said(), "");
+    // Ctrl+Q, shown beside "Quit Quellan", quits while the menu is open.
+    pressInMenu({"ctrl+q"});
+    ASSERT_TRUE(waitUntil([&] { return !quellan_->running(); })) << said();
+    EXPECT_EQ(quellan_->waitStatus(), 0);
 }
 
 TEST_P(EndToEnd, LosingTheDisplayEndsItWithAMessageAndTheSettingsIntact) {

@@ -3,6 +3,7 @@
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QKeyEvent>
 #include <QKeySequence>
 #include <QMenu>
 
@@ -75,9 +76,41 @@ void retitleMenu(QMenu& menu, const appkit::Menu& model) {
     }
 }
 
+namespace {
+
+/// An open menu takes the keyboard, so Qt never sees its rows' shortcuts
+/// as shortcuts: this finds the row a key press stands for and chooses it.
+class MenuShortcuts final : public QObject {
+public:
+    explicit MenuShortcuts(QMenu* menu) : QObject(menu), menu_(menu) {}
+
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() != QEvent::KeyPress) return false;
+        const QKeySequence pressed(static_cast<QKeyEvent*>(event)->keyCombination());
+        for (QAction* action : menu_->actions()) {
+            if (action->isEnabled() && !action->shortcut().isEmpty() && action->shortcut() == pressed) {
+                menu_->close();
+                action->trigger();
+                return true;
+            }
+        }
+        return false;
+    }
+
+private:
+    QMenu* menu_;
+};
+
+} // namespace
+
 QMenu* buildMenu(const appkit::Menu& model) {
     auto* menu = new QMenu();
     fill(*menu, model);
+    // Submenus have the keyboard while they are open.
+    auto* shortcuts = new MenuShortcuts(menu);
+    menu->installEventFilter(shortcuts);
+    for (QMenu* submenu : menu->findChildren<QMenu*>())
+        submenu->installEventFilter(shortcuts);
     return menu;
 }
 
