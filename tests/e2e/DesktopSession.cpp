@@ -20,13 +20,14 @@ int slowdown() {
     return under != nullptr && *under != '\0' ? 6 : 1;
 }
 
-std::unique_ptr<DesktopSession> DesktopSession::start(const std::string& windowManager, std::string& error) {
+std::unique_ptr<DesktopSession> DesktopSession::start(const std::string& windowManager, std::string& error,
+                                                      bool withTray) {
     std::unique_ptr<DesktopSession> session(new DesktopSession);
     session->windowManagerName_ = windowManager;
     if (!(session->server_ = XServer::start(error))) return nullptr;
     const std::string& display = session->display();
     if (!(session->manager_ = WindowManager::start(windowManager, display, error))) return nullptr;
-    if (!(session->tray_ = TrayHost::start(display, error))) return nullptr;
+    if (withTray && !session->startTray(error)) return nullptr;
     if (!(session->probe_ = Probe::connect(display, error))) return nullptr;
 
     char pattern[] = "/tmp/quellan-e2e-XXXXXX";
@@ -40,6 +41,8 @@ std::unique_ptr<DesktopSession> DesktopSession::start(const std::string& windowM
     chmod((session->home_ / "runtime").c_str(), 0700);
     return session;
 }
+
+bool DesktopSession::startTray(std::string& error) { return (tray_ = TrayHost::start(display(), error)) != nullptr; }
 
 bool DesktopSession::restartWindowManager(std::string& error) {
     manager_.reset();
@@ -72,7 +75,7 @@ std::vector<std::string> DesktopSession::visibleQuellanWindows() const {
     return runCommand({"xdotool", "search", "--onlyvisible", "--classname", "^quellan$"}, environment());
 }
 
-std::unique_ptr<Process> DesktopSession::startQuellan(std::string& error) {
+std::unique_ptr<Process> DesktopSession::startQuellan(std::string& error, bool waitForIcon) {
     // QUELLAN_UNDER runs it under a tool, "valgrind --leak-check=full" say.
     std::vector<std::string> arguments;
     if (const char* under = std::getenv("QUELLAN_UNDER")) {
@@ -84,7 +87,7 @@ std::unique_ptr<Process> DesktopSession::startQuellan(std::string& error) {
     auto quellan =
         Process::spawn(arguments, {.environment = environment(), .pipes = true, .errorToOutput = true}, error);
     if (!quellan) return nullptr;
-    if (!waitUntil([&] { return visibleQuellanWindows().size() == 1; }, 60s)) {
+    if (waitForIcon && !waitUntil([&] { return visibleQuellanWindows().size() == 1; }, 60s)) {
         error = "no tray icon appeared; it said:\n";
         collectOutput(*quellan, error);
         return nullptr;

@@ -26,8 +26,11 @@ int slowdown();
 
 class DesktopSession {
 public:
-    /// Starts everything but Quellan; null with `error` set when something would not start.
-    static std::unique_ptr<DesktopSession> start(const std::string& windowManager, std::string& error);
+    /// Starts everything but Quellan (and, without `withTray`, the tray
+    /// host); null with `error` set when something would not start.
+    static std::unique_ptr<DesktopSession> start(const std::string& windowManager, std::string& error,
+                                                 bool withTray = true);
+    bool startTray(std::string& error);
     ~DesktopSession();
     DesktopSession(const DesktopSession&) = delete;
     DesktopSession& operator=(const DesktopSession&) = delete;
@@ -48,8 +51,8 @@ public:
     bool restartWindowManager(std::string& error);
 
     /// Starts Quellan, with its standard error joined to its output, and
-    /// waits for its icon in the tray; null with `error` set otherwise.
-    std::unique_ptr<Process> startQuellan(std::string& error);
+    /// (with `waitForIcon`) waits for its icon in the tray; null with `error` set otherwise.
+    std::unique_ptr<Process> startQuellan(std::string& error, bool waitForIcon = true);
     /// The ids of Quellan's visible windows: its tray icon and any open menu.
     std::vector<std::string> visibleQuellanWindows() const;
 

@@ -35,17 +35,17 @@ std::string readFile(const std::filesystem::path& path) {
 
 class Desktop : public ::testing::Test {
 protected:
-    void startSession(const std::string& windowManager) {
+    void startSession(const std::string& windowManager, bool withTray = true) {
         std::string error;
-        session_ = DesktopSession::start(windowManager, error);
+        session_ = DesktopSession::start(windowManager, error, withTray);
         ASSERT_NE(session_, nullptr) << error;
         probe_ = &session_->probe();
     }
 
-    void startQuellan(const std::string& settings) {
+    void startQuellan(const std::string& settings, bool waitForIcon = true) {
         session_->writeSettings(settings);
         std::string error;
-        quellan_ = session_->startQuellan(error);
+        quellan_ = session_->startQuellan(error, waitForIcon);
         ASSERT_NE(quellan_, nullptr) << error;
     }
 
@@ -176,6 +176,19 @@ TEST_P(EndToEnd, LosingTheDisplayEndsItWithAMessageAndTheSettingsIntact) {
 
 INSTANTIATE_TEST_SUITE_P(WindowManagers, EndToEnd, ::testing::Values("openbox", "fluxbox"),
                          [](const auto& info) { return info.param; });
+
+TEST_F(Desktop, NothingIsMinimizedBeforeTheIconCanBeShown) {
+    startSession("openbox", false);
+    const std::vector<WindowId> windows{openFocused("title=older"), openFocused("title=newer")};
+    startQuellan("windowLimit = 1\n", false);
+    std::this_thread::sleep_for(2 * kFewTicks);
+    EXPECT_EQ(iconicAmong(windows), std::vector<WindowId>{});
+    EXPECT_NE(said().find("to quit, press Ctrl+C here or run \"pkill -x quellan\""), std::string::npos) << said();
+    std::string error;
+    ASSERT_TRUE(session_->startTray(error)) << error;
+    EXPECT_TRUE(becomesIconic(windows[0], kSettle)) << said();
+    EXPECT_FALSE(iconic(windows[1]));
+}
 
 class Stress : public Desktop {
 protected:

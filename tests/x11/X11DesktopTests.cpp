@@ -186,7 +186,6 @@ TEST_F(ScriptedManagerTest, RegularURLsGoToXdgOpenAsOneArgumentAndOthersToTheHan
 
 TEST(X11Connection, AMissingDisplayIsAnErrorText) {
     const ConnectResult result = X11Desktop::connect(":65000");
-    EXPECT_EQ(result.desktop, nullptr);
     EXPECT_NE(result.error.find("cannot open display \":65000\""), std::string::npos) << result.error;
 }
 

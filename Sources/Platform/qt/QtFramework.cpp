@@ -96,13 +96,7 @@ public:
     void run() override {
         platform::requireMainThread("Application::run");
         if (terminating_) return;
-        if (!launched_) {
-            QTimer::singleShot(0, QCoreApplication::instance(), [this] {
-                if (launched_) return;
-                launched_ = true;
-                if (const auto delegate = delegate_.lock()) delegate->applicationDidFinishLaunching();
-            });
-        }
+        if (!launched_) QTimer::singleShot(0, QCoreApplication::instance(), [this] { launchWhenReady(); });
         QApplication::exec();
     }
 
@@ -115,7 +109,22 @@ public:
         QCoreApplication::exit(0);
     }
 
+    /// Launching waits until this holds, asked again every `retry`: the
+    /// program must not act on windows before its icon can be shown.
+    std::function<bool()> canLaunch;
+    std::chrono::milliseconds retry{1000};
+
 private:
+    void launchWhenReady() {
+        if (launched_ || terminating_) return;
+        if (canLaunch && !canLaunch()) {
+            QTimer::singleShot(retry, QCoreApplication::instance(), [this] { launchWhenReady(); });
+            return;
+        }
+        launched_ = true;
+        if (const auto delegate = delegate_.lock()) delegate->applicationDidFinishLaunching();
+    }
+
     std::weak_ptr<appkit::ApplicationDelegate> delegate_;
     bool launched_ = false;
     bool terminating_ = false;
@@ -146,6 +155,7 @@ struct QtFramework::State {
     struct sigaction previous[std::size(kHandledSignals)] = {};
 
     void place(QtStatusItem& item);
+    void sayWaiting();
     void pollTray();
     void installSignalHandlers();
     void restoreSignalHandlers();
@@ -348,14 +358,19 @@ void QtFramework::State::place(QtStatusItem& item) {
     }
     if (waiting) return;
     waiting = true;
-    if (!saidWaiting) {
-        saidWaiting = true;
-        std::fprintf(stderr, "quellan: waiting for a system tray (status notifier host or XEmbed tray) to "
-                             "appear\xE2\x80\xA6\n");
-        std::fflush(stderr);
-    }
+    sayWaiting();
     trayPoll->start();
     if (observer) observer(true);
+}
+
+void QtFramework::State::sayWaiting() {
+    if (saidWaiting) return;
+    saidWaiting = true;
+    std::fprintf(stderr, "quellan: waiting for a system tray (status notifier host or XEmbed tray) to "
+                         "appear\xE2\x80\xA6\n"
+                         "quellan: no window is minimized until Quellan's icon can be shown; to quit, press "
+                         "Ctrl+C here or run \"pkill -x quellan\"\n");
+    std::fflush(stderr);
 }
 
 void QtFramework::State::pollTray() {
@@ -448,6 +463,12 @@ std::unique_ptr<QtFramework> makeFramework(int& argc, char** argv, const Framewo
     state->trayPoll->setInterval(
         static_cast<int>(std::max<std::chrono::milliseconds::rep>(1, options.trayPollInterval.count())));
     QObject::connect(state->trayPoll, &QTimer::timeout, state->trayPoll, [raw = state.get()] { raw->pollTray(); });
+    state->app.retry = std::chrono::milliseconds(state->trayPoll->interval());
+    state->app.canLaunch = [raw = state.get()] {
+        if (systemTrayPresent()) return true;
+        raw->sayWaiting();
+        return false;
+    };
     if (options.handleTerminationSignals) state->installSignalHandlers();
     static const bool watchingExit = std::atexit(sayIfEndedWhileRunning) == 0;
     frameworkAlive = watchingExit;
