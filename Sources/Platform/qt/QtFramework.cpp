@@ -96,7 +96,7 @@ public:
     void run() override {
         platform::requireMainThread("Application::run");
         if (terminating_) return;
-        if (!launched_) QTimer::singleShot(0, QCoreApplication::instance(), [this] { launchWhenReady(); });
+        if (!launched_) QTimer::singleShot(0, QCoreApplication::instance(), [this] { requestLaunch(); });
         QApplication::exec();
     }
 
@@ -109,22 +109,19 @@ public:
         QCoreApplication::exit(0);
     }
 
-    /// Launching waits until this holds, asked again every `retry`: the
-    /// program must not act on windows before its icon can be shown.
-    std::function<bool()> canLaunch;
-    std::chrono::milliseconds retry{1000};
+    /// Called once the event loop runs (the framework always sets it), to
+    /// call `launch` now or later: the program must not act on windows
+    /// before its icon can be shown.
+    std::function<void()> requestLaunch;
 
-private:
-    void launchWhenReady() {
+    /// Tells the delegate that launching has finished, once.
+    void launch() {
         if (launched_ || terminating_) return;
-        if (canLaunch && !canLaunch()) {
-            QTimer::singleShot(retry, QCoreApplication::instance(), [this] { launchWhenReady(); });
-            return;
-        }
         launched_ = true;
         if (const auto delegate = delegate_.lock()) delegate->applicationDidFinishLaunching();
     }
 
+private:
     std::weak_ptr<appkit::ApplicationDelegate> delegate_;
     bool launched_ = false;
     bool terminating_ = false;
@@ -155,7 +152,7 @@ struct QtFramework::State {
     struct sigaction previous[std::size(kHandledSignals)] = {};
 
     void place(QtStatusItem& item);
-    void sayWaiting();
+    void waitForTray();
     void pollTray();
     void installSignalHandlers();
     void restoreSignalHandlers();
@@ -356,21 +353,22 @@ void QtFramework::State::place(QtStatusItem& item) {
         item.show();
         return;
     }
-    if (waiting) return;
-    waiting = true;
-    sayWaiting();
-    trayPoll->start();
-    if (observer) observer(true);
+    waitForTray();
 }
 
-void QtFramework::State::sayWaiting() {
-    if (saidWaiting) return;
-    saidWaiting = true;
-    std::fprintf(stderr, "quellan: waiting for a system tray (status notifier host or XEmbed tray) to "
-                         "appear\xE2\x80\xA6\n"
-                         "quellan: no window is minimized until Quellan's icon can be shown; to quit, press "
-                         "Ctrl+C here or run \"pkill -x quellan\"\n");
-    std::fflush(stderr);
+void QtFramework::State::waitForTray() {
+    if (waiting) return;
+    waiting = true;
+    if (!saidWaiting) {
+        saidWaiting = true;
+        std::fprintf(stderr, "quellan: waiting for a system tray (status notifier host or XEmbed tray) to "
+                             "appear\xE2\x80\xA6\n"
+                             "quellan: no window is minimized until Quellan's icon can be shown; to quit, press "
+                             "Ctrl+C here or run \"pkill -x quellan\"\n");
+        std::fflush(stderr);
+    }
+    trayPoll->start();
+    if (observer) observer(true);
 }
 
 void QtFramework::State::pollTray() {
@@ -380,6 +378,7 @@ void QtFramework::State::pollTray() {
     for (QtStatusItem* item : items)
         item->show();
     if (observer) observer(false);
+    app.launch();
 }
 
 void QtFramework::State::installSignalHandlers() {
@@ -463,11 +462,9 @@ std::unique_ptr<QtFramework> makeFramework(int& argc, char** argv, const Framewo
     state->trayPoll->setInterval(
         static_cast<int>(std::max<std::chrono::milliseconds::rep>(1, options.trayPollInterval.count())));
     QObject::connect(state->trayPoll, &QTimer::timeout, state->trayPoll, [raw = state.get()] { raw->pollTray(); });
-    state->app.retry = std::chrono::milliseconds(state->trayPoll->interval());
-    state->app.canLaunch = [raw = state.get()] {
-        if (systemTrayPresent()) return true;
-        raw->sayWaiting();
-        return false;
+    state->app.requestLaunch = [raw = state.get()] {
+        if (!raw->waiting && systemTrayPresent()) return raw->app.launch();
+        raw->waitForTray();
     };
     if (options.handleTerminationSignals) state->installSignalHandlers();
     static const bool watchingExit = std::atexit(sayIfEndedWhileRunning) == 0;
