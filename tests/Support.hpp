@@ -9,7 +9,6 @@
 #include "Quellan/WindowMonitor.hpp"
 
 #include <memory>
-#include <optional>
 #include <vector>
 
 namespace quellan {
@@ -21,10 +20,6 @@ struct WindowMonitorTestAccess {
     }
     static const WindowMonitor::TableByWindowID<double>& openedAt(const WindowMonitor& monitor) {
         return monitor.openedAtByWindowID_;
-    }
-    static std::optional<MonitorState> lastState(const WindowMonitor& monitor) {
-        if (!monitor.lastState_) return std::nullopt;
-        return *monitor.lastState_;
     }
 };
 

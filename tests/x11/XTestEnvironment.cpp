@@ -197,17 +197,15 @@ std::unique_ptr<WindowManager> WindowManager::start(const std::string& program, 
                                            "xmlns=\"http://openbox.org/3.4/rc\"/>\n";
         arguments.insert(arguments.end(), {"--sm-disable", "--config-file", home + "/rc.xml"});
     } else if (program == "fluxbox") {
-        for (const char* file : {"style", "overlay", "menu", "keys", "apps", "windowmenu"})
+        for (const char* file : {"style", "overlay", "menu", "keys", "apps"})
             std::ofstream(home + "/" + file) << (std::string(file) == "style" ? "background: none\n" : "");
         std::ofstream(home + "/init") << "session.configVersion: 13\n"
                                       << "session.screen0.rootCommand:\n"
-                                      << "session.screen0.toolbar.visible: false\n"
                                       << "session.styleFile: " << home << "/style\n"
                                       << "session.styleOverlay: " << home << "/overlay\n"
                                       << "session.menuFile: " << home << "/menu\n"
                                       << "session.keyFile: " << home << "/keys\n"
-                                      << "session.appsFile: " << home << "/apps\n"
-                                      << "session.screen0.windowMenu: " << home << "/windowmenu\n";
+                                      << "session.appsFile: " << home << "/apps\n";
         arguments.insert(arguments.end(), {"-rc", home + "/init"});
     }
     const char* systemPath = std::getenv("PATH");
@@ -289,6 +287,7 @@ std::unique_ptr<TrayHost> TrayHost::start(const std::string& display, std::strin
 
 struct Probe::State {
     xcb_connection_t* connection = nullptr;
+    std::map<std::string, Atom> atoms; // a round trip each the first time only
     ~State() {
         if (connection) xcb_disconnect(connection);
     }
@@ -314,10 +313,11 @@ std::unique_ptr<Probe> Probe::connect(const std::string& display, std::string& e
 Probe::~Probe() = default;
 
 Atom Probe::atom(const std::string& name) {
+    if (const auto known = state_->atoms.find(name); known != state_->atoms.end()) return known->second;
     xcb_connection_t* c = state_->connection;
     Freed<xcb_intern_atom_reply_t> reply{xcb_intern_atom_reply(
         c, xcb_intern_atom(c, 0, static_cast<std::uint16_t>(name.size()), name.c_str()), nullptr)};
-    return reply.pointer ? reply.pointer->atom : 0;
+    return reply.pointer ? state_->atoms[name] = reply.pointer->atom : 0;
 }
 
 std::vector<std::uint32_t> Probe::cardinals(WindowId window, const std::string& property) {
@@ -384,8 +384,6 @@ std::vector<std::string> split(const std::string& text, char separator) {
     return parts;
 }
 
-std::uint32_t number(const std::string& text) { return static_cast<std::uint32_t>(std::stoul(text, nullptr, 0)); }
-
 } // namespace
 
 void Probe::sync() {
@@ -394,67 +392,69 @@ void Probe::sync() {
 }
 
 void Probe::set(WindowId window, const std::string& property, const std::string& kind, const std::string& values) {
+    change(window, property, kind, values);
+    sync();
+}
+
+void Probe::change(WindowId window, const std::string& property, const std::string& kind, const std::string& values) {
     const WindowId target = window == 0 ? root_ : window;
-    const auto change = [&](Atom type, std::uint8_t format, const void* data, std::size_t items) {
+    const auto write = [&](Atom type, std::uint8_t format, const void* data, std::size_t items) {
         xcb_change_property(state_->connection, XCB_PROP_MODE_REPLACE, target, atom(property), type, format,
                             static_cast<std::uint32_t>(items), data);
     };
     if (kind != "atoms" && kind != "windows" && kind != "cardinals" && kind != "wmstate") {
-        change(atom(kind), 8, values.data(), values.size()); // bytes of the type named `kind`
+        write(atom(kind), 8, values.data(), values.size()); // bytes of the type named `kind`
     } else {
         std::vector<std::uint32_t> items;
         for (const auto& value : split(values, ','))
-            items.push_back(kind == "atoms" ? atom(value) : number(value));
+            items.push_back(kind == "atoms" ? atom(value) : static_cast<std::uint32_t>(std::stoul(value, nullptr, 0)));
         if (kind == "wmstate") items.resize(2);
         const std::map<std::string, Atom> types{
             {"atoms", XCB_ATOM_ATOM}, {"windows", XCB_ATOM_WINDOW}, {"cardinals", XCB_ATOM_CARDINAL}};
-        change(kind == "wmstate" ? atom("WM_STATE") : types.at(kind), 32, items.data(), items.size());
+        write(kind == "wmstate" ? atom("WM_STATE") : types.at(kind), 32, items.data(), items.size());
     }
-    sync();
 }
 
 WindowId Probe::create(const std::string& text) {
-    std::map<std::string, std::string> options{{"pid", std::to_string(defaultPid)}, {"class", "QuellanTest"}};
+    std::array<char, 256> host{};
+    gethostname(host.data(), host.size() - 1);
+    std::map<std::string, std::string> options{
+        {"pid", std::to_string(defaultPid)}, {"class", "QuellanTest"}, {"machine", host.data()}};
     for (const auto& word : split(text, ' ')) {
-        if (!word.empty())
-            options[word.substr(0, word.find('='))] =
-                word.find('=') == std::string::npos ? "" : word.substr(word.find('=') + 1);
+        const auto equals = std::min(word.find('='), word.size());
+        if (!word.empty()) options[word.substr(0, equals)] = word.substr(std::min(equals + 1, word.size()));
     }
     xcb_connection_t* c = state_->connection;
     const WindowId window = xcb_generate_id(c);
     const std::uint32_t white = 0xFFFFFF;
     xcb_create_window(c, XCB_COPY_FROM_PARENT, window, root_, 10, 10, 200, 120, 1, XCB_WINDOW_CLASS_INPUT_OUTPUT,
                       XCB_COPY_FROM_PARENT, XCB_CW_BACK_PIXEL, &white);
-    std::array<char, 256> host{};
-    gethostname(host.data(), host.size() - 1);
-    if (options["pid"] != "none") set(window, "_NET_WM_PID", "cardinals", options["pid"]);
-    if (!options.contains("machine")) options["machine"] = host.data();
-    if (options["machine"] != "none") set(window, "WM_CLIENT_MACHINE", "STRING", options["machine"]);
-    set(window, "WM_CLASS", "STRING", "quellan-test" + std::string(1, '\0') + options["class"] + '\0');
+    if (options["pid"] != "none") change(window, "_NET_WM_PID", "cardinals", options["pid"]);
+    if (options["machine"] != "none") change(window, "WM_CLIENT_MACHINE", "STRING", options["machine"]);
+    change(window, "WM_CLASS", "STRING", "quellan-test" + std::string(1, '\0') + options["class"] + '\0');
     // "dialog" names _NET_WM_WINDOW_TYPE_DIALOG, "hidden" _NET_WM_STATE_HIDDEN.
-    for (const auto& [key, prefix] : {std::pair{"type", "_NET_WM_WINDOW_TYPE_"}, {"state", "_NET_WM_STATE_"}}) {
+    for (const auto& [key, property] : {std::pair{"type", "_NET_WM_WINDOW_TYPE"}, {"state", "_NET_WM_STATE"}}) {
         if (!options.contains(key)) continue;
         std::string names;
         for (auto name : split(options[key], ',')) {
             std::ranges::transform(name, name.begin(), [](unsigned char ch) { return std::toupper(ch); });
-            names += (names.empty() ? "" : ",") + (prefix + name);
+            names += (names.empty() ? "" : ",") + std::string(property) + "_" + name;
         }
-        set(window, std::string(prefix).substr(0, std::string(prefix).size() - 1), "atoms", names);
+        change(window, property, "atoms", names);
     }
-    if (options.contains("transient")) set(window, "WM_TRANSIENT_FOR", "windows", options["transient"]);
-    if (options.contains("title")) set(window, "_NET_WM_NAME", "UTF8_STRING", options["title"]);
+    if (options.contains("transient")) change(window, "WM_TRANSIENT_FOR", "windows", options["transient"]);
+    if (options.contains("title")) change(window, "_NET_WM_NAME", "UTF8_STRING", options["title"]);
     // WM_HINTS with StateHint and initial_state IconicState: start minimized.
-    if (options.contains("iconic")) set(window, "WM_HINTS", "cardinals", "2,0,3,0,0,0,0,0,0");
+    if (options.contains("iconic")) change(window, "WM_HINTS", "cardinals", "2,0,3,0,0,0,0,0,0");
     if (!options.contains("nomap")) xcb_map_window(c, window);
     sync();
     return xcb_connection_has_error(c) ? 0 : window;
 }
 
-WindowId Probe::announceWindowManager() {
+void Probe::announceWindowManager() {
     const WindowId check = create("pid=none machine=none nomap");
-    set(check, "_NET_SUPPORTING_WM_CHECK", "windows", std::to_string(check));
+    change(check, "_NET_SUPPORTING_WM_CHECK", "windows", std::to_string(check));
     set(0, "_NET_SUPPORTING_WM_CHECK", "windows", std::to_string(check));
-    return check;
 }
 
 void Probe::churn(int count) {

@@ -130,7 +130,7 @@ public:
     /// with the bytes themselves. Done on the server when it returns.
     void set(WindowId window, const std::string& property, const std::string& kind, const std::string& values);
     /// Plays a window manager's announcement: a check window naming itself.
-    WindowId announceWindowManager();
+    void announceWindowManager();
     /// Maps `count` windows quickly, each destroyed a few windows later, none left.
     void churn(int count);
     void destroyWindow(WindowId window);
@@ -139,6 +139,8 @@ public:
     bool waitManaged(WindowId window, bool withActions = true, std::chrono::milliseconds limit = 10s);
 
 private:
+    /// `set` without waiting for the server.
+    void change(WindowId window, const std::string& property, const std::string& kind, const std::string& values);
     void sync();
     struct State;
     std::unique_ptr<State> state_;
