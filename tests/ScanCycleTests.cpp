@@ -32,6 +32,32 @@ TEST(ScanCycle, NewWindowsRankByTheirPlaceAndTheFocusedOneIsRemembered) {
     EXPECT_FALSE(f.isMinimized(b));
 }
 
+TEST(ScanCycle, AFocusBetweenScansCountsAtItsInstantButNeverAfterNow) {
+    MonitorFixture f;
+    f.desktop.reportsFocusChanges = true;
+    f.monitor->limit = 2;
+    const auto a = f.open(100, "A"), b = f.open(100, "B");
+    f.desktop.focus(b);
+    f.monitor->scanNow();
+    f.desktop.advance(5);
+    f.desktop.focus(a); // only until the next window opens, before any scan
+    f.desktop.advance(0.1);
+    const auto c = f.open(200, "C");
+    f.desktop.focus(c);
+    f.monitor->scanNow();
+    EXPECT_EQ(f.desktop.minimizedWindows(), (std::vector<simulated::WindowID>{b}));
+
+    // A change stamped later than the scan (a clock set back) is no newer than the focused window.
+    f.desktop.advance(60);
+    f.desktop.focus(a);
+    f.desktop.advance(-50);
+    f.desktop.focus(c);
+    f.monitor->limit = 1;
+    f.monitor->scanNow();
+    EXPECT_TRUE(f.isMinimized(a));
+    EXPECT_FALSE(f.isMinimized(c));
+}
+
 TEST(ScanCycle, InactivityTakesWindowsIdleForTheWholePeriodAfterTheOverLimitOnes) {
     MonitorFixture f;
     const auto a = f.open(100, "A"), b = f.open(100, "B"), c = f.open(100, "C");

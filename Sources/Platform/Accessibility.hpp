@@ -101,6 +101,13 @@ struct TrustCheckOptions {
     bool prompt = false;
 };
 
+/// A window that gained the focus, and when (wall-clock seconds).
+struct FocusChange {
+    Element window;
+    std::int32_t processIdentifier = 0;
+    double instant = 0;
+};
+
 /// What a backend provides. Every call is made on the main thread.
 class AccessibilityBackend {
 public:
@@ -115,6 +122,9 @@ public:
     virtual Error setAttributeValue(const Element& element, std::string_view attribute, const Value& value) = 0;
     virtual bool equal(const Element& a, const Element& b) = 0;
     virtual std::uint64_t hash(const Element& element) = 0;
+    /// The windows focused since the last call, oldest first. A backend that
+    /// sees the focus only when asked has none to give.
+    virtual std::vector<FocusChange> takeFocusChanges() { return {}; }
 
     virtual void retain(Token token) noexcept = 0;
     virtual void release(Token token) noexcept = 0;
@@ -131,5 +141,6 @@ Error setAttributeValue(const Element& element, std::string_view attribute, cons
 bool equal(const Element& a, const Element& b);
 /// The element's unsigned 64-bit hash; 0 for a null handle.
 std::uint64_t hash(const Element& element);
+std::vector<FocusChange> takeFocusChanges();
 
 } // namespace quellan::ax

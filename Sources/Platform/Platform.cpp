@@ -76,6 +76,7 @@ bool equal(const Element& a, const Element& b) {
     return accessibility().equal(a, b);
 }
 std::uint64_t hash(const Element& element) { return element ? accessibility().hash(element) : 0; }
+std::vector<FocusChange> takeFocusChanges() { return accessibility().takeFocusChanges(); }
 
 Element::Element(const Element& other) noexcept : backend_(other.backend_), token_(other.token_) {
     if (backend_ != nullptr) backend_->retain(token_);

@@ -4,6 +4,7 @@
 #include "Platform/Workspace.hpp"
 #include "Sorting/StableMergeSort.hpp"
 
+#include <algorithm>
 #include <utility>
 
 namespace quellan {
@@ -60,6 +61,9 @@ WindowSnapshot AccessibilityWindowSource::snapshot() {
     const auto frontmost = workspace::frontmostApplication();
     const std::int32_t frontmostProcessIdentifier = frontmost ? frontmost->processIdentifier : 0;
 
+    // Taken after the read above, so a change it saw is not left for the next snapshot.
+    const std::vector<ax::FocusChange> focusChanges = ax::takeFocusChanges();
+
     std::vector<workspace::RunningApplication> applications;
     for (auto& application : workspace::runningApplications()) {
         if (isCandidateApplication(application, ownProcessIdentifier_)) applications.push_back(std::move(application));
@@ -101,6 +105,11 @@ WindowSnapshot AccessibilityWindowSource::snapshot() {
         }
         // The application element, the focused element and the list are
         // released here; recorded windows live on in their records.
+    }
+    for (const ax::FocusChange& change : focusChanges) {
+        std::string id = windowIdentifier(change.processIdentifier, ax::hash(change.window));
+        const bool listed = std::ranges::any_of(snapshot.windows, [&](const auto& window) { return window.id == id; });
+        if (listed) snapshot.focusedSinceLastSnapshot.push_back({std::move(id), change.instant});
     }
     return snapshot;
 }

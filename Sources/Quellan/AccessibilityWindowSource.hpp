@@ -22,6 +22,13 @@ struct ManagedWindow {
     std::string title;
 };
 
+/// A window that had the focus for a while since the previous snapshot.
+struct FocusedWindow {
+    std::string id;
+    /// Wall-clock seconds, as `clock::now()`.
+    double instant = 0;
+};
+
 /// One snapshot of the desktop: the candidate windows, grouped by
 /// application in ascending process id and in each application's own
 /// order, and which of them is focused in the frontmost application.
@@ -29,6 +36,10 @@ struct WindowSnapshot {
     std::vector<ManagedWindow> windows;
     /// When present, the `id` of one of `windows`.
     std::optional<std::string> currentWindowID;
+    /// Windows of `windows` focused since the previous snapshot, oldest
+    /// first: a focus too short for a scan to see still counts. Empty when
+    /// the source cannot observe the focus between snapshots.
+    std::vector<FocusedWindow> focusedSinceLastSnapshot;
 };
 
 /// The identifier the monitor remembers a window by across scans: the

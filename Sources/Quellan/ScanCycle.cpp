@@ -64,6 +64,17 @@ void WindowMonitor::scanNow() {
         openedAtOf[i] = &openedAtByWindowID_.try_emplace(windows[i].id, now).first->second;
     }
 
+    // A window focused since the last scan was touched then, whether or not
+    // it still has the focus; never later than just before now, which
+    // belongs to the focused window alone.
+    const double justBefore = std::nextafter(now, -std::numeric_limits<double>::infinity());
+    for (const FocusedWindow& focused : snapshot.focusedSinceLastSnapshot) {
+        const auto found = firstIndexByID.find(focused.id);
+        if (found == firstIndexByID.end() || std::isnan(focused.instant)) continue;
+        double& touched = *lastTouchedOf[found->second];
+        touched = std::max(touched, std::min(focused.instant, justBefore));
+    }
+
     // Only a listed window is marked, so the tables never hold an id the
     // snapshot did not list, whatever the source reports.
     std::optional<std::size_t> currentIndex;
@@ -74,7 +85,6 @@ void WindowMonitor::scanNow() {
             // is now again when the clock stood still or was set back (see the
             // rebase). It was left for this one, so it counts as just before:
             // a tie would let the identifiers decide which one the limit keeps.
-            const double justBefore = std::nextafter(now, -std::numeric_limits<double>::infinity());
             for (std::size_t i = 0; i < n; ++i) {
                 if (firstIndexOf[i] == i && i != found->second && *lastTouchedOf[i] >= now) {
                     *lastTouchedOf[i] = justBefore;

@@ -77,6 +77,16 @@ void SimulatedDesktop::focus(WindowID id) {
     SimWindow& focused = window(id);
     application(focused.processIdentifier).focusedWindow = id;
     frontmostProcessIdentifier = focused.processIdentifier;
+    if (reportsFocusChanges) focusChanges_.emplace_back(id, time);
+}
+
+std::vector<ax::FocusChange> SimulatedDesktop::takeFocusChanges() {
+    std::vector<ax::FocusChange> changes;
+    for (const auto& [id, instant] : focusChanges_) {
+        if (hasWindow(id)) changes.push_back({makeWindowElement(id), window(id).processIdentifier, instant});
+    }
+    focusChanges_.clear();
+    return changes;
 }
 
 ax::Element SimulatedDesktop::makeWindowElement(WindowID id) {

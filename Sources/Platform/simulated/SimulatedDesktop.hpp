@@ -97,6 +97,9 @@ public:
     bool openURLResult = true;
     /// When set, a trust prompt grants trust at once.
     bool promptGrantsTrust = false;
+    /// Whether focus changes are kept for `takeFocusChanges`, as a desktop
+    /// that reports them as they happen would.
+    bool reportsFocusChanges = false;
 
     SimApplication& addApplication(std::int32_t processIdentifier, std::optional<std::string> name);
     /// Adds a standard window at the back of the application's window list.
@@ -146,6 +149,7 @@ public:
                                 const ax::Value& value) override;
     bool equal(const ax::Element& a, const ax::Element& b) override;
     std::uint64_t hash(const ax::Element& element) override;
+    std::vector<ax::FocusChange> takeFocusChanges() override;
     void retain(ax::Token token) noexcept override;
     void release(ax::Token token) noexcept override;
 
@@ -181,6 +185,7 @@ private:
     std::vector<std::string> calls_;
     CallCounts counts_;
     std::vector<WindowID> minimized_;
+    std::vector<std::pair<WindowID, clock::Instant>> focusChanges_;
     std::vector<std::string> openedURLs_;
     std::vector<std::string> accountingErrors_;
 };
