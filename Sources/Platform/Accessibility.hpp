@@ -89,8 +89,8 @@ private:
     using Storage = std::variant<std::monostate, std::string, bool, double, Element, List>;
     // Built in place: a moved-in temporary variant trips GCC's
     // maybe-uninitialized analysis under the sanitizers.
-    template <std::size_t I, typename T>
-    Value(std::in_place_index_t<I> index, T&& value) : storage_(index, std::forward<T>(value)) {}
+    template <std::size_t I, typename T> Value(std::in_place_index_t<I> index, T&& value)
+        : storage_(index, std::forward<T>(value)) {}
 
     Storage storage_;
 };

@@ -42,6 +42,14 @@ int main(int argc, char** argv) {
         return true;
     });
 
+    desktop.setNoticeHandler([&framework](const std::string& text) {
+        std::fprintf(stderr, "quellan: %s\n", text.c_str());
+        framework->showNotice(text);
+    });
+    desktop.setOwnWindows([&framework] { return framework->ownWindowIds(); });
+    // Focus changes are read as they happen, so one shorter than a scan still counts.
+    const auto watch = qt::watchReadable(desktop.eventDescriptor(), [&desktop] { desktop.processEvents(); });
+
     auto runLoop = qt::makeRunLoop();
     clock::SystemClock systemClock;
     platform::Backends backends = desktop.backends();

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <thread>
 #include <unistd.h>
 
 namespace quellan::x11 {
@@ -125,7 +126,13 @@ TEST_F(ScriptedManagerTest, OnlyVisibleMinimizableStandardWindowsOfLocalApplicat
         window("state=skip_taskbar title=off-taskbar"),
         window("type=dock title=dock"),
         window("pid=4300 type=dock title=panel"),
+        window("pid=4400 title=tray"),
+        window("pid=4500 title=holding-our-icon"),
     };
+    // The tray owns its selection through a window of its own; Quellan's icon sits in another client.
+    probe_->create("pid=none owns=_NET_SYSTEM_TRAY_S0 parent=" + std::to_string(leftAlone[leftAlone.size() - 2]));
+    const WindowId icon = probe_->create("pid=none parent=" + std::to_string(leftAlone.back()));
+    desktop_->setOwnWindows([icon] { return std::vector<WindowId>{icon}; });
     std::vector<WindowId> all{plain, named, everywhere, local, anonymous, gone};
     all.insert(all.end(), leftAlone.begin(), leftAlone.end());
     // As a window manager's list is just before it hears of the destruction.
@@ -143,17 +150,55 @@ TEST_F(ScriptedManagerTest, OnlyVisibleMinimizableStandardWindowsOfLocalApplicat
     EXPECT_TRUE(elementOf(getpid(), anonymous));
 }
 
-TEST_F(ScriptedManagerTest, AnIgnoredIconifyRequestReportsFailure) {
+TEST_F(ScriptedManagerTest, FocusChangesBetweenSnapshotsAreKeptInTheirOrder) {
     announce();
-    const WindowId id = window("title=stubborn");
-    manage({id});
-    desktop_->frontmostApplication();
+    const WindowId a = window("title=a"), b = window("title=b");
+    manage({a, b});
+    snapshot();
+    for (const WindowId focused : {b, a}) {
+        probe_->set(0, "_NET_ACTIVE_WINDOW", "windows", std::to_string(focused));
+        // As the program does when the connection has something to read.
+        EXPECT_TRUE(waitUntil([&] {
+            const auto before = desktop_->statistics().roundTrips;
+            desktop_->processEvents();
+            return desktop_->statistics().roundTrips > before;
+        }));
+    }
+    const platform::ScopedBackends installed(desktop_->backends());
+    std::vector<std::string> focused;
+    for (const auto& change : AccessibilityWindowSource().snapshot().focusedSinceLastSnapshot)
+        focused.push_back(change.id);
+    EXPECT_EQ(focused, (std::vector<std::string>{windowIdentifier(4000, b), windowIdentifier(4000, a)}));
+}
+
+TEST_F(ScriptedManagerTest, AWindowManagerIgnoringIconifyIsLearnedToldOnceAndForgottenWithTheNext) {
+    announce();
+    const std::vector<WindowId> windows{window("title=a"), window("title=b"), window("title=c"), window("title=d")};
+    manage(windows);
+    std::vector<std::string> notices;
+    desktop_->setNoticeHandler([&](const std::string& text) { notices.push_back(text); });
     desktop_->setIconifyTimeout(std::chrono::milliseconds(30));
-    const ax::Element element = elementOf(4000, id);
-    ASSERT_TRUE(element);
-    EXPECT_NE(desktop_->setAttributeValue(element, ax::kMinimizedAttribute, ax::Value::boolean(true)), ax::kSuccess);
-    EXPECT_EQ(probe_->wmState(id), 1u);
-    EXPECT_NE(desktop_->setAttributeValue(element, ax::kMinimizedAttribute, ax::Value::text("yes")), ax::kSuccess);
+    const auto minimize = [&](WindowId window) {
+        return desktop_->setAttributeValue(elementOf(4000, window), ax::kMinimizedAttribute, ax::Value::boolean(true));
+    };
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(minimize(windows[i]), ax::kCannotComplete) << "counted until seen iconic";
+        std::this_thread::sleep_for(std::chrono::milliseconds(40));
+        desktop_->frontmostApplication();
+    }
+    EXPECT_EQ(notices.size(), 1u);
+    EXPECT_EQ(snapshot(), std::vector<std::string>{}) << "nothing counts where nothing can be minimized";
+
+    // Another window manager, which honours the request.
+    announce();
+    EXPECT_EQ(snapshot().size(), 4u);
+    EXPECT_EQ(minimize(windows[3]), ax::kCannotComplete);
+    probe_->set(windows[3], "WM_STATE", "wmstate", "3");
+    desktop_->frontmostApplication();
+    EXPECT_EQ(minimize(windows[0]), ax::kSuccess) << "once honoured, a request is taken as done";
+    EXPECT_EQ(notices.size(), 1u);
+    EXPECT_NE(desktop_->setAttributeValue(elementOf(4000, windows[1]), ax::kMinimizedAttribute, ax::Value::text("yes")),
+              ax::kSuccess);
 }
 
 TEST_F(ScriptedManagerTest, RegularURLsGoToXdgOpenAsOneArgumentAndOthersToTheHandler) {

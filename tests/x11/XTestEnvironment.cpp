@@ -427,7 +427,8 @@ WindowId Probe::create(const std::string& text) {
     xcb_connection_t* c = state_->connection;
     const WindowId window = xcb_generate_id(c);
     const std::uint32_t white = 0xFFFFFF;
-    xcb_create_window(c, XCB_COPY_FROM_PARENT, window, root_, 10, 10, 200, 120, 1, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+    const WindowId parent = options.contains("parent") ? std::stoul(options["parent"]) : root_;
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, window, parent, 10, 10, 200, 120, 1, XCB_WINDOW_CLASS_INPUT_OUTPUT,
                       XCB_COPY_FROM_PARENT, XCB_CW_BACK_PIXEL, &white);
     if (options["pid"] != "none") change(window, "_NET_WM_PID", "cardinals", options["pid"]);
     if (options["machine"] != "none") change(window, "WM_CLIENT_MACHINE", "STRING", options["machine"]);
@@ -446,6 +447,7 @@ WindowId Probe::create(const std::string& text) {
     if (options.contains("title")) change(window, "_NET_WM_NAME", "UTF8_STRING", options["title"]);
     // WM_HINTS with StateHint and initial_state IconicState: start minimized.
     if (options.contains("iconic")) change(window, "WM_HINTS", "cardinals", "2,0,3,0,0,0,0,0,0");
+    if (options.contains("owns")) xcb_set_selection_owner(c, window, atom(options["owns"]), XCB_CURRENT_TIME);
     if (!options.contains("nomap")) xcb_map_window(c, window);
     sync();
     return xcb_connection_has_error(c) ? 0 : window;

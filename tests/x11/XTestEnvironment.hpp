@@ -123,7 +123,8 @@ public:
     /// standing in for it, and maps it. `options`, space-separated:
     /// pid=N|none (else `defaultPid`), machine=S|none (else this host),
     /// class=S, type=a,b ("dialog"), state=a,b ("hidden"), transient=W,
-    /// title=S, iconic (starts minimized), nomap. 0 on failure.
+    /// title=S, iconic (starts minimized), nomap, parent=W (a child of W),
+    /// owns=SELECTION. 0 on failure.
     WindowId create(const std::string& options = {});
     /// Sets `property` of `window` (0: the root): `kind` "atoms", "windows",
     /// "cardinals" or "wmstate" with comma-separated values, or a type name

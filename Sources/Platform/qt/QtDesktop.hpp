@@ -51,6 +51,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace quellan::qt {
 
@@ -79,6 +80,12 @@ public:
     /// Called on the main thread when the wait starts (true) and when it
     /// ends and the status items are shown (false).
     void setSystemTrayObserver(std::function<void(bool waiting)> observer);
+    /// Shows `text` as a message from the status item, where the desktop
+    /// shows such messages; kept until an item is shown.
+    void showNotice(const std::string& text);
+    /// The native window ids of the program's own windows that exist now:
+    /// its tray icon and its menus.
+    std::vector<std::uint32_t> ownWindowIds() const;
 
     struct State;
 
@@ -90,6 +97,9 @@ private:
 
 std::unique_ptr<QtFramework> makeFramework(int& argc, char** argv, const FrameworkOptions& options = {});
 std::unique_ptr<platform::RunLoop> makeRunLoop();
+/// Calls `callback` on the main thread whenever `descriptor` has something
+/// to read, for as long as the handle is kept; null without an application.
+std::shared_ptr<void> watchReadable(int descriptor, std::function<void()> callback);
 std::unique_ptr<platform::UserDefaults> makeUserDefaults(const std::string& path);
 std::string defaultSettingsPath();
 

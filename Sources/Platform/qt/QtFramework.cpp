@@ -15,6 +15,7 @@
 #include <QSocketNotifier>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <QWindow>
 #include <QtGui/qguiapplication_platform.h>
 
 #include <xcb/xcb.h>
@@ -148,6 +149,7 @@ struct QtFramework::State {
     bool waiting = false;
     bool saidWaiting = false;
     std::function<void(bool)> observer;
+    std::vector<QString> notices;
     QSocketNotifier* signalNotifier = nullptr;
     struct sigaction previous[std::size(kHandledSignals)] = {};
 
@@ -262,6 +264,13 @@ public:
         tray_->setToolTip(toolTip());
         tray_->setContextMenu(menu_);
         tray_->show();
+        for (const QString& notice : owner_->notices)
+            showNotice(notice);
+        owner_->notices.clear();
+    }
+
+    void showNotice(const QString& text) {
+        tray_->showMessage(QStringLiteral("Quellan"), text, QSystemTrayIcon::Warning, 20000);
     }
 
     QSystemTrayIcon* tray() { return tray_; }
@@ -438,6 +447,22 @@ std::optional<appkit::Image> QtFramework::imageWithSystemSymbolName(std::string_
 }
 
 bool QtFramework::waitingForSystemTray() const { return state_->waiting; }
+
+void QtFramework::showNotice(const std::string& text) {
+    const QString notice = QString::fromStdString(text);
+    const auto shown = std::find_if(state_->items.begin(), state_->items.end(),
+                                    [](QtStatusItem* item) { return item->tray() != nullptr; });
+    if (shown != state_->items.end()) return (*shown)->showNotice(notice);
+    state_->notices.push_back(notice);
+}
+
+std::vector<std::uint32_t> QtFramework::ownWindowIds() const {
+    std::vector<std::uint32_t> ids;
+    for (const QWindow* window : QGuiApplication::allWindows()) {
+        if (window->handle() != nullptr) ids.push_back(static_cast<std::uint32_t>(window->winId()));
+    }
+    return ids;
+}
 
 void QtFramework::setSystemTrayObserver(std::function<void(bool waiting)> observer) {
     state_->observer = std::move(observer);

@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QPointer>
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include <climits>
@@ -118,5 +119,14 @@ public:
 } // namespace
 
 std::unique_ptr<platform::RunLoop> makeRunLoop() { return std::make_unique<QtRunLoop>(); }
+
+std::shared_ptr<void> watchReadable(int descriptor, std::function<void()> callback) {
+    if (descriptor < 0 || QCoreApplication::instance() == nullptr) return nullptr;
+    auto* notifier = new QSocketNotifier(descriptor, QSocketNotifier::Read, QCoreApplication::instance());
+    QObject::connect(notifier, &QSocketNotifier::activated, notifier, std::move(callback));
+    // A notifier kept past the application finds it gone and deletes nothing.
+    return std::shared_ptr<void>(nullptr,
+                                 [guarded = QPointer<QSocketNotifier>(notifier)](void*) { delete guarded.data(); });
+}
 
 } // namespace quellan::qt

@@ -12,11 +12,11 @@
 #include <cstring>
 #include <fcntl.h>
 #include <limits>
-#include <poll.h>
 #include <pthread.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <unordered_set>
 
 extern char** environ;
 
@@ -155,6 +155,8 @@ struct X11Desktop::Connection {
     xcb_window_t root = XCB_NONE;
     Atom wmState = 0;
     Atom wmChangeState = 0;
+    /// _NET_SYSTEM_TRAY_S<screen>, whose owner is the tray.
+    Atom systemTray = 0;
     bool hasClientPids = false;
     std::string hostname;
     TextTypes textTypes;
@@ -184,10 +186,18 @@ struct X11Desktop::Connection {
         return answer;
     }
 
-    /// Discards queued events and errors of earlier unchecked requests.
-    void drainEvents() {
-        while (xcb_generic_event_t* event = xcb_poll_for_event(xcb))
+    /// Takes every queued event, errors of earlier unchecked requests
+    /// included; true when the root's active window changed among them.
+    bool drainEvents() {
+        bool activeChanged = false;
+        while (xcb_generic_event_t* event = xcb_poll_for_event(xcb)) {
+            if ((event->response_type & 0x7F) == XCB_PROPERTY_NOTIFY) {
+                const auto* notify = reinterpret_cast<const xcb_property_notify_event_t*>(event);
+                activeChanged = activeChanged || (notify->window == root && notify->atom == ewmh._NET_ACTIVE_WINDOW);
+            }
             std::free(event);
+        }
+        return activeChanged;
     }
 };
 
@@ -223,7 +233,8 @@ ConnectResult X11Desktop::connect(const std::optional<std::string>& displayName)
 
     // Every atom and the extension version in one pipelined round trip.
     xcb_intern_atom_cookie_t* ewmhCookies = xcb_ewmh_init_atoms(xcb, &connection->ewmh);
-    const std::array<std::string_view, 3> ownAtoms{"WM_STATE", "WM_CHANGE_STATE", "COMPOUND_TEXT"};
+    const std::string trayAtom = "_NET_SYSTEM_TRAY_S" + std::to_string(screenNumber);
+    const std::array<std::string_view, 4> ownAtoms{"WM_STATE", "WM_CHANGE_STATE", "COMPOUND_TEXT", trayAtom};
     std::array<xcb_intern_atom_cookie_t, ownAtoms.size()> atomCookies{};
     for (std::size_t i = 0; i < ownAtoms.size(); ++i) {
         atomCookies[i] = xcb_intern_atom(xcb, 0, static_cast<std::uint16_t>(ownAtoms[i].size()), ownAtoms[i].data());
@@ -249,6 +260,11 @@ ConnectResult X11Desktop::connect(const std::optional<std::string>& displayName)
 
     connection->wmState = atoms[0];
     connection->wmChangeState = atoms[1];
+    connection->systemTray = atoms[3];
+    // The active window is followed as it changes, not only when asked.
+    const std::uint32_t rootEvents = XCB_EVENT_MASK_PROPERTY_CHANGE;
+    xcb_change_window_attributes(xcb, connection->root, XCB_CW_EVENT_MASK, &rootEvents);
+    xcb_flush(xcb);
     const xcb_ewmh_connection_t& e = connection->ewmh;
     connection->textTypes = TextTypes{.utf8String = e.UTF8_STRING, .compoundText = atoms[2]};
     connection->typeAtoms = WindowTypeAtoms{.normal = e._NET_WM_WINDOW_TYPE_NORMAL,
@@ -316,6 +332,11 @@ bool X11Desktop::checkTrust() {
     }
     const bool confirmed = decodeWindow(child->raw()) == checkWindow;
     confirmedCheckWindow_ = confirmed ? *checkWindow : 0;
+    // Another window manager may minimize where the last one would not.
+    if (confirmed && *checkWindow != windowManagerCheckWindow_) {
+        if (windowManagerCheckWindow_ != 0) forgetIconifyAnswers();
+        windowManagerCheckWindow_ = *checkWindow;
+    }
     const std::vector<Atom> hints = decodeAtomList(supported.raw(), kMaxSupported);
     return confirmed && contains(hints, e._NET_CLIENT_LIST) && contains(hints, e._NET_ACTIVE_WINDOW) && !x.broken();
 }
@@ -337,15 +358,19 @@ void X11Desktop::refreshView() {
     SigpipeShield shield;
     Connection& x = *connection_;
     const xcb_ewmh_connection_t& e = x.ewmh;
-    x.drainEvents();
+    if (x.drainEvents()) readActiveWindow();
 
-    // First round trip: what the root window says about the desktop.
+    // First round trip: what the root window says about the desktop, and who holds the tray.
     const auto stackingCookie = x.request(statistics_, x.root, e._NET_CLIENT_LIST_STACKING, kMaxClients);
     const auto clientsCookie = x.request(statistics_, x.root, e._NET_CLIENT_LIST, kMaxClients);
     const auto activeCookie = x.request(statistics_, x.root, e._NET_ACTIVE_WINDOW, 1);
     const auto desktopCookie = x.request(statistics_, x.root, e._NET_CURRENT_DESKTOP, 1);
     const auto supportedCookie = x.request(statistics_, x.root, e._NET_SUPPORTED, kMaxSupported);
+    const auto trayCookie = xcb_get_selection_owner(x.xcb, x.systemTray);
+    ++statistics_.requests;
     ++statistics_.roundTrips;
+    const XcbPointer<xcb_get_selection_owner_reply_t> trayReply(
+        xcb_get_selection_owner_reply(x.xcb, trayCookie, nullptr));
     const PropertyReply stackingReply = x.collect(stackingCookie);
     const PropertyReply clientsReply = x.collect(clientsCookie);
     const PropertyReply activeReply = x.collect(activeCookie);
@@ -362,6 +387,17 @@ void X11Desktop::refreshView() {
     const bool publishesAllowedActions = contains(supported, e._NET_WM_ALLOWED_ACTIONS);
     view_.activeWindow = decodeWindow(activeReply.raw());
 
+    // The tray and whatever holds Quellan's own windows (its icon, embedded
+    // in the tray) are never counted, whatever their type: minimizing them
+    // would hide the only way to reach Quellan.
+    std::vector<WindowId> seeds = ownWindows_ ? ownWindows_() : std::vector<WindowId>{};
+    if (trayReply && trayReply->owner != XCB_NONE) seeds.push_back(trayReply->owner);
+    if (seeds != protectedSeeds_ || ordered != protectedAmong_) {
+        protectedClients_ = clientsHolding(seeds, ordered);
+        protectedSeeds_ = std::move(seeds);
+        protectedAmong_ = ordered;
+    }
+
     // Second round trip: every property of every client, all sent before
     // any answer is read. Requests the root's answers make pointless are left out.
     struct Pending {
@@ -373,6 +409,7 @@ void X11Desktop::refreshView() {
     std::vector<Pending> pending;
     pending.reserve(ordered.size());
     for (const WindowId window : ordered) {
+        if (protectedClients_.contains(window)) continue;
         Pending p{};
         p.window = window;
         p.pid = x.request(statistics_, window, e._NET_WM_PID, 1);
@@ -470,10 +507,74 @@ void X11Desktop::refreshView() {
     for (auto& [processIdentifier, application] : view_.applications) {
         if (!application.name) application.name = processName(processIdentifier);
     }
+    settleIconifyRequests();
+    // Replies waited for above may have queued a focus change the descriptor will not announce.
+    if (x.drainEvents()) readActiveWindow();
     if (x.broken()) {
         view_ = View{};
         view_.built = true;
     }
+}
+
+int X11Desktop::eventDescriptor() const { return connectionLost() ? -1 : xcb_get_file_descriptor(connection_->xcb); }
+
+void X11Desktop::processEvents() {
+    if (connectionLost()) return;
+    SigpipeShield shield;
+    if (connection_->drainEvents()) readActiveWindow();
+}
+
+void X11Desktop::readActiveWindow() {
+    Connection& x = *connection_;
+    const auto cookie = x.request(statistics_, x.root, x.ewmh._NET_ACTIVE_WINDOW, 1);
+    ++statistics_.roundTrips;
+    const std::optional<WindowId> active = decodeWindow(x.collect(cookie).raw());
+    if (active && active != lastActiveWindow_) {
+        // Bounded, should nothing take them for a while (no trust, say).
+        constexpr std::size_t kMaxFocusChanges = 64;
+        if (focusChanges_.size() == kMaxFocusChanges) focusChanges_.erase(focusChanges_.begin());
+        auto* clock = platform::installed().clock;
+        focusChanges_.push_back({*active, clock != nullptr ? clock->now() : clock::SystemClock().now()});
+    }
+    lastActiveWindow_ = active;
+}
+
+std::vector<ax::FocusChange> X11Desktop::takeFocusChanges() {
+    processEvents();
+    std::vector<ax::FocusChange> changes;
+    for (const auto& [window, instant] : focusChanges_) {
+        if (const auto found = view_.windows.find(window); found != view_.windows.end()) {
+            changes.push_back({newElement(ElementObject{.window = window}), found->second.processIdentifier, instant});
+        }
+    }
+    focusChanges_.clear();
+    return changes;
+}
+
+std::unordered_set<WindowId> X11Desktop::clientsHolding(const std::vector<WindowId>& seeds,
+                                                        const std::vector<WindowId>& clients) {
+    const std::unordered_set<WindowId> managed(clients.begin(), clients.end());
+    std::unordered_set<WindowId> holding;
+    std::vector<WindowId> level = seeds;
+    // Up the tree from each seed, one pipelined round trip per level.
+    constexpr int kMaxDepth = 16;
+    for (int depth = 0; depth < kMaxDepth && !level.empty(); ++depth) {
+        std::vector<xcb_query_tree_cookie_t> cookies;
+        for (const WindowId window : level) {
+            if (managed.contains(window)) holding.insert(window);
+            cookies.push_back(xcb_query_tree(connection_->xcb, window));
+            ++statistics_.requests;
+        }
+        ++statistics_.roundTrips;
+        std::vector<WindowId> parents;
+        for (const auto cookie : cookies) {
+            const XcbPointer<xcb_query_tree_reply_t> reply(xcb_query_tree_reply(connection_->xcb, cookie, nullptr));
+            if (reply && reply->parent != XCB_NONE && reply->parent != connection_->root)
+                parents.push_back(reply->parent);
+        }
+        level = std::move(parents);
+    }
+    return holding;
 }
 
 const X11Desktop::View& X11Desktop::currentView() {
@@ -634,41 +735,22 @@ std::uint64_t X11Desktop::hash(const ax::Element& element) {
 
 ax::Error X11Desktop::iconify(WindowId window) {
     if (connectionLost()) return ax::kCannotComplete;
-    SigpipeShield shield;
-    Connection& x = *connection_;
-    const xcb_ewmh_connection_t& e = x.ewmh;
-    x.drainEvents();
-
-    // Reads whether the window is iconic; absent when it is gone.
-    const auto readIconic = [&]() -> std::optional<bool> {
-        const auto stateCookie = x.request(statistics_, window, x.wmState, 2);
-        const auto netStateCookie = x.request(statistics_, window, e._NET_WM_STATE, kMaxAtoms);
-        ++statistics_.roundTrips;
-        const PropertyReply state = x.collect(stateCookie);
-        const PropertyReply netState = x.collect(netStateCookie);
-        if (state.windowGone || netState.windowGone || x.broken()) return std::nullopt;
-        return decodeWmState(state.raw(), x.wmState) == WmState::iconic ||
-               contains(decodeAtomList(netState.raw(), kMaxAtoms), e._NET_WM_STATE_HIDDEN);
-    };
-    const auto watch = [&](std::uint32_t mask) {
-        ++statistics_.requests;
-        xcb_change_window_attributes(x.xcb, window, XCB_CW_EVENT_MASK, &mask);
-    };
-    const auto failure = [&]() { return x.broken() ? ax::kCannotComplete : kInvalidElement; };
-
-    // Watch first, then read: any change after the read wakes us.
-    watch(XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY);
-    std::optional<bool> iconic = readIconic();
-    if (!iconic) return failure();
-    if (*iconic) {
-        watch(XCB_EVENT_MASK_NO_EVENT);
-        xcb_flush(x.xcb);
-        return ax::kSuccess;
+    const auto now = std::chrono::steady_clock::now();
+    if (const auto pause = ignoredUntil_.find(window); pause != ignoredUntil_.end()) {
+        if (now < pause->second) return ax::kCannotComplete;
+        ignoredUntil_.erase(pause);
     }
+    // Until the window manager has honoured a request, one is reported as
+    // failed: the window stays counted until it is seen iconic.
+    const ax::Error answer = windowManagerIconifies_ ? ax::kSuccess : ax::kCannotComplete;
+    if (pendingIconify_.contains(window)) return answer;
 
     // "The client should send a ClientMessage event to the root ... with
     // window = the client's top-level window, type = WM_CHANGE_STATE,
     // format = 32, data[0] = IconicState", with SubstructureRedirect|SubstructureNotify.
+    // Sent without waiting: the answer is read from the next views.
+    SigpipeShield shield;
+    Connection& x = *connection_;
     xcb_client_message_event_t request{};
     request.response_type = XCB_CLIENT_MESSAGE;
     request.format = 32;
@@ -676,56 +758,53 @@ ax::Error X11Desktop::iconify(WindowId window) {
     request.type = x.wmChangeState;
     request.data.data32[0] = XCB_ICCCM_WM_STATE_ICONIC;
     ++statistics_.requests;
-    const xcb_void_cookie_t sent = xcb_send_event_checked(
-        x.xcb, 0, x.root, XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-        reinterpret_cast<const char*>(&request));
-    ++statistics_.roundTrips;
-    if (xcb_generic_error_t* error = xcb_request_check(x.xcb, sent)) {
-        std::free(error);
-        return ax::kCannotComplete;
-    }
-
-    // The window manager may take a moment, or ignore the request: wait for
-    // its answer, bounded, and report success only for a window now iconic.
-    const auto deadline = std::chrono::steady_clock::now() + iconifyTimeout_;
-    bool gone = false;
-    while (!gone && !x.broken()) {
-        bool changed = false;
-        while (xcb_generic_event_t* event = xcb_poll_for_event(x.xcb)) {
-            const std::uint8_t kind = event->response_type & 0x7F;
-            if (kind == 0) {
-                const auto* error = reinterpret_cast<const xcb_generic_error_t*>(event);
-                if (error->error_code == XCB_WINDOW && error->resource_id == window) gone = true;
-            } else if (kind == XCB_PROPERTY_NOTIFY) {
-                const auto* notify = reinterpret_cast<const xcb_property_notify_event_t*>(event);
-                if (notify->window == window && (notify->atom == x.wmState || notify->atom == e._NET_WM_STATE)) {
-                    changed = true;
-                }
-            } else if (kind == XCB_UNMAP_NOTIFY) {
-                changed = changed || reinterpret_cast<const xcb_unmap_notify_event_t*>(event)->window == window;
-            } else if (kind == XCB_DESTROY_NOTIFY) {
-                gone = gone || reinterpret_cast<const xcb_destroy_notify_event_t*>(event)->window == window;
-            }
-            std::free(event);
-        }
-        if (gone) break;
-        if (changed) {
-            iconic = readIconic();
-            if (!iconic) return failure();
-            if (*iconic) break;
-        }
-        const auto remaining =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (remaining.count() <= 0) break;
-        pollfd descriptor{xcb_get_file_descriptor(x.xcb), POLLIN, 0};
-        poll(&descriptor, 1, static_cast<int>(std::min<std::int64_t>(remaining.count() + 1, 1000)));
-    }
-    if (gone) return failure();
-    if (!*iconic) iconic = readIconic(); // one last look, in case an event was missed
-    if (!iconic) return failure();
-    watch(XCB_EVENT_MASK_NO_EVENT);
+    xcb_send_event(x.xcb, 0, x.root, XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char*>(&request));
     xcb_flush(x.xcb);
-    return *iconic ? ax::kSuccess : ax::kCannotComplete;
+    if (x.broken()) return ax::kCannotComplete;
+    pendingIconify_.emplace(window, now);
+    return answer;
+}
+
+void X11Desktop::settleIconifyRequests() {
+    const auto now = std::chrono::steady_clock::now();
+    std::erase_if(pendingIconify_, [&](const auto& entry) {
+        const auto [window, sentAt] = entry;
+        const auto found = view_.windows.find(window);
+        if (found == view_.windows.end()) return true; // gone or unmanaged: no answer either way
+        if (found->second.minimized) {
+            windowManagerIconifies_ = true;
+            ignoredRequests_ = 0;
+            return true;
+        }
+        if (now - sentAt < iconifyTimeout_) return false;
+        ++ignoredRequests_;
+        // Asked again later, less often each time it is ignored.
+        const auto pause = std::chrono::seconds(std::min(60, 1 << std::min(ignoredRequests_, 6)));
+        ignoredUntil_[window] = now + pause;
+        return true;
+    });
+    constexpr int kRequestsBeforeGivingUp = 3;
+    if (!windowManagerIconifies_ && !refusesIconify_ && ignoredRequests_ >= kRequestsBeforeGivingUp) {
+        refusesIconify_ = true;
+        if (noticeHandler_) {
+            noticeHandler_("This window manager does not minimize windows when asked, so Quellan cannot keep the "
+                           "number of open windows under the limit here. It will try again if another window "
+                           "manager takes over.");
+        }
+    }
+    if (refusesIconify_) {
+        for (auto& [id, record] : view_.windows)
+            record.minimizable = false;
+    }
+}
+
+void X11Desktop::forgetIconifyAnswers() {
+    pendingIconify_.clear();
+    ignoredUntil_.clear();
+    ignoredRequests_ = 0;
+    windowManagerIconifies_ = false;
+    refusesIconify_ = false;
 }
 
 // --- workspace ---------------------------------------------------------------

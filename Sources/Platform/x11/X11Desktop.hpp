@@ -26,9 +26,22 @@
 // - "AXMinimized": WM_STATE Iconic or _NET_WM_STATE_HIDDEN. Settable when
 //   _NET_WM_ALLOWED_ACTIONS holds _NET_WM_ACTION_MINIMIZE; with a window
 //   manager that does not publish allowed actions, standard windows are.
-//   Setting it to true sends the ICCCM iconify request and succeeds only
-//   once the window is iconic (waiting a bounded time); restoring a window
-//   is not offered, since X11 restores only by activating it.
+//   Setting it to true sends the ICCCM iconify request without waiting for
+//   the window manager: it reports success once the window manager has been
+//   seen to honour such requests, and failure before (the window stays
+//   counted until a later view shows it iconic). A request left unanswered
+//   for the iconify timeout counts as ignored, and that window is not asked
+//   again for a growing pause. A window manager that ignored several requests
+//   and never honoured one is taken to refuse: no window is then settable
+//   (so none counts), the notice handler says so once, and a new window
+//   manager starts the learning afresh. Restoring a window is not offered,
+//   since X11 restores only by activating it.
+// - Never listed, whatever their type: the tray (the managed client holding
+//   the owner of _NET_SYSTEM_TRAY_S<screen>) and the managed clients holding
+//   any of the program's own windows (its tray icon, embedded in a tray).
+// - Focus changes: _NET_ACTIVE_WINDOW is followed by its change events, read
+//   whenever `processEvents` runs (call it when `eventDescriptor` is
+//   readable) and at every view; each change is stamped with the wall clock.
 // - Element hash: the window id (the pid for application elements);
 //   equality: the same window, or the same pid.
 //
@@ -50,6 +63,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace quellan::x11 {
@@ -87,8 +101,20 @@ public:
     /// such as the program's own settings address; returns whether it opened
     /// it. Without a handler, such addresses go to xdg-open when well-formed.
     void setAddressHandler(std::function<bool(std::string_view)> handler) { addressHandler_ = std::move(handler); }
-    /// How long a minimize request waits for the window manager (150 ms by default).
+    /// How long a minimize request may go unanswered before it counts as ignored (1 s by default).
     void setIconifyTimeout(std::chrono::milliseconds timeout) { iconifyTimeout_ = timeout; }
+    /// Told, once, what a person should know: that the window manager does not minimize windows.
+    void setNoticeHandler(std::function<void(const std::string&)> handler) { noticeHandler_ = std::move(handler); }
+    /// Gives the program's own windows (such as its tray icon), whose holders are never listed.
+    void setOwnWindows(std::function<std::vector<WindowId>()> ownWindows) { ownWindows_ = std::move(ownWindows); }
+    /// True once the window manager is taken to refuse iconify requests.
+    bool refusesIconify() const { return refusesIconify_; }
+
+    /// The connection's file descriptor, -1 once lost; call `processEvents`
+    /// whenever it is readable.
+    int eventDescriptor() const;
+    /// Reads what the display has sent since: focus changes above all.
+    void processEvents();
 
     /// True once the connection to the display broke; every call then fails softly.
     bool connectionLost() const;
@@ -109,6 +135,7 @@ public:
                                 const ax::Value& value) override;
     bool equal(const ax::Element& a, const ax::Element& b) override;
     std::uint64_t hash(const ax::Element& element) override;
+    std::vector<ax::FocusChange> takeFocusChanges() override;
     void retain(ax::Token token) noexcept override;
     void release(ax::Token token) noexcept override;
 
@@ -157,6 +184,11 @@ private:
     const View& currentView();
     workspace::RunningApplication describe(std::int32_t processIdentifier, const ApplicationRecord& record) const;
     ax::Error iconify(WindowId window);
+    void settleIconifyRequests();
+    void forgetIconifyAnswers();
+    void readActiveWindow();
+    std::unordered_set<WindowId> clientsHolding(const std::vector<WindowId>& seeds,
+                                                const std::vector<WindowId>& clients);
     ax::Element newElement(ElementObject object);
     const ElementObject* objectFor(const ax::Element& element) const;
     void reapOpeners();
@@ -173,7 +205,24 @@ private:
     Statistics statistics_;
     std::function<void()> trustPromptHandler_;
     std::function<bool(std::string_view)> addressHandler_;
-    std::chrono::milliseconds iconifyTimeout_{150};
+    std::chrono::milliseconds iconifyTimeout_{1000};
+    std::function<void(const std::string&)> noticeHandler_;
+    std::function<std::vector<WindowId>()> ownWindows_;
+    /// Windows asked to iconify and not yet seen iconic, with when.
+    std::unordered_map<WindowId, std::chrono::steady_clock::time_point> pendingIconify_;
+    /// Windows whose request was ignored, not asked again until then.
+    std::unordered_map<WindowId, std::chrono::steady_clock::time_point> ignoredUntil_;
+    int ignoredRequests_ = 0;
+    bool windowManagerIconifies_ = false;
+    bool refusesIconify_ = false;
+    /// The window manager the answers above are about.
+    WindowId windowManagerCheckWindow_ = 0;
+    std::vector<WindowId> protectedSeeds_;
+    std::vector<WindowId> protectedAmong_;
+    std::unordered_set<WindowId> protectedClients_;
+    std::optional<WindowId> lastActiveWindow_;
+    /// Active windows seen since the last `takeFocusChanges`, with their instants.
+    std::vector<std::pair<WindowId, double>> focusChanges_;
     std::vector<int> openerProcesses_;
 };
 
