@@ -117,11 +117,11 @@ TEST_F(QtTest, MenuUpdatesRetitleInPlaceAndWaitForAnOpenMenuToClose) {
     EXPECT_EQ(shown(), first.data());
     EXPECT_TRUE(row(first, 1)->isChecked());
 
+    // Refilled once closed, and still the same menu: a panel follows only the menu it knows.
     first->hide();
-    ASSERT_TRUE(spinUntil([&] { return first.isNull(); }));
-    ASSERT_NE(shown(), nullptr);
-    EXPECT_EQ(row(shown(), 0)->text(), QStringLiteral("open 9s"));
-    EXPECT_TRUE(row(shown(), 2)->isChecked());
+    ASSERT_TRUE(spinUntil([&] { return row(first, 2)->isChecked(); }));
+    EXPECT_EQ(shown(), first.data());
+    EXPECT_EQ(row(first, 0)->text(), QStringLiteral("open 9s"));
 }
 
 TEST_F(QtTest, TimersRepeatOrFireOnceAndInvalidateReleasesTheCallback) {

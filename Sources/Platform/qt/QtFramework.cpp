@@ -185,12 +185,14 @@ public:
 
     appkit::StatusBarButton* button() override { return this; }
 
-    // Most publications change nothing, or only the labels (the durations
-    // of the active windows tick every second): the QMenu is kept, and
-    // retitled, since building one each time would be most of an idle
-    // Quellan's work. Any other change to a menu a person has open waits
-    // until it closes: replacing it would close it under the pointer. A
-    // menu that has been open is rebuilt: Qt toggles the check of a chosen row.
+    // One QMenu serves for the item's life: a panel drawing the menu from
+    // its exported copy follows changes to that menu, never a new one. Most
+    // publications change nothing, or only the labels (the durations of
+    // the active windows tick every second): those are retitled in place,
+    // since refilling each time would be most of an idle Quellan's work.
+    // Any other change to a menu a person has open waits until it closes:
+    // refilling it would close it under the pointer. A menu that has been
+    // open is refilled: Qt toggles the check of a chosen row.
     void setMenu(std::shared_ptr<const appkit::Menu> menu) override {
         platform::requireMainThread("StatusItem::setMenu");
         if (owner_ == nullptr) return;
@@ -208,21 +210,20 @@ public:
             return;
         }
         pending_.reset();
-        QMenu* replaced = menu_;
         model_ = menu;
         menuShown_ = false;
-        menu_ = menu ? internal::buildMenu(*menu) : nullptr;
-        if (menu_) {
+        if (!menu_) {
+            menu_ = internal::buildMenu(menu ? *menu : appkit::Menu());
             QObject::connect(menu_, &QMenu::aboutToShow, menu_, [this] { menuShown_ = true; });
             // Queued: the menu hides before the chosen action is delivered.
             QObject::connect(menu_, &QMenu::aboutToHide, menu_, [this] {
                 QMetaObject::invokeMethod(
                     menu_, [this] { applyPendingMenu(); }, Qt::QueuedConnection);
             });
+            if (tray_) tray_->setContextMenu(menu_);
+        } else {
+            internal::refillMenu(*menu_, menu ? *menu : appkit::Menu());
         }
-        if (tray_) tray_->setContextMenu(menu_);
-        // Later: the old menu may be the one whose action is running now.
-        if (replaced != nullptr) replaced->deleteLater();
     }
 
     void applyPendingMenu() {
@@ -258,7 +259,7 @@ public:
         // A status item opens its menu on a plain click too; the context
         // menu alone would need the other button.
         QObject::connect(tray_, &QSystemTrayIcon::activated, tray_, [this](QSystemTrayIcon::ActivationReason reason) {
-            if (reason == QSystemTrayIcon::Trigger && menu_) menu_->popup(QCursor::pos());
+            if (reason == QSystemTrayIcon::Trigger && model_) menu_->popup(QCursor::pos());
         });
         tray_->setIcon(icon_);
         tray_->setToolTip(toolTip());

@@ -40,6 +40,10 @@ QString menuText(std::string_view title);
 /// A QMenu for the model. Choosing an item sends its action with a copy of
 /// the item, once the menu has closed and the signal has returned.
 QMenu* buildMenu(const appkit::Menu& model);
+/// Makes a menu from `buildMenu` show `model` instead, keeping the QMenu
+/// itself: a panel that draws the menu from the exported copy is told of
+/// the change only when the menu it knows changes.
+void refillMenu(QMenu& menu, const appkit::Menu& model);
 /// Gives the items of a menu built from an alike model (compareMenus says
 /// labelTitles at most) the titles of `model`.
 void retitleMenu(QMenu& menu, const appkit::Menu& model);

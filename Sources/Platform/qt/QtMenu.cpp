@@ -105,13 +105,21 @@ private:
 
 QMenu* buildMenu(const appkit::Menu& model) {
     auto* menu = new QMenu();
-    fill(*menu, model);
-    // Submenus have the keyboard while they are open.
-    auto* shortcuts = new MenuShortcuts(menu);
-    menu->installEventFilter(shortcuts);
-    for (QMenu* submenu : menu->findChildren<QMenu*>())
-        submenu->installEventFilter(shortcuts);
+    menu->installEventFilter(new MenuShortcuts(menu));
+    refillMenu(*menu, model);
     return menu;
+}
+
+void refillMenu(QMenu& menu, const appkit::Menu& model) {
+    // Later: a submenu may be delivering the action that led here.
+    for (QMenu* submenu : menu.findChildren<QMenu*>(QString(), Qt::FindDirectChildrenOnly))
+        submenu->deleteLater();
+    menu.clear();
+    fill(menu, model);
+    // Submenus have the keyboard while they are open.
+    auto* shortcuts = menu.findChild<MenuShortcuts*>(QString(), Qt::FindDirectChildrenOnly);
+    for (QMenu* submenu : menu.findChildren<QMenu*>())
+        submenu->installEventFilter(shortcuts);
 }
 
 } // namespace quellan::qt::internal
