@@ -23,10 +23,13 @@ int slowdown() {
 std::unique_ptr<DesktopSession> DesktopSession::start(const std::string& windowManager, std::string& error,
                                                       bool withTray) {
     std::unique_ptr<DesktopSession> session(new DesktopSession);
-    session->windowManagerName_ = windowManager;
+    // "openbox+wmsystemtray": a window manager, and the tray host if not trayer.
+    const auto plus = windowManager.find('+');
+    session->windowManagerName_ = windowManager.substr(0, plus);
+    session->trayName_ = plus == std::string::npos ? "trayer" : windowManager.substr(plus + 1);
     if (!(session->server_ = XServer::start(error))) return nullptr;
     const std::string& display = session->display();
-    if (!(session->manager_ = WindowManager::start(windowManager, display, error))) return nullptr;
+    if (!(session->manager_ = WindowManager::start(session->windowManagerName_, display, error))) return nullptr;
     if (withTray && !session->startTray(error)) return nullptr;
     if (!(session->probe_ = Probe::connect(display, error))) return nullptr;
 
@@ -42,7 +45,9 @@ std::unique_ptr<DesktopSession> DesktopSession::start(const std::string& windowM
     return session;
 }
 
-bool DesktopSession::startTray(std::string& error) { return (tray_ = TrayHost::start(display(), error)) != nullptr; }
+bool DesktopSession::startTray(std::string& error) {
+    return (tray_ = TrayHost::start(display(), error, trayName_)) != nullptr;
+}
 
 bool DesktopSession::restartWindowManager(std::string& error) {
     manager_.reset();

@@ -28,6 +28,7 @@ class DesktopSession {
 public:
     /// Starts everything but Quellan (and, without `withTray`, the tray
     /// host); null with `error` set when something would not start.
+    /// `windowManager` may name the tray host after a "+" ("openbox+wmsystemtray"); trayer by default.
     static std::unique_ptr<DesktopSession> start(const std::string& windowManager, std::string& error,
                                                  bool withTray = true);
     bool startTray(std::string& error);
@@ -59,6 +60,7 @@ public:
 private:
     DesktopSession() = default;
     std::string windowManagerName_;
+    std::string trayName_;
     std::unique_ptr<x11::testing::XServer> server_;
     std::unique_ptr<x11::testing::WindowManager> manager_;
     std::unique_ptr<x11::testing::TrayHost> tray_;

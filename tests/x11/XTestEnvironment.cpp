@@ -207,6 +207,10 @@ std::unique_ptr<WindowManager> WindowManager::start(const std::string& program, 
                                       << "session.keyFile: " << home << "/keys\n"
                                       << "session.appsFile: " << home << "/apps\n";
         arguments.insert(arguments.end(), {"-rc", home + "/init"});
+    } else if (program == "i3") {
+        // No bar, no nagging: nothing of its own that the tests would count.
+        std::ofstream(home + "/i3.conf") << "# i3 config file (v4)\nfont pango:monospace 8\n";
+        arguments.insert(arguments.end(), {"-c", home + "/i3.conf"});
     }
     const char* systemPath = std::getenv("PATH");
     manager->process_ =
@@ -217,7 +221,8 @@ std::unique_ptr<WindowManager> WindowManager::start(const std::string& program, 
                                         {"XDG_CONFIG_HOME", home + "/.config"},
                                         {"XDG_CONFIG_DIRS", home + "/xdg"},
                                         {"XDG_CACHE_HOME", home + "/.cache"},
-                                        {"XDG_DATA_HOME", home + "/.local/share"}}},
+                                        {"XDG_DATA_HOME", home + "/.local/share"},
+                                        {"XDG_RUNTIME_DIR", home}}},
                        error);
     if (!manager->process_) return nullptr;
 
@@ -268,16 +273,21 @@ WindowManager::~WindowManager() {
 
 // --- TrayHost ----------------------------------------------------------------
 
-std::unique_ptr<TrayHost> TrayHost::start(const std::string& display, std::string& error) {
+std::unique_ptr<TrayHost> TrayHost::start(const std::string& display, std::string& error, const std::string& program) {
     auto probe = Probe::connect(display, error);
     if (!probe) return nullptr;
     auto host = std::make_unique<TrayHost>();
-    // It reads no configuration; a home that does not exist keeps it from the user's anyway.
-    host->process_ = Process::spawn({"trayer", "--edge", "top", "--height", "32", "--widthtype", "request"},
-                                    {.environment = {{"DISPLAY", display}, {"HOME", "/nonexistent"}}}, error);
+    // trayer is a dock along the top; wmsystemtray, outside Window Maker, a plain untyped window.
+    const std::vector<std::string> arguments =
+        program == "trayer"
+            ? std::vector<std::string>{"trayer", "--edge", "top", "--height", "32", "--widthtype", "request"}
+            : std::vector<std::string>{program, "--non-wmaker"};
+    // Neither reads configuration; a home that does not exist keeps them from the user's anyway.
+    host->process_ =
+        Process::spawn(arguments, {.environment = {{"DISPLAY", display}, {"HOME", "/nonexistent"}}}, error);
     if (!host->process_) return nullptr;
     if (!waitUntil([&] { return probe->selectionOwned("_NET_SYSTEM_TRAY_S0"); }, 20s)) {
-        error = "trayer never took the tray";
+        error = program + " never took the tray";
         return nullptr;
     }
     return host;

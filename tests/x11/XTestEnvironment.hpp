@@ -74,7 +74,7 @@ private:
 /// A window manager on a display, with a home directory of its own.
 class WindowManager {
 public:
-    /// Starts `program` ("openbox", "fluxbox") with a configuration of the
+    /// Starts `program` ("openbox", "fluxbox", "i3") with a configuration of the
     /// test's own and waits until it announces itself. With `expectEmpty`,
     /// fails naming any client window already there.
     static std::unique_ptr<WindowManager> start(const std::string& program, const std::string& display,
@@ -86,11 +86,12 @@ private:
     std::string home_;
 };
 
-/// A system tray host (trayer, an XEmbed tray) along the top edge.
+/// An XEmbed system tray host: trayer, or wmsystemtray.
 class TrayHost {
 public:
     /// Starts it and waits until it owns the tray selection.
-    static std::unique_ptr<TrayHost> start(const std::string& display, std::string& error);
+    static std::unique_ptr<TrayHost> start(const std::string& display, std::string& error,
+                                           const std::string& program = "trayer");
 
 private:
     std::unique_ptr<Process> process_;
