@@ -35,9 +35,9 @@ std::string readFile(const std::filesystem::path& path) {
 
 class Desktop : public ::testing::Test {
 protected:
-    void startSession(const std::string& windowManager, bool withTray = true) {
+    void startSession(const std::string& windowManager, Tray tray = Tray::xembed) {
         std::string error;
-        session_ = DesktopSession::start(windowManager, error, withTray);
+        session_ = DesktopSession::start(windowManager, error, tray);
         ASSERT_NE(session_, nullptr) << error;
         probe_ = &session_->probe();
     }
@@ -176,7 +176,7 @@ INSTANTIATE_TEST_SUITE_P(WindowManagers, EndToEnd, ::testing::Values("openbox", 
                          [](const auto& info) { return info.param; });
 
 TEST_F(Desktop, NothingIsMinimizedBeforeTheIconCanBeShown) {
-    startSession("openbox", false);
+    startSession("openbox", Tray::none);
     const std::vector<WindowId> windows{openFocused("title=older"), openFocused("title=newer")};
     startQuellan("windowLimit = 1\n", false);
     std::this_thread::sleep_for(2 * kFewTicks);
