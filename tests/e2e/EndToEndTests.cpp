@@ -216,7 +216,7 @@ TEST_F(Desktop, APanelsMenuChoosesTheLimitAndQuitsOverDBus) {
     EXPECT_EQ(iconicAmong(panel.windows()), std::vector<WindowId>{});
     // Read again as the panel does when it opens the menu next: it must show the new limit.
     const auto after = panel.menu();
-    EXPECT_EQ(checked(after), (std::vector<std::string>{"3", "Off"}));
+    EXPECT_EQ(checked(after), (std::vector<std::string>{"3", "Off"})) << said();
 
     ASSERT_TRUE(panel.choose(after, "4"));
     EXPECT_TRUE(waitUntil([&] {
