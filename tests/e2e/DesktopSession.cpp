@@ -20,8 +20,7 @@ int slowdown() {
     return under != nullptr && *under != '\0' ? 6 : 1;
 }
 
-std::unique_ptr<DesktopSession> DesktopSession::start(const std::string& windowManager, std::string& error,
-                                                      bool withTray) {
+std::unique_ptr<DesktopSession> DesktopSession::start(const std::string& windowManager, std::string& error, Tray tray) {
     std::unique_ptr<DesktopSession> session(new DesktopSession);
     // "openbox+wmsystemtray": a window manager, and the tray host if not trayer.
     const auto plus = windowManager.find('+');
@@ -30,7 +29,7 @@ std::unique_ptr<DesktopSession> DesktopSession::start(const std::string& windowM
     if (!(session->server_ = XServer::start(error))) return nullptr;
     const std::string& display = session->display();
     if (!(session->manager_ = WindowManager::start(session->windowManagerName_, display, error))) return nullptr;
-    if (withTray && !session->startTray(error)) return nullptr;
+    if (tray == Tray::xembed && !session->startTray(error)) return nullptr;
     if (!(session->probe_ = Probe::connect(display, error))) return nullptr;
 
     char pattern[] = "/tmp/quellan-e2e-XXXXXX";
@@ -42,6 +41,8 @@ std::unique_ptr<DesktopSession> DesktopSession::start(const std::string& windowM
     // Qt wants its runtime folder private.
     std::filesystem::create_directories(session->home_ / "runtime");
     chmod((session->home_ / "runtime").c_str(), 0700);
+    if (tray == Tray::sni && !(session->panel_ = PanelHost::start(display, session->home_ / "panel", error)))
+        return nullptr;
     return session;
 }
 
@@ -56,6 +57,7 @@ bool DesktopSession::restartWindowManager(std::string& error) {
 }
 
 DesktopSession::~DesktopSession() {
+    panel_.reset(); // its programs write into the home until they end
     std::error_code ignored;
     if (!home_.empty()) std::filesystem::remove_all(home_, ignored);
 }
@@ -72,7 +74,7 @@ std::map<std::string, std::string> DesktopSession::environment() const {
             {"HOME", home_.string()},
             {"XDG_CONFIG_HOME", (home_ / "config").string()},
             {"XDG_RUNTIME_DIR", (home_ / "runtime").string()},
-            {"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus"},
+            {"DBUS_SESSION_BUS_ADDRESS", panel_ ? panel_->busAddress() : "unix:path=/nonexistent/bus"},
             {"QT_QPA_PLATFORM", "xcb"}};
 }
 

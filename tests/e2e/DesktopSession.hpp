@@ -1,9 +1,10 @@
 // A whole desktop session for the real program, build/quellan: Xvfb, a
-// window manager, trayer as the tray host, the scriptable test client, and
-// a home of its own for Quellan's settings. Shared by the end-to-end tests
-// and the idle benchmark.
+// window manager, a tray host (trayer, or a status notifier panel on a bus
+// of its own), the scriptable test client, and a home of its own for
+// Quellan's settings. Shared by the end-to-end tests and the idle benchmark.
 #pragma once
 
+#include "PanelSession.hpp"
 #include "XTestEnvironment.hpp"
 
 #include <filesystem>
@@ -24,13 +25,16 @@ void collectOutput(Process& process, std::string& into);
 /// valgrind (QUELLAN_UNDER), 1 otherwise. Waits and holds scale with it.
 int slowdown();
 
+/// The tray host a session starts with: none, trayer, or the panel.
+enum class Tray { none, xembed, sni };
+
 class DesktopSession {
 public:
-    /// Starts everything but Quellan (and, without `withTray`, the tray
-    /// host); null with `error` set when something would not start.
-    /// `windowManager` may name the tray host after a "+" ("openbox+wmsystemtray"); trayer by default.
+    /// Starts everything but Quellan; null with `error` set when something
+    /// would not start. `windowManager` may name the XEmbed tray host after
+    /// a "+" ("openbox+wmsystemtray"); trayer by default.
     static std::unique_ptr<DesktopSession> start(const std::string& windowManager, std::string& error,
-                                                 bool withTray = true);
+                                                 Tray tray = Tray::xembed);
     bool startTray(std::string& error);
     ~DesktopSession();
     DesktopSession(const DesktopSession&) = delete;
@@ -42,9 +46,10 @@ public:
 
     std::filesystem::path settingsFile() const;
     void writeSettings(const std::string& text) const;
-    /// What Quellan runs with: this display and home, and no session bus,
-    /// so that Qt takes the XEmbed tray trayer offers.
+    /// What Quellan runs with: this display and home, and the panel's bus;
+    /// without a panel no bus, so that Qt takes the XEmbed tray trayer offers.
     std::map<std::string, std::string> environment() const;
+    PanelHost* panel() { return panel_.get(); }
 
     /// Ends the window manager and starts another of the same kind, as a
     /// person restarting or replacing it would; false with `error` set when
@@ -64,6 +69,7 @@ private:
     std::unique_ptr<x11::testing::XServer> server_;
     std::unique_ptr<x11::testing::WindowManager> manager_;
     std::unique_ptr<x11::testing::TrayHost> tray_;
+    std::unique_ptr<PanelHost> panel_;
     std::unique_ptr<x11::testing::Probe> probe_;
     std::filesystem::path home_;
 };

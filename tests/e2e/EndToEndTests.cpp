@@ -2,8 +2,9 @@
 // Xvfb, a window manager (openbox and fluxbox, which honour iconify
 // requests differently), trayer as the tray host, and windows the probe
 // makes as applications would. The menu is driven as a person would, with
-// the pointer and the keyboard through xdotool. In the sanitizer build the
-// clean ends are also the leak check; QUELLAN_UNDER runs it under valgrind.
+// the pointer and the keyboard through xdotool, or over D-Bus as a status
+// notifier panel drives it. In the sanitizer build the clean ends are also
+// the leak check; QUELLAN_UNDER runs it under valgrind.
 #include "DesktopSession.hpp"
 
 #include <gtest/gtest.h>
@@ -36,9 +37,9 @@ std::string readFile(const std::filesystem::path& path) {
 
 class Desktop : public ::testing::Test {
 protected:
-    void startSession(const std::string& windowManager, bool withTray = true) {
+    void startSession(const std::string& windowManager, Tray tray = Tray::xembed) {
         std::string error;
-        session_ = DesktopSession::start(windowManager, error, withTray);
+        session_ = DesktopSession::start(windowManager, error, tray);
         ASSERT_NE(session_, nullptr) << error;
         probe_ = &session_->probe();
     }
@@ -235,7 +236,7 @@ TEST_F(Desktop, AWindowManagerThatCannotMinimizeIsNamedOnceAndTheMenuStillWorks)
 }
 
 TEST_F(Desktop, NothingIsMinimizedBeforeTheIconCanBeShown) {
-    startSession("openbox", false);
+    startSession("openbox", Tray::none);
     const std::vector<WindowId> windows{openFocused("title=older"), openFocused("title=newer")};
     startQuellan("windowLimit = 1\n", false);
     std::this_thread::sleep_for(2 * kFewTicks);
@@ -245,6 +246,46 @@ TEST_F(Desktop, NothingIsMinimizedBeforeTheIconCanBeShown) {
     ASSERT_TRUE(session_->startTray(error)) << error;
     EXPECT_TRUE(becomesIconic(windows[0], kSettle)) << said();
     EXPECT_FALSE(iconic(windows[1]));
+}
+
+// The panel's part is played over D-Bus: it reads the layout, opens a row and clicks it.
+TEST_F(Desktop, APanelsMenuChoosesTheLimitAndQuitsOverDBus) {
+    startSession("openbox", Tray::sni);
+    startQuellan("windowLimit = 5\n", false);
+    PanelHost& panel = *session_->panel();
+    ASSERT_TRUE(waitUntil([&] { return panel.findItem(); }, 60s)) << said();
+    std::vector<WindowId> windows;
+    for (int i = 0; i < 5; ++i)
+        windows.push_back(openFocused("title=window-" + std::to_string(i)));
+    std::this_thread::sleep_for(kFewTicks);
+    ASSERT_EQ(iconicAmong(windows), std::vector<WindowId>{}) << testing::PrintToString(probe_->describeClients());
+    const auto checked = [](const std::vector<MenuRow>& rows) {
+        std::vector<std::string> labels;
+        for (const MenuRow& row : rows)
+            if (row.toggleState == 1) labels.push_back(row.label);
+        return labels;
+    };
+    const auto before = panel.menu();
+    const int updates = panel.layoutUpdates();
+    ASSERT_EQ(checked(before), (std::vector<std::string>{"5", "Off"}));
+
+    ASSERT_TRUE(panel.choose(before, "3"));
+    EXPECT_TRUE(becomesIconic(windows[0])) << said();
+    EXPECT_TRUE(becomesIconic(windows[1])) << said();
+    EXPECT_NE(readFile(session_->settingsFile()).find("windowLimit = 3\n"), std::string::npos);
+    EXPECT_EQ(iconicAmong(panel.windows()), std::vector<WindowId>{});
+    // Read again as the panel does when it opens the menu next: it must show the new limit.
+    const auto after = panel.menu();
+    EXPECT_EQ(checked(after), (std::vector<std::string>{"3", "Off"})) << said();
+    EXPECT_GT(panel.layoutUpdates(), updates) << "the panel was not told the layout changed";
+
+    ASSERT_TRUE(panel.choose(after, "4"));
+    EXPECT_TRUE(waitUntil([&] {
+        return readFile(session_->settingsFile()).find("windowLimit = 4\n") != std::string::npos;
+    })) << readFile(session_->settingsFile());
+    EXPECT_EQ(iconicAmong(panel.windows()), std::vector<WindowId>{});
+    ASSERT_TRUE(panel.choose(panel.menu(), "Quit Quellan"));
+    expectCleanEnd("", false);
 }
 
 class Stress : public Desktop {

@@ -1,8 +1,9 @@
 # The real program on a real X desktop: Xvfb, a window manager, a tray host.
 # The session helpers serve the end-to-end tests and the idle benchmark.
-add_library(quellan_e2e_support STATIC ${CMAKE_CURRENT_LIST_DIR}/DesktopSession.cpp)
+add_library(quellan_e2e_support STATIC ${CMAKE_CURRENT_LIST_DIR}/DesktopSession.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/PanelSession.cpp)
 target_include_directories(quellan_e2e_support PUBLIC ${CMAKE_CURRENT_LIST_DIR})
-target_link_libraries(quellan_e2e_support PUBLIC quellan_x11_test_support)
+target_link_libraries(quellan_e2e_support PUBLIC quellan_x11_test_support PRIVATE Qt6::DBus)
 target_compile_definitions(quellan_e2e_support PRIVATE QUELLAN_PROGRAM="$<TARGET_FILE:quellan>")
 add_dependencies(quellan_e2e_support quellan)
 

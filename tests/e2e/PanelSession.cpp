@@ -1,0 +1,148 @@
+#include "PanelSession.hpp"
+
+#include <QtDBus>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sys/stat.h>
+
+namespace quellan::e2e {
+
+using namespace std::chrono_literals;
+using namespace x11::testing;
+
+namespace {
+
+QDBusMessage call(const std::string& address, const std::string& service, const std::string& path,
+                  const char* interface, const char* method, const QVariantList& arguments) {
+    // One connection per bus, named after it; the panel's end closes it.
+    const QString name = QString::fromStdString(address);
+    QDBusMessage message = QDBusMessage::createMethodCall(QString::fromStdString(service), QString::fromStdString(path),
+                                                          interface, method);
+    message.setArguments(arguments);
+    return QDBusConnection::connectToBus(name, name).call(message, QDBus::Block, 5000);
+}
+
+QVariant property(const std::string& address, const std::string& service, const std::string& path,
+                  const char* interface, const char* name) {
+    // An error's argument, its message, is no variant: an invalid value.
+    const auto reply = call(address, service, path, "org.freedesktop.DBus.Properties", "Get", {interface, name});
+    return qvariant_cast<QDBusVariant>(reply.arguments().value(0)).variant();
+}
+
+QVariant watcher(const std::string& address, const char* name) {
+    return property(address, "org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher", "org.kde.StatusNotifierWatcher",
+                    name);
+}
+
+// A layout node is (id, properties, children), each child a variant holding another node.
+MenuRow decode(const QDBusArgument& node) {
+    MenuRow row;
+    QVariantMap properties;
+    node.beginStructure();
+    node >> row.id >> properties;
+    node.beginArray();
+    while (!node.atEnd()) {
+        QDBusVariant child;
+        node >> child;
+        row.children.push_back(decode(qvariant_cast<QDBusArgument>(child.variant())));
+    }
+    node.endArray();
+    node.endStructure();
+    row.label = properties.value("label").toString().toStdString();
+    row.enabled = properties.value("enabled", true).toBool();
+    row.toggleState = properties.value("toggle-state", -1).toInt();
+    return row;
+}
+
+} // namespace
+
+std::unique_ptr<PanelHost> PanelHost::start(const std::string& display, const std::string& home, std::string& error) {
+    std::unique_ptr<PanelHost> host(new PanelHost);
+    // One panel holding only the systray plugin; with a configuration
+    // already there, the panel asks nothing at its first start.
+    const std::string channels = home + "/config/xfce4/xfconf/xfce-perchannel-xml";
+    std::filesystem::create_directories(channels);
+    chmod(home.c_str(), 0700);
+    std::ofstream(channels + "/xfce4-panel.xml")
+        << R"(<channel name="xfce4-panel" version="1.0"><property name="configver" type="int" value="2"/>
+<property name="panels" type="array"><value type="int" value="1"/><property name="panel-1" type="empty">
+<property name="position" type="string" value="p=6;x=0;y=0"/><property name="size" type="uint" value="32"/>
+<property name="plugin-ids" type="array"><value type="int" value="1"/></property></property></property>
+<property name="plugins" type="empty"><property name="plugin-1" type="string" value="systray"/></property></channel>)";
+    // The bus passes its environment to xfconfd, which it starts on demand
+    // in its own process group; no accessibility bus, no session manager.
+    // The home is private, so it serves as the runtime folder too.
+    std::map<std::string, std::string> environment{
+        {"DISPLAY", display},      {"HOME", home},          {"XDG_CONFIG_HOME", home + "/config"},
+        {"XDG_CONFIG_DIRS", home}, {"XDG_DATA_HOME", home}, {"XDG_CACHE_HOME", home + "/cache"},
+        {"XDG_RUNTIME_DIR", home}, {"NO_AT_BRIDGE", "1"},   {"SESSION_MANAGER", ""}};
+    host->bus_ = Process::spawn(
+        {"dbus-daemon", "--session", "--nofork", "--print-address=1", "--address=unix:path=" + home + "/bus"},
+        {.environment = environment, .pipes = true}, error);
+    const auto address = host->bus_ ? host->bus_->readLine(10s) : std::nullopt;
+    if (!address || address->empty()) {
+        error += "dbus-daemon gave no address";
+        return nullptr;
+    }
+    host->address_ = environment["DBUS_SESSION_BUS_ADDRESS"] = *address;
+    host->panel_ = Process::spawn({"xfce4-panel"}, {.environment = environment}, error);
+    if (!waitUntil([&] { return watcher(*address, "IsStatusNotifierHostRegistered").toBool(); }, 20s)) {
+        error += "xfce4-panel never became a status notifier host";
+        return nullptr;
+    }
+    // A dock, which Quellan never counts.
+    auto probe = Probe::connect(display, error);
+    if (probe && waitUntil([&] { return !probe->clientList().empty(); })) host->windows_ = probe->clientList();
+    if (host->windows_.empty()) error += "xfce4-panel showed no window";
+    for (const auto window : host->windows_)
+        if (probe->cardinals(window, "_NET_WM_WINDOW_TYPE") != std::vector{probe->atom("_NET_WM_WINDOW_TYPE_DOCK")})
+            error += "xfce4-panel made a window that is not a dock: " + std::to_string(window);
+    return error.empty() ? std::move(host) : nullptr;
+}
+
+PanelHost::~PanelHost() { QDBusConnection::disconnectFromBus(QString::fromStdString(address_)); }
+
+bool PanelHost::findItem() {
+    const QStringList items = watcher(address_, "RegisteredStatusNotifierItems").toStringList();
+    if (items.size() != 1) return false;
+    // "service/path", or the service alone for the usual path.
+    const auto slash = items[0].indexOf('/');
+    service_ = items[0].left(slash).toStdString();
+    const std::string path = slash < 0 ? "/StatusNotifierItem" : items[0].mid(slash).toStdString();
+    menuPath_ = qvariant_cast<QDBusObjectPath>(property(address_, service_, path, "org.kde.StatusNotifierItem", "Menu"))
+                    .path()
+                    .toStdString();
+    if (menuPath_.empty()) return false;
+    // What a panel listens for to read the layout again.
+    std::string error;
+    monitor_ = Process::spawn({"dbus-monitor", "--address", address_,
+                               "type='signal',interface='com.canonical.dbusmenu',member='LayoutUpdated'"},
+                              {.environment = {}, .pipes = true}, error);
+    return monitor_ != nullptr;
+}
+
+int PanelHost::layoutUpdates() {
+    for (auto line = monitor_->readLine(200ms); line; line = monitor_->readLine(200ms))
+        layoutUpdates_ += line->find("member=LayoutUpdated") != std::string::npos ? 1 : 0;
+    return layoutUpdates_;
+}
+
+std::vector<MenuRow> PanelHost::menu() {
+    const auto reply =
+        call(address_, service_, menuPath_, "com.canonical.dbusmenu", "GetLayout", {0, -1, QStringList()});
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 2) return {};
+    return decode(qvariant_cast<QDBusArgument>(reply.arguments()[1])).children;
+}
+
+bool PanelHost::choose(const std::vector<MenuRow>& rows, const std::string& label) {
+    const auto row = std::ranges::find(rows, label, &MenuRow::label);
+    if (row == rows.end() || !row->enabled) return false;
+    call(address_, service_, menuPath_, "com.canonical.dbusmenu", "AboutToShow", {row->id});
+    const QVariantList event{row->id, "clicked", QVariant::fromValue(QDBusVariant(0)), 0u};
+    return call(address_, service_, menuPath_, "com.canonical.dbusmenu", "Event", event).type() ==
+           QDBusMessage::ReplyMessage;
+}
+
+} // namespace quellan::e2e

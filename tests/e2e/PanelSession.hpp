@@ -1,0 +1,48 @@
+// A status notifier panel for the end-to-end tests: xfce4-panel with only
+// its systray plugin, on a session bus of its own, and the menu calls such
+// a panel makes, so a test can read and click Quellan's menu as it would.
+#pragma once
+
+#include "XTestEnvironment.hpp"
+
+namespace quellan::e2e {
+
+/// One row of a menu as a panel reads it.
+struct MenuRow {
+    int id = 0;
+    std::string label;
+    bool enabled = true;
+    int toggleState = -1; ///< 1 checked, 0 not, -1 no check mark
+    std::vector<MenuRow> children;
+};
+
+class PanelHost {
+public:
+    /// Starts the bus and the panel, with `home` for their home, and waits
+    /// until the panel hosts items and shows its window, a dock; null with
+    /// `error` set otherwise.
+    static std::unique_ptr<PanelHost> start(const std::string& display, const std::string& home, std::string& error);
+    ~PanelHost();
+    const std::string& busAddress() const { return address_; }
+    /// The panel's own top-level windows, as the window manager lists them.
+    const std::vector<x11::WindowId>& windows() const { return windows_; }
+
+    /// Finds the menu of the one item registered with the panel.
+    bool findItem();
+    /// The item's menu, read afresh.
+    std::vector<MenuRow> menu();
+    /// How many times the item has told the panel its layout changed, since found.
+    int layoutUpdates();
+    /// Opens the row labelled `label` among `rows` and clicks it; false if
+    /// there is none, it is disabled, or the item refused the click.
+    bool choose(const std::vector<MenuRow>& rows, const std::string& label);
+
+private:
+    std::string address_, service_, menuPath_;
+    std::unique_ptr<x11::testing::Process> bus_, panel_; // the panel ends first
+    std::vector<x11::WindowId> windows_;
+    std::unique_ptr<x11::testing::Process> monitor_;
+    int layoutUpdates_ = 0;
+};
+
+} // namespace quellan::e2e
