@@ -20,16 +20,15 @@ int slowdown() {
     return under != nullptr && *under != '\0' ? 6 : 1;
 }
 
-std::unique_ptr<DesktopSession> DesktopSession::start(const std::string& windowManager, std::string& error, Tray tray) {
+std::unique_ptr<DesktopSession> DesktopSession::start(const std::string& windowManager, std::string& error,
+                                                      bool withTray) {
     std::unique_ptr<DesktopSession> session(new DesktopSession);
-    // "openbox+wmsystemtray": a window manager, and the tray host if not trayer.
     const auto plus = windowManager.find('+');
     session->windowManagerName_ = windowManager.substr(0, plus);
     session->trayName_ = plus == std::string::npos ? "trayer" : windowManager.substr(plus + 1);
     if (!(session->server_ = XServer::start(error))) return nullptr;
     const std::string& display = session->display();
     if (!(session->manager_ = WindowManager::start(session->windowManagerName_, display, error))) return nullptr;
-    if (tray == Tray::xembed && !session->startTray(error)) return nullptr;
     if (!(session->probe_ = Probe::connect(display, error))) return nullptr;
 
     char pattern[] = "/tmp/quellan-e2e-XXXXXX";
@@ -41,12 +40,12 @@ std::unique_ptr<DesktopSession> DesktopSession::start(const std::string& windowM
     // Qt wants its runtime folder private.
     std::filesystem::create_directories(session->home_ / "runtime");
     chmod((session->home_ / "runtime").c_str(), 0700);
-    if (tray == Tray::sni && !(session->panel_ = PanelHost::start(display, session->home_ / "panel", error)))
-        return nullptr;
+    if (withTray && !session->startTray(error)) return nullptr;
     return session;
 }
 
 bool DesktopSession::startTray(std::string& error) {
+    if (trayName_ == "xfce4-panel") return (panel_ = PanelHost::start(display(), home_ / "panel", error)) != nullptr;
     return (tray_ = TrayHost::start(display(), error, trayName_)) != nullptr;
 }
 

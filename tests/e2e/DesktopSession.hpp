@@ -25,16 +25,14 @@ void collectOutput(Process& process, std::string& into);
 /// valgrind (QUELLAN_UNDER), 1 otherwise. Waits and holds scale with it.
 int slowdown();
 
-/// The tray host a session starts with: none, trayer, or the panel.
-enum class Tray { none, xembed, sni };
-
 class DesktopSession {
 public:
-    /// Starts everything but Quellan; null with `error` set when something
-    /// would not start. `windowManager` may name the XEmbed tray host after
-    /// a "+" ("openbox+wmsystemtray"); trayer by default.
+    /// Starts everything but Quellan (and, without `withTray`, the tray);
+    /// null with `error` set when something would not start. A "+" after
+    /// the window manager names the tray: "openbox+wmsystemtray", or
+    /// "openbox+xfce4-panel" for a status notifier panel; trayer by default.
     static std::unique_ptr<DesktopSession> start(const std::string& windowManager, std::string& error,
-                                                 Tray tray = Tray::xembed);
+                                                 bool withTray = true);
     bool startTray(std::string& error);
     ~DesktopSession();
     DesktopSession(const DesktopSession&) = delete;

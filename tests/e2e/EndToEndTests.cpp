@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <csignal>
-#include <deque>
 #include <fstream>
 #include <sstream>
 #include <sys/wait.h>
@@ -37,9 +36,9 @@ std::string readFile(const std::filesystem::path& path) {
 
 class Desktop : public ::testing::Test {
 protected:
-    void startSession(const std::string& windowManager, Tray tray = Tray::xembed) {
+    void startSession(const std::string& windowManager, bool withTray = true) {
         std::string error;
-        session_ = DesktopSession::start(windowManager, error, tray);
+        session_ = DesktopSession::start(windowManager, error, withTray);
         ASSERT_NE(session_, nullptr) << error;
         probe_ = &session_->probe();
     }
@@ -148,8 +147,10 @@ TEST_P(EndToEnd, TheLimitChosenInTheMenuMinimizesTheLeastRecentlyFocusedAndSurvi
     EXPECT_TRUE(becomesIconic(windows[1])) << said();
     EXPECT_NE(readFile(session_->settingsFile()).find("windowLimit = 3\n"), std::string::npos);
 
-    // Focus brought back to an older window: the least recent visible one goes, never the focused one.
-    focus(windows[2]);
+    // Back to an older window and at once a new one, within one tick: the
+    // least recent visible one goes, never the one just used.
+    probe_->activate(windows[2]);
+    ASSERT_TRUE(waitUntil([&] { return probe_->activeWindow() == windows[2]; }));
     windows.push_back(openFocused("title=window-5"));
     EXPECT_TRUE(becomesIconic(windows[3])) << said();
     std::this_thread::sleep_for(kFewTicks);
@@ -194,28 +195,6 @@ INSTANTIATE_TEST_SUITE_P(WindowManagers, EndToEnd, ::testing::Values("openbox", 
                              return name;
                          });
 
-TEST_F(Desktop, AFocusShorterThanATickStillCounts) {
-    startSession("openbox");
-    startQuellan("windowLimit = 3\n");
-    // Least recently focused first.
-    std::deque<WindowId> visible{openFocused("title=a"), openFocused("title=b"), openFocused("title=c")};
-    const char* rounds = std::getenv("QUELLAN_FAST_SWITCH_ROUNDS");
-    for (int round = 0, count = rounds ? std::atoi(rounds) : 4; round < count; ++round) {
-        // Back to the oldest window and at once a new one, within one tick:
-        // the next oldest goes, not the one just used.
-        const WindowId older = visible.front();
-        probe_->activate(older);
-        ASSERT_TRUE(waitUntil([&] { return probe_->activeWindow() == older; }));
-        const WindowId newer = open("title=new-" + std::to_string(round));
-        EXPECT_TRUE(becomesIconic(visible[1])) << "round " << round << "\n" << said();
-        EXPECT_FALSE(iconic(older)) << "round " << round;
-        visible.erase(visible.begin(), visible.begin() + 2);
-        visible.insert(visible.end(), {older, newer});
-        focus(newer);
-    }
-    expectCleanEnd();
-}
-
 TEST_F(Desktop, AWindowManagerThatCannotMinimizeIsNamedOnceAndTheMenuStillWorks) {
     startSession("i3");
     startQuellan("windowLimit = 1\n");
@@ -236,7 +215,7 @@ TEST_F(Desktop, AWindowManagerThatCannotMinimizeIsNamedOnceAndTheMenuStillWorks)
 }
 
 TEST_F(Desktop, NothingIsMinimizedBeforeTheIconCanBeShown) {
-    startSession("openbox", Tray::none);
+    startSession("openbox", false);
     const std::vector<WindowId> windows{openFocused("title=older"), openFocused("title=newer")};
     startQuellan("windowLimit = 1\n", false);
     std::this_thread::sleep_for(2 * kFewTicks);
@@ -246,19 +225,18 @@ TEST_F(Desktop, NothingIsMinimizedBeforeTheIconCanBeShown) {
     ASSERT_TRUE(session_->startTray(error)) << error;
     EXPECT_TRUE(becomesIconic(windows[0], kSettle)) << said();
     EXPECT_FALSE(iconic(windows[1]));
+    // Said once, however many times it looked for a tray.
+    EXPECT_EQ(std::ranges::count(said(), '\n'), 2) << said();
 }
 
-// The panel's part is played over D-Bus: it reads the layout, opens a row and clicks it.
+// The panel's part is played over D-Bus: it reads the layout, opens a row
+// and clicks it, and reads the layout again when told it changed.
 TEST_F(Desktop, APanelsMenuChoosesTheLimitAndQuitsOverDBus) {
-    startSession("openbox", Tray::sni);
-    startQuellan("windowLimit = 5\n", false);
+    startSession("openbox+xfce4-panel");
+    startQuellan("windowLimit = 3\n", false);
     PanelHost& panel = *session_->panel();
     ASSERT_TRUE(waitUntil([&] { return panel.findItem(); }, 60s)) << said();
-    std::vector<WindowId> windows;
-    for (int i = 0; i < 5; ++i)
-        windows.push_back(openFocused("title=window-" + std::to_string(i)));
-    std::this_thread::sleep_for(kFewTicks);
-    ASSERT_EQ(iconicAmong(windows), std::vector<WindowId>{}) << testing::PrintToString(probe_->describeClients());
+    const std::vector<WindowId> windows{openFocused("title=a"), openFocused("title=b"), openFocused("title=c")};
     const auto checked = [](const std::vector<MenuRow>& rows) {
         std::vector<std::string> labels;
         for (const MenuRow& row : rows)
@@ -267,24 +245,16 @@ TEST_F(Desktop, APanelsMenuChoosesTheLimitAndQuitsOverDBus) {
     };
     const auto before = panel.menu();
     const int updates = panel.layoutUpdates();
-    ASSERT_EQ(checked(before), (std::vector<std::string>{"5", "Off"}));
-
-    ASSERT_TRUE(panel.choose(before, "3"));
+    ASSERT_EQ(checked(before), (std::vector<std::string>{"3", "Off"}));
+    ASSERT_TRUE(panel.choose(before, "2"));
     EXPECT_TRUE(becomesIconic(windows[0])) << said();
-    EXPECT_TRUE(becomesIconic(windows[1])) << said();
-    EXPECT_NE(readFile(session_->settingsFile()).find("windowLimit = 3\n"), std::string::npos);
-    EXPECT_EQ(iconicAmong(panel.windows()), std::vector<WindowId>{});
-    // Read again as the panel does when it opens the menu next: it must show the new limit.
-    const auto after = panel.menu();
-    EXPECT_EQ(checked(after), (std::vector<std::string>{"3", "Off"})) << said();
+    EXPECT_TRUE(readFile(session_->settingsFile()).ends_with("\nwindowLimit = 2\n"));
     EXPECT_GT(panel.layoutUpdates(), updates) << "the panel was not told the layout changed";
-
-    ASSERT_TRUE(panel.choose(after, "4"));
-    EXPECT_TRUE(waitUntil([&] {
-        return readFile(session_->settingsFile()).find("windowLimit = 4\n") != std::string::npos;
-    })) << readFile(session_->settingsFile());
-    EXPECT_EQ(iconicAmong(panel.windows()), std::vector<WindowId>{});
-    ASSERT_TRUE(panel.choose(panel.menu(), "Quit Quellan"));
+    const auto after = panel.menu();
+    EXPECT_EQ(checked(after), (std::vector<std::string>{"2", "Off"})) << said();
+    for (const WindowId client : probe_->clientList())
+        EXPECT_TRUE(client == windows[0] || !iconic(client)) << client;
+    ASSERT_TRUE(panel.choose(after, "Quit Quellan"));
     expectCleanEnd("", false);
 }
 

@@ -19,13 +19,10 @@ struct MenuRow {
 class PanelHost {
 public:
     /// Starts the bus and the panel, with `home` for their home, and waits
-    /// until the panel hosts items and shows its window, a dock; null with
-    /// `error` set otherwise.
+    /// until the panel hosts items; null with `error` set otherwise.
     static std::unique_ptr<PanelHost> start(const std::string& display, const std::string& home, std::string& error);
     ~PanelHost();
     const std::string& busAddress() const { return address_; }
-    /// The panel's own top-level windows, as the window manager lists them.
-    const std::vector<x11::WindowId>& windows() const { return windows_; }
 
     /// Finds the menu of the one item registered with the panel.
     bool findItem();
@@ -40,7 +37,6 @@ public:
 private:
     std::string address_, service_, menuPath_;
     std::unique_ptr<x11::testing::Process> bus_, panel_; // the panel ends first
-    std::vector<x11::WindowId> windows_;
     std::unique_ptr<x11::testing::Process> monitor_;
     int layoutUpdates_ = 0;
 };

@@ -17,6 +17,8 @@ if(QUELLAN_BUILD_BENCHMARKS)
   find_package(benchmark REQUIRED)
   add_executable(quellan_idle_benchmark ${PROJECT_SOURCE_DIR}/benchmarks/e2e/IdleBenchmark.cpp)
   target_link_libraries(quellan_idle_benchmark PRIVATE quellan_e2e_support benchmark::benchmark)
+  add_executable(quellan_fast_switch_benchmark ${PROJECT_SOURCE_DIR}/benchmarks/e2e/FastSwitchBenchmark.cpp)
+  target_link_libraries(quellan_fast_switch_benchmark PRIVATE quellan_e2e_support benchmark::benchmark)
   add_executable(quellan_menu_latency_benchmark ${PROJECT_SOURCE_DIR}/benchmarks/e2e/MenuLatencyBenchmark.cpp)
   target_link_libraries(quellan_menu_latency_benchmark PRIVATE quellan_e2e_support benchmark::benchmark
     PkgConfig::QUELLAN_XCB)
