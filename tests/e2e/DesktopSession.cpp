@@ -49,8 +49,9 @@ bool DesktopSession::startTray(std::string& error) {
     return (tray_ = TrayHost::start(display(), error, trayName_)) != nullptr;
 }
 
-bool DesktopSession::restartWindowManager(std::string& error) {
+bool DesktopSession::restartWindowManager(std::string& error, const std::string& replacement) {
     manager_.reset();
+    if (!replacement.empty()) windowManagerName_ = replacement;
     manager_ = WindowManager::start(windowManagerName_, display(), error, false);
     return manager_ != nullptr;
 }
@@ -98,6 +99,7 @@ std::unique_ptr<Process> DesktopSession::startQuellan(std::string& error, bool w
         collectOutput(*quellan, error);
         return nullptr;
     }
+    if (waitForIcon) icon_ = visibleQuellanWindows().at(0);
     return quellan;
 }
 

@@ -52,11 +52,13 @@ public:
     /// Ends the window manager and starts another of the same kind, as a
     /// person restarting or replacing it would; false with `error` set when
     /// the new one does not come up.
-    bool restartWindowManager(std::string& error);
+    bool restartWindowManager(std::string& error, const std::string& replacement = {});
 
     /// Starts Quellan, with its standard error joined to its output, and
     /// (with `waitForIcon`) waits for its icon in the tray; null with `error` set otherwise.
     std::unique_ptr<Process> startQuellan(std::string& error, bool waitForIcon = true);
+    /// The window of Quellan's icon, once `startQuellan` has seen it.
+    const std::string& icon() const { return icon_; }
     /// The ids of Quellan's visible windows: its tray icon and any open menu.
     std::vector<std::string> visibleQuellanWindows() const;
 
@@ -64,6 +66,7 @@ private:
     DesktopSession() = default;
     std::string windowManagerName_;
     std::string trayName_;
+    std::string icon_;
     std::unique_ptr<x11::testing::XServer> server_;
     std::unique_ptr<x11::testing::WindowManager> manager_;
     std::unique_ptr<x11::testing::TrayHost> tray_;
