@@ -94,12 +94,14 @@ std::unique_ptr<Process> DesktopSession::startQuellan(std::string& error, bool w
     auto quellan =
         Process::spawn(arguments, {.environment = environment(), .pipes = true, .errorToOutput = true}, error);
     if (!quellan) return nullptr;
-    if (waitForIcon && !waitUntil([&] { return visibleQuellanWindows().size() == 1; }, 60s)) {
+    // A panel draws the icon itself, from the item Quellan registers with it.
+    const auto shown = [&] { return panel_ ? panel_->findItem() : visibleQuellanWindows().size() == 1; };
+    if (waitForIcon && !waitUntil(shown, 60s)) {
         error = "no tray icon appeared; it said:\n";
         collectOutput(*quellan, error);
         return nullptr;
     }
-    if (waitForIcon) icon_ = visibleQuellanWindows().at(0);
+    if (waitForIcon && !panel_) icon_ = visibleQuellanWindows().at(0);
     return quellan;
 }
 
