@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <csignal>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <sys/wait.h>
 #include <thread>
@@ -85,8 +86,8 @@ protected:
         std::this_thread::sleep_for(kFewTicks / 2);
     }
 
-    WindowId openFocused(const std::string& options) {
-        const WindowId window = open(options);
+    WindowId openFocused(const std::string& options, bool withActions = true) {
+        const WindowId window = open(options, withActions);
         focus(window);
         return window;
     }
@@ -115,7 +116,7 @@ protected:
         PanelHost* panel = session_->panel();
         if (panel == nullptr) return pressInMenu(keys);
         const int updates = panel->layoutUpdates();
-        ASSERT_TRUE(panel->choose(panel->menu(), label)) << label;
+        ASSERT_TRUE(panel->choose(label)) << label;
         if (label == "Quit Quellan") return;
         // Told of the change, the panel reads the menu again: the choice is checked.
         EXPECT_TRUE(waitUntil([&] { return panel->layoutUpdates() > updates; })) << "the panel was not told";
@@ -184,7 +185,8 @@ TEST_P(EndToEnd, TheLimitChosenInTheMenuMinimizesTheLeastRecentlyFocusedAndSurvi
     expectCleanEnd({}, false);
 }
 
-TEST_P(EndToEnd, LosingTheDisplayEndsItWithAMessageAndTheSettingsIntact) {
+TEST_F(Desktop, LosingTheDisplayEndsItWithAMessageAndTheSettingsIntact) {
+    startSession("openbox");
     startQuellan("windowLimit = 4\n");
     openFocused("title=last");
     session_->server().kill();
@@ -211,11 +213,9 @@ INSTANTIATE_TEST_SUITE_P(Desktops, EndToEnd,
 TEST_F(Desktop, AWindowManagerThatCannotMinimizeIsNamedOnceUntilOneThatCanTakesOver) {
     startSession("i3");
     startQuellan("windowLimit = 1\n");
-    std::vector<WindowId> windows;
-    for (const char* title : {"title=a", "title=b", "title=c"}) {
-        windows.push_back(open(title, false)); // i3 publishes no allowed actions
-        focus(windows.back());
-    }
+    // i3 publishes no allowed actions.
+    const std::vector<WindowId> windows{openFocused("title=a", false), openFocused("title=b", false),
+                                        openFocused("title=c", false)};
     const std::string notice = "quellan: This window manager does not minimize windows when asked";
     ASSERT_TRUE(waitUntil([&] { return said().find(notice) != std::string::npos; }, kSettle)) << said();
     EXPECT_EQ(iconicAmong(windows), std::vector<WindowId>{});
@@ -233,6 +233,7 @@ TEST_F(Desktop, AWindowManagerThatCannotMinimizeIsNamedOnceUntilOneThatCanTakesO
     EXPECT_FALSE(iconic(probe_->activeWindow().value_or(0)));
     pressInMenu({"ctrl+q"});
     // While no window manager runs, Quellan may say which kind it needs.
+    EXPECT_EQ(said().find(notice), said().rfind(notice)) << "said more than once";
     expectCleanEnd({notice, "quellan: the window manager does not publish its client list"}, false);
 }
 
@@ -258,17 +259,15 @@ protected:
 
 TEST_F(Stress, HundredsOfWindowsComingAndGoingNeverTouchWhatDoesNotCount) {
     startQuellan("windowLimit = 1\n");
-    // None of these is a visible standard window of a local application.
+    // None of these is a visible standard window of an application, as the
+    // window manager keeps them (which other kinds count is the X11 tests' part).
     const WindowId minimized = probe_->create("iconic title=keep-minimized");
     ASSERT_TRUE(probe_->waitManaged(minimized, false));
     const WindowId dialog = open("type=dialog title=keep-dialog");
     const std::vector<WindowId> untouchable{
         dialog,
         open("transient=" + std::to_string(dialog) + " title=keep-transient"),
-        open("type=utility title=keep-utility"),
-        open("type=splash title=keep-splash", false),
         open("state=skip_taskbar title=keep-off-taskbar"),
-        open("machine=elsewhere.example title=keep-remote"),
         open("title=keep-other-desktop"),
     };
     // The window manager puts new windows on the current desktop; moved away, it is not visible.
@@ -276,14 +275,14 @@ TEST_F(Stress, HundredsOfWindowsComingAndGoingNeverTouchWhatDoesNotCount) {
     ASSERT_TRUE(waitUntil([&] { return probe_->cardinals(untouchable.back(), "_NET_WM_DESKTOP") == std::vector{1u}; }));
     const WindowId steady = openFocused("title=steady");
 
-    const auto sorted = [](std::vector<WindowId> windows) {
-        std::ranges::sort(windows);
-        return windows;
+    const auto sorted = [&] {
+        const auto clients = probe_->clientList();
+        return std::set<WindowId>(clients.begin(), clients.end());
     };
-    const auto before = sorted(probe_->clientList());
+    const auto before = sorted();
     for (int round = 0; round < 3; ++round)
         probe_->churn(300);
-    ASSERT_TRUE(waitUntil([&] { return sorted(probe_->clientList()) == before; }, kSettle)) << "churn windows left";
+    ASSERT_TRUE(waitUntil([&] { return sorted() == before; }, kSettle)) << "churn windows left";
     EXPECT_TRUE(quellan_->running()) << said();
 
     // Still counting after it all: focus back on the steady window, then a

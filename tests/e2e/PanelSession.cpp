@@ -129,7 +129,8 @@ std::vector<MenuRow> PanelHost::menu() {
     return decode(qvariant_cast<QDBusArgument>(reply.arguments()[1])).children;
 }
 
-bool PanelHost::choose(const std::vector<MenuRow>& rows, const std::string& label) {
+bool PanelHost::choose(const std::string& label) {
+    const auto rows = menu();
     const auto row = std::ranges::find(rows, label, &MenuRow::label);
     if (row == rows.end() || !row->enabled) return false;
     call(address_, service_, menuPath_, "com.canonical.dbusmenu", "AboutToShow", {row->id});

@@ -30,9 +30,9 @@ public:
     std::vector<MenuRow> menu();
     /// How many times the item has told the panel its layout changed, since found.
     int layoutUpdates();
-    /// Opens the row labelled `label` among `rows` and clicks it; false if
-    /// there is none, it is disabled, or the item refused the click.
-    bool choose(const std::vector<MenuRow>& rows, const std::string& label);
+    /// Reads the menu, opens the row labelled `label` and clicks it; false
+    /// if there is none, it is disabled, or the item refused the click.
+    bool choose(const std::string& label);
 
 private:
     std::string address_, service_, menuPath_;

@@ -1,5 +1,5 @@
 # The fault-injection soak over the simulated desktop: a short run in the
-# test suite, and quellan_soak for the long one (not run by ctest).
+# test suite; QUELLAN_SOAK_SCANS=N makes the same test a long one.
 add_library(quellan_soak_engine STATIC ${CMAKE_CURRENT_LIST_DIR}/SoakRun.cpp)
 target_include_directories(quellan_soak_engine PUBLIC ${CMAKE_CURRENT_LIST_DIR}/..)
 target_link_libraries(quellan_soak_engine PUBLIC quellan_app quellan_simulated)
@@ -7,6 +7,3 @@ target_link_libraries(quellan_soak_engine PUBLIC quellan_app quellan_simulated)
 add_executable(quellan_soak_tests ${CMAKE_CURRENT_LIST_DIR}/SoakTests.cpp)
 target_link_libraries(quellan_soak_tests PRIVATE quellan_soak_engine GTest::gtest_main)
 gtest_discover_tests(quellan_soak_tests DISCOVERY_TIMEOUT 60)
-
-add_executable(quellan_soak ${CMAKE_CURRENT_LIST_DIR}/SoakMain.cpp)
-target_link_libraries(quellan_soak PRIVATE quellan_soak_engine)

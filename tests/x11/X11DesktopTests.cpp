@@ -150,12 +150,12 @@ TEST_F(ScriptedManagerTest, OnlyVisibleMinimizableStandardWindowsOfLocalApplicat
     EXPECT_TRUE(elementOf(getpid(), anonymous));
 }
 
-TEST_F(ScriptedManagerTest, AWindowManagerIgnoringIconifyIsLearnedToldOnceAndForgottenWithTheNext) {
+TEST_F(ScriptedManagerTest, AWindowManagerIgnoringIconifyIsLearnedAndToldOnce) {
     announce();
-    const std::vector<WindowId> windows{window("title=a"), window("title=b"), window("title=c"), window("title=d")};
+    const std::vector<WindowId> windows{window("title=a"), window("title=b"), window("title=c")};
     manage(windows);
-    std::vector<std::string> notices;
-    desktop_->setNoticeHandler([&](const std::string& text) { notices.push_back(text); });
+    int notices = 0;
+    desktop_->setNoticeHandler([&](const std::string&) { ++notices; });
     desktop_->setIconifyTimeout(std::chrono::milliseconds(30));
     const auto minimize = [&](WindowId window) {
         return desktop_->setAttributeValue(elementOf(4000, window), ax::kMinimizedAttribute, ax::Value::boolean(true));
@@ -165,17 +165,8 @@ TEST_F(ScriptedManagerTest, AWindowManagerIgnoringIconifyIsLearnedToldOnceAndFor
         std::this_thread::sleep_for(std::chrono::milliseconds(40));
         desktop_->frontmostApplication();
     }
-    EXPECT_EQ(notices.size(), 1u);
+    EXPECT_EQ(notices, 1);
     EXPECT_EQ(snapshot(), std::vector<std::string>{}) << "nothing counts where nothing can be minimized";
-
-    // Another window manager, which honours the request.
-    announce();
-    EXPECT_EQ(snapshot().size(), 4u);
-    EXPECT_EQ(minimize(windows[3]), ax::kCannotComplete);
-    probe_->set(windows[3], "WM_STATE", "wmstate", "3");
-    desktop_->frontmostApplication();
-    EXPECT_EQ(minimize(windows[0]), ax::kSuccess) << "once honoured, a request is taken as done";
-    EXPECT_EQ(notices.size(), 1u);
 }
 
 TEST_F(ScriptedManagerTest, RegularURLsGoToXdgOpenAsOneArgumentAndOthersToTheHandler) {
@@ -204,11 +195,6 @@ TEST_F(ScriptedManagerTest, RegularURLsGoToXdgOpenAsOneArgumentAndOthersToTheHan
 
     for (const char* url : {"x-settings:privacy", "https:", "-https://example.org", "https://example.org/a b", ""})
         EXPECT_FALSE(isRegularURL(url)) << url;
-}
-
-TEST(X11Connection, AMissingDisplayIsAnErrorText) {
-    const ConnectResult result = X11Desktop::connect(":65000");
-    EXPECT_NE(result.error.find("cannot open display \":65000\""), std::string::npos) << result.error;
 }
 
 } // namespace
