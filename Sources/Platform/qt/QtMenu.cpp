@@ -117,7 +117,11 @@ void refillMenu(QMenu& menu, const appkit::Menu& model) {
     menu.clear();
     fill(menu, model);
     // Submenus have the keyboard while they are open.
-    auto* shortcuts = menu.findChild<MenuShortcuts*>(QString(), Qt::FindDirectChildrenOnly);
+    // Found by its type: without a meta-object of its own, findChild would take any child.
+    MenuShortcuts* shortcuts = nullptr;
+    for (QObject* child : menu.children()) {
+        if (shortcuts == nullptr) shortcuts = dynamic_cast<MenuShortcuts*>(child);
+    }
     for (QMenu* submenu : menu.findChildren<QMenu*>())
         submenu->installEventFilter(shortcuts);
 }
