@@ -179,6 +179,8 @@ public:
     void detach() {
         owner_ = nullptr;
         icon_ = QIcon();
+        // Emptied first: a destroyed menu leaves the rows of its exported copy behind.
+        if (menu_) internal::refillMenu(*menu_, appkit::Menu());
         delete menu_.data();
         delete tray_.data();
     }

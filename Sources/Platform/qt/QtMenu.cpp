@@ -111,9 +111,12 @@ QMenu* buildMenu(const appkit::Menu& model) {
 }
 
 void refillMenu(QMenu& menu, const appkit::Menu& model) {
-    // Later: a submenu may be delivering the action that led here.
-    for (QMenu* submenu : menu.findChildren<QMenu*>(QString(), Qt::FindDirectChildrenOnly))
+    // Emptied first: a destroyed menu leaves the rows of its exported copy
+    // behind. Deleted later: it may be delivering the action that led here.
+    for (QMenu* submenu : menu.findChildren<QMenu*>(QString(), Qt::FindDirectChildrenOnly)) {
+        submenu->clear();
         submenu->deleteLater();
+    }
     menu.clear();
     fill(menu, model);
     // Submenus have the keyboard while they are open.
