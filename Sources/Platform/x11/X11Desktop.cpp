@@ -187,13 +187,23 @@ struct X11Desktop::Connection {
     }
 
     /// Takes every queued event, errors of earlier unchecked requests
-    /// included; true when the root's active window changed among them.
-    bool drainEvents() {
+    /// included: adds the clients that gained the focus to `focused`, in
+    /// order, and says whether the root's active window changed among them.
+    bool drainEvents(std::vector<WindowId>& focused) {
         bool activeChanged = false;
         while (xcb_generic_event_t* event = xcb_poll_for_event(xcb)) {
-            if ((event->response_type & 0x7F) == XCB_PROPERTY_NOTIFY) {
+            const std::uint8_t kind = event->response_type & 0x7F;
+            if (kind == XCB_PROPERTY_NOTIFY) {
                 const auto* notify = reinterpret_cast<const xcb_property_notify_event_t*>(event);
                 activeChanged = activeChanged || (notify->window == root && notify->atom == ewmh._NET_ACTIVE_WINDOW);
+            } else if (kind == XCB_FOCUS_IN) {
+                // The client itself or a window inside it took the focus;
+                // not a grab's coming and going, nor a move within it.
+                const auto* focus = reinterpret_cast<const xcb_focus_in_event_t*>(event);
+                const bool grab = focus->mode == XCB_NOTIFY_MODE_GRAB || focus->mode == XCB_NOTIFY_MODE_UNGRAB;
+                if (!grab && focus->detail != XCB_NOTIFY_DETAIL_INFERIOR &&
+                    focus->detail <= XCB_NOTIFY_DETAIL_NONLINEAR_VIRTUAL)
+                    focused.push_back(focus->event);
             }
             std::free(event);
         }
@@ -358,7 +368,7 @@ void X11Desktop::refreshView() {
     SigpipeShield shield;
     Connection& x = *connection_;
     const xcb_ewmh_connection_t& e = x.ewmh;
-    if (x.drainEvents()) readActiveWindow();
+    pumpEvents();
 
     // First round trip: what the root window says about the desktop, and who holds the tray.
     const auto stackingCookie = x.request(statistics_, x.root, e._NET_CLIENT_LIST_STACKING, kMaxClients);
@@ -508,8 +518,18 @@ void X11Desktop::refreshView() {
         if (!application.name) application.name = processName(processIdentifier);
     }
     settleIconifyRequests();
+    // Clients not seen before tell when they gain the focus: read as events
+    // arrive, these name the window, so a burst of focus changes loses none.
+    const std::uint32_t clientEvents = XCB_EVENT_MASK_FOCUS_CHANGE;
+    std::erase_if(watchedClients_, [&](WindowId window) { return !view_.windows.contains(window); });
+    for (const auto& [window, record] : view_.windows) {
+        if (!watchedClients_.insert(window).second) continue;
+        xcb_change_window_attributes(x.xcb, window, XCB_CW_EVENT_MASK, &clientEvents);
+        ++statistics_.requests;
+    }
+    xcb_flush(x.xcb);
     // Replies waited for above may have queued a focus change the descriptor will not announce.
-    if (x.drainEvents()) readActiveWindow();
+    pumpEvents();
     if (x.broken()) {
         view_ = View{};
         view_.built = true;
@@ -521,22 +541,29 @@ int X11Desktop::eventDescriptor() const { return connectionLost() ? -1 : xcb_get
 void X11Desktop::processEvents() {
     if (connectionLost()) return;
     SigpipeShield shield;
-    if (connection_->drainEvents()) readActiveWindow();
+    pumpEvents();
 }
 
-void X11Desktop::readActiveWindow() {
+void X11Desktop::pumpEvents() {
+    std::vector<WindowId> focused;
+    const bool activeChanged = connection_->drainEvents(focused);
+    for (const WindowId window : focused)
+        recordFocus(window);
+    if (!activeChanged) return;
     Connection& x = *connection_;
     const auto cookie = x.request(statistics_, x.root, x.ewmh._NET_ACTIVE_WINDOW, 1);
     ++statistics_.roundTrips;
     const std::optional<WindowId> active = decodeWindow(x.collect(cookie).raw());
-    if (active && active != lastActiveWindow_) {
-        // Bounded, should nothing take them for a while (no trust, say).
-        constexpr std::size_t kMaxFocusChanges = 64;
-        if (focusChanges_.size() == kMaxFocusChanges) focusChanges_.erase(focusChanges_.begin());
-        auto* clock = platform::installed().clock;
-        focusChanges_.push_back({*active, clock != nullptr ? clock->now() : clock::SystemClock().now()});
-    }
+    if (active && active != lastActiveWindow_) recordFocus(*active);
     lastActiveWindow_ = active;
+}
+
+void X11Desktop::recordFocus(WindowId window) {
+    // Bounded, should nothing take them for a while (no trust, say).
+    constexpr std::size_t kMaxFocusChanges = 64;
+    if (focusChanges_.size() == kMaxFocusChanges) focusChanges_.erase(focusChanges_.begin());
+    auto* clock = platform::installed().clock;
+    focusChanges_.push_back({window, clock != nullptr ? clock->now() : clock::SystemClock().now()});
 }
 
 std::vector<ax::FocusChange> X11Desktop::takeFocusChanges() {

@@ -39,9 +39,11 @@
 // - Never listed, whatever their type: the tray (the managed client holding
 //   the owner of _NET_SYSTEM_TRAY_S<screen>) and the managed clients holding
 //   any of the program's own windows (its tray icon, embedded in a tray).
-// - Focus changes: _NET_ACTIVE_WINDOW is followed by its change events, read
-//   whenever `processEvents` runs (call it when `eventDescriptor` is
-//   readable) and at every view; each change is stamped with the wall clock.
+// - Focus changes: listed clients report when they gain the focus, and
+//   _NET_ACTIVE_WINDOW is followed by its change events (for a client not
+//   yet listed). Both are read whenever `processEvents` runs (call it when
+//   `eventDescriptor` is readable) and at every view, each stamped with the
+//   wall clock as it is read.
 // - Element hash: the window id (the pid for application elements);
 //   equality: the same window, or the same pid.
 //
@@ -186,7 +188,8 @@ private:
     ax::Error iconify(WindowId window);
     void settleIconifyRequests();
     void forgetIconifyAnswers();
-    void readActiveWindow();
+    void pumpEvents();
+    void recordFocus(WindowId window);
     std::unordered_set<WindowId> clientsHolding(const std::vector<WindowId>& seeds,
                                                 const std::vector<WindowId>& clients);
     ax::Element newElement(ElementObject object);
@@ -221,6 +224,8 @@ private:
     std::vector<WindowId> protectedAmong_;
     std::unordered_set<WindowId> protectedClients_;
     std::optional<WindowId> lastActiveWindow_;
+    /// Listed clients whose focus changes this connection hears of.
+    std::unordered_set<WindowId> watchedClients_;
     /// Active windows seen since the last `takeFocusChanges`, with their instants.
     std::vector<std::pair<WindowId, double>> focusChanges_;
     std::vector<int> openerProcesses_;
