@@ -120,8 +120,9 @@ protected:
         if (label == "Quit Quellan") return;
         // Told of the change, the panel reads the menu again: the choice is checked.
         EXPECT_TRUE(waitUntil([&] { return panel->layoutUpdates() > updates; })) << "the panel was not told";
-        const auto rows = panel->menu();
-        EXPECT_EQ(std::ranges::find(rows, label, &MenuRow::label)->toggleState, 1) << said();
+        EXPECT_TRUE(std::ranges::any_of(panel->menu(), [&](const MenuRow& row) {
+            return row.label == label && row.toggleState == 1;
+        })) << said();
     }
 
     bool iconic(WindowId window) { return probe_->wmState(window) == 3u; } // ICCCM IconicState
@@ -193,9 +194,8 @@ TEST_F(Desktop, LosingTheDisplayEndsItWithAMessageAndTheSettingsIntact) {
     ASSERT_TRUE(waitUntil([&] { return !quellan_->running(); }, 10s * slowdown())) << said();
     const int status = quellan_->waitStatus().value_or(0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0) << "status " << status;
-    EXPECT_NE(said().find("quellan: stopped while still running (was the connection to the display lost?)"),
-              std::string::npos)
-        << said();
+    const std::string lost = "quellan: stopped while still running (was the connection to the display lost?)";
+    EXPECT_NE(said().find(lost), std::string::npos) << said();
     EXPECT_EQ(readFile(session_->settingsFile()), "windowLimit = 4\n");
 }
 

@@ -104,9 +104,8 @@ bool PanelHost::findItem() {
     const auto slash = items[0].indexOf('/');
     service_ = items[0].left(slash).toStdString();
     const std::string path = slash < 0 ? "/StatusNotifierItem" : items[0].mid(slash).toStdString();
-    menuPath_ = qvariant_cast<QDBusObjectPath>(property(address_, service_, path, "org.kde.StatusNotifierItem", "Menu"))
-                    .path()
-                    .toStdString();
+    const QVariant menu = property(address_, service_, path, "org.kde.StatusNotifierItem", "Menu");
+    menuPath_ = qvariant_cast<QDBusObjectPath>(menu).path().toStdString();
     if (menuPath_.empty()) return false;
     // What a panel listens for to read the layout again.
     std::string error;

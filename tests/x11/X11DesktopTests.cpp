@@ -150,6 +150,20 @@ TEST_F(ScriptedManagerTest, OnlyVisibleMinimizableStandardWindowsOfLocalApplicat
     EXPECT_TRUE(elementOf(getpid(), anonymous));
 }
 
+TEST_F(ScriptedManagerTest, ClientsGainingTheFocusAreHeardInOrderThoughReadLate) {
+    announce();
+    const WindowId a = window("title=a"), b = window("title=b");
+    manage({a, b});
+    snapshot();                           // listed now, so heard from
+    for (const WindowId focused : {a, b}) // both before anything is read
+        runCommand({"xdotool", "windowfocus", std::to_string(focused)}, {{"DISPLAY", server_->display()}});
+    const platform::ScopedBackends installed(desktop_->backends());
+    std::string order;
+    for (const auto& change : AccessibilityWindowSource().snapshot().focusedSinceLastSnapshot)
+        order += change.id + " ";
+    EXPECT_EQ(order, windowIdentifier(4000, a) + " " + windowIdentifier(4000, b) + " ");
+}
+
 TEST_F(ScriptedManagerTest, AWindowManagerIgnoringIconifyIsLearnedAndToldOnce) {
     announce();
     const std::vector<WindowId> windows{window("title=a"), window("title=b"), window("title=c")};
