@@ -1,7 +1,7 @@
 // A whole desktop session for the real program, build/quellan: Xvfb, a
-// window manager, a tray host (trayer, or a status notifier panel on a bus
-// of its own), the scriptable test client, and a home of its own for
-// Quellan's settings. Shared by the end-to-end tests and the idle benchmark.
+// window manager, a tray host (trayer, wmsystemtray, or a status notifier
+// panel on a bus of its own), the probe, and a home of its own for
+// Quellan's settings. Shared by the end-to-end tests and the benchmarks.
 #pragma once
 
 #include "PanelSession.hpp"

@@ -1,7 +1,8 @@
 // The real program, build/quellan, on a real X desktop of the test's own:
 // Xvfb, a window manager (openbox and fluxbox, which honour iconify
-// requests differently), trayer as the tray host, and windows the probe
-// makes as applications would. The menu is driven as a person would, with
+// requests differently, and i3, which ignores them), a tray (trayer,
+// wmsystemtray, or xfce4-panel as a status notifier host), and windows the
+// probe makes as applications would. The menu is driven as a person would, with
 // the pointer and the keyboard through xdotool, or over D-Bus as a status
 // notifier panel drives it. In the sanitizer build the clean ends are also
 // the leak check; QUELLAN_UNDER runs it under valgrind.
