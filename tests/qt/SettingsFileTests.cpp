@@ -7,6 +7,7 @@
 #include <fstream>
 #include <limits>
 #include <sstream>
+#include <sys/mount.h>
 #include <unistd.h>
 
 namespace quellan::qt {
@@ -133,6 +134,43 @@ TEST_F(SettingsFile, UnwritablePlaceKeepsSettingsInMemoryAndSaysSoOnce) {
     ASSERT_EQ(messages_.size(), 1u);
     EXPECT_NE(messages_[0].find("memory"), std::string::npos) << messages_[0];
     EXPECT_EQ(readFile(path_.parent_path()), "not a folder\n");
+}
+
+// On a real full filesystem (a small tmpfs, which needs root to mount).
+TEST_F(SettingsFile, AFullDiskKeepsTheSavedFileSaysSoOnceAndSavesAtTheNextChange) {
+    const fs::path folder = path_.parent_path();
+    fs::create_directories(folder);
+    if (mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=64k") != 0) GTEST_SKIP() << "cannot mount a tmpfs here";
+    struct Unmount {
+        fs::path folder;
+        ~Unmount() { umount(folder.c_str()); }
+    } unmount{folder};
+    auto defaults = open();
+    defaults->setInteger(4, "windowLimit");
+    const std::string saved = readFile(path_);
+    {
+        std::ofstream filler(folder / "filler", std::ios::binary);
+        for (const std::string block(4096, 'x'); filler.write(block.data(), block.size()) && filler.flush();) {}
+    }
+    defaults->setInteger(7, "windowLimit");
+    EXPECT_EQ(readFile(path_), saved);
+    defaults->setBool(true, "inactiveMinimizeEnabled");
+    EXPECT_FALSE(defaults->saved());
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), {}), 2) << "a temporary file was left";
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_NE(messages_[0].find("No space left"), std::string::npos) << messages_[0];
+
+    // Room again, and a save a crash cut short left its temporary file.
+    fs::remove(folder / "filler");
+    std::ofstream(folder / "quellan.conf.Xy9z8W") << "stale";
+    std::ofstream(folder / "quellan.conf.keep") << "someone else's";
+    defaults->setInteger(8, "windowLimit");
+    EXPECT_TRUE(defaults->saved());
+    EXPECT_EQ(open()->integerForKey("windowLimit"), 8);
+    EXPECT_TRUE(open()->boolForKey("inactiveMinimizeEnabled"));
+    EXPECT_FALSE(fs::exists(folder / "quellan.conf.Xy9z8W"));
+    EXPECT_TRUE(fs::exists(folder / "quellan.conf.keep"));
+    EXPECT_EQ(messages_.size(), 1u);
 }
 
 TEST(SettingsPath, FollowsXdgConfigHomeOnlyWhenAbsolute) {

@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QSaveFile>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -147,27 +149,53 @@ void FileUserDefaults::save() {
         }
         keepAside_ = false;
     }
+    removeStaleTemporaries();
     const std::string text = settings::serialize(memory_.values());
     // QSaveFile writes a temporary file beside the target and renames it
     // over the target on commit, so a crash never leaves half a file.
+    // Unbuffered, so that a full disk fails the write itself: buffered, Qt
+    // finds out only while committing and still renames an empty file over
+    // the settings.
     QSaveFile file(QFile::decodeName(QByteArray::fromStdString(path_)));
-    if (!file.open(QIODevice::WriteOnly)) {
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         reportUnwritable(file.errorString().toStdString());
         return;
     }
     if (file.write(text.data(), static_cast<qint64>(text.size())) != static_cast<qint64>(text.size()) ||
         !file.commit()) {
+        // The temporary file goes with `file`; the saved one stays as it was.
         reportUnwritable(file.errorString().toStdString());
         return;
     }
     saved_ = true;
+    // A later failure is news again.
+    saidUnwritable_ = false;
+}
+
+void FileUserDefaults::removeStaleTemporaries() {
+    // What a save interrupted by a crash left: "<name>.XXXXXX". Only one
+    // Quellan runs per user and display, so no other save is under way.
+    const std::filesystem::path target(path_);
+    const std::string prefix = target.filename().string() + ".";
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(target.parent_path(), error), end; !error && it != end;
+         it.increment(error)) {
+        const std::filesystem::directory_entry& entry = *it;
+        const std::string name = entry.path().filename().string();
+        const bool temporary = name.size() == prefix.size() + 6 && name.starts_with(prefix) &&
+                               std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(),
+                                           [](unsigned char c) { return std::isalnum(c) != 0; });
+        std::error_code ignored;
+        if (temporary && entry.is_regular_file(ignored)) std::filesystem::remove(entry.path(), ignored);
+    }
 }
 
 void FileUserDefaults::reportUnwritable(const std::string& reason) {
     if (saidUnwritable_) return;
     saidUnwritable_ = true;
     report_("cannot save settings to " + path_ + " (" + reason +
-            "); changes are kept in memory only until Quellan quits");
+            "); the settings saved before are kept there, this change is kept in memory only until Quellan quits, "
+            "and saving is tried again at the next change");
 }
 
 std::unique_ptr<platform::UserDefaults> makeUserDefaults(const std::string& path) {

@@ -31,6 +31,7 @@ private:
     void load();
     void save();
     bool moveAsideUnreadable(std::string& problem);
+    void removeStaleTemporaries();
     void reportUnwritable(const std::string& reason);
 
     std::string path_;
