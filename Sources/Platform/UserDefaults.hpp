@@ -18,6 +18,8 @@ public:
 
     virtual std::int64_t integerForKey(std::string_view key) const = 0;
     virtual bool boolForKey(std::string_view key) const = 0;
+    /// Whether anything is stored under `key`: tells a stored 0 from none.
+    virtual bool hasValueForKey(std::string_view key) const = 0;
     virtual void setInteger(std::int64_t value, std::string_view key) = 0;
     virtual void setBool(bool value, std::string_view key) = 0;
 };
@@ -30,6 +32,7 @@ public:
 
     std::int64_t integerForKey(std::string_view key) const override;
     bool boolForKey(std::string_view key) const override;
+    bool hasValueForKey(std::string_view key) const override { return values_.contains(key); }
     void setInteger(std::int64_t value, std::string_view key) override;
     void setBool(bool value, std::string_view key) override;
 

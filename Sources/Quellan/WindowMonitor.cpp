@@ -38,6 +38,22 @@ WindowMonitor::WindowMonitor(Passkey, std::shared_ptr<WindowSource> source,
     }
 }
 
+std::vector<std::string> WindowMonitor::unusableStoredSettings(const platform::UserDefaults& defaults) {
+    std::vector<std::string> problems;
+    const std::int64_t storedLimit = defaults.integerForKey(windowLimitKey);
+    if (defaults.hasValueForKey(windowLimitKey) && !isSupportedLimit(storedLimit)) {
+        problems.push_back("The saved window limit " + std::to_string(storedLimit) +
+                           " is not between 1 and 10, so the limit is 3 until you choose one in the menu.");
+    }
+    const std::int64_t storedMinutes = defaults.integerForKey(inactiveMinutesKey);
+    if (defaults.boolForKey(inactiveMinimizeEnabledKey) && !isSupportedInactivePeriod(storedMinutes)) {
+        problems.push_back("The saved inactivity period of " + std::to_string(storedMinutes) +
+                           " minutes is not one Quellan offers (1, 5, 10, 15, 30 or 60), so inactive windows stay "
+                           "until you choose a period in the menu.");
+    }
+    return problems;
+}
+
 void WindowMonitor::start() {
     platform::requireMainThread("WindowMonitor::start");
     if (!ax::isProcessTrusted()) {

@@ -93,6 +93,11 @@ public:
     static constexpr std::string_view inactiveMinutesKey = "inactiveMinutes";
     static constexpr std::string_view inactiveMinimizeEnabledKey = "inactiveMinimizeEnabled";
 
+    /// Stored settings that loading sets aside (a limit outside 1 to 10, or a
+    /// period not offered while inactive minimizing is on), each in a
+    /// sentence for the person who stored them. Loading itself stays silent.
+    static std::vector<std::string> unusableStoredSettings(const platform::UserDefaults& defaults);
+
     /// The only way to make a monitor: the timer it schedules must be able
     /// to hold it. Loads the settings (writing nothing back), takes no
     /// snapshot, starts no timer and publishes nothing.

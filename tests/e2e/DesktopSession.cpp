@@ -82,7 +82,7 @@ std::vector<std::string> DesktopSession::visibleQuellanWindows() const {
     return runCommand({"xdotool", "search", "--onlyvisible", "--classname", "^quellan$"}, environment());
 }
 
-std::unique_ptr<Process> DesktopSession::startQuellan(std::string& error, bool waitForIcon) {
+std::unique_ptr<Process> DesktopSession::startQuellan(std::string& error, bool waitForIcon, const std::string& screen) {
     // QUELLAN_UNDER runs it under a tool, "valgrind --leak-check=full" say.
     std::vector<std::string> arguments;
     if (const char* under = std::getenv("QUELLAN_UNDER")) {
@@ -91,8 +91,9 @@ std::unique_ptr<Process> DesktopSession::startQuellan(std::string& error, bool w
             arguments.push_back(word);
     }
     arguments.push_back(QUELLAN_PROGRAM);
-    auto quellan =
-        Process::spawn(arguments, {.environment = environment(), .pipes = true, .errorToOutput = true}, error);
+    auto variables = environment();
+    variables["DISPLAY"] += screen;
+    auto quellan = Process::spawn(arguments, {.environment = variables, .pipes = true, .errorToOutput = true}, error);
     if (!quellan) return nullptr;
     // A panel draws the icon itself, from the item Quellan registers with it.
     const auto shown = [&] { return panel_ ? panel_->findItem() : visibleQuellanWindows().size() == 1; };

@@ -56,7 +56,8 @@ public:
 
     /// Starts Quellan, with its standard error joined to its output, and
     /// (with `waitForIcon`) waits for its icon in the tray; null with `error` set otherwise.
-    std::unique_ptr<Process> startQuellan(std::string& error, bool waitForIcon = true);
+    /// `screen` (".0", say) is added to the display name it is given.
+    std::unique_ptr<Process> startQuellan(std::string& error, bool waitForIcon = true, const std::string& screen = {});
     /// The window of Quellan's icon, once `startQuellan` has seen it.
     const std::string& icon() const { return icon_; }
     /// The ids of Quellan's visible windows: its tray icon and any open menu.

@@ -253,6 +253,41 @@ TEST_F(Desktop, NothingIsMinimizedBeforeTheIconCanBeShown) {
     EXPECT_EQ(std::ranges::count(said(), '\n'), 2) << said();
 }
 
+TEST_F(Desktop, OneQuellanPerDisplayAndAScreenThatIsNotThereIsNamed) {
+    startSession("openbox");
+    startQuellan("windowLimit = 11\n");
+    EXPECT_TRUE(waitUntil(
+        [&] { return said().find("The saved window limit 11 is not between 1 and 10") != std::string::npos; }));
+    // Runs `quellan` with `display` to its end: its exit status and what it said.
+    const auto run = [&](const std::string& screen) {
+        std::string error, output;
+        auto other = session_->startQuellan(error, false, screen);
+        if (!other) return std::pair(-1, error);
+        EXPECT_TRUE(waitUntil([&] { return !other->running(); }));
+        collectOutput(*other, output);
+        return std::pair(other->waitStatus().value_or(-1), output);
+    };
+    const auto [secondStatus, secondSaid] = run(".0");
+    EXPECT_TRUE(WIFEXITED(secondStatus) && WEXITSTATUS(secondStatus) == 0) << secondSaid;
+    EXPECT_NE(secondSaid.find("Quellan is already running on this display"), std::string::npos) << secondSaid;
+    // The running one says so where the person looks: beside its icon.
+    EXPECT_TRUE(waitUntil([&] {
+        return said().find("Quellan is already running; its menu is behind this icon.") != std::string::npos;
+    })) << said();
+    EXPECT_TRUE(waitUntil([&] { return session_->visibleQuellanWindows().size() == 2; })) << "no message shown";
+
+    const auto [screenStatus, screenSaid] = run(".7");
+    EXPECT_TRUE(WIFEXITED(screenStatus) && WEXITSTATUS(screenStatus) == 1) << screenSaid;
+    EXPECT_NE(screenSaid.find("has no such screen"), std::string::npos) << screenSaid;
+
+    // A crash leaves its lock file behind, which never blocks a new start.
+    ::kill(quellan_->pid(), SIGKILL);
+    ASSERT_TRUE(waitUntil([&] { return !quellan_->running(); }));
+    output_.clear();
+    startQuellan("windowLimit = 2\n");
+    expectCleanEnd();
+}
+
 class Stress : public Desktop {
 protected:
     void SetUp() override { startSession("openbox"); }

@@ -22,6 +22,12 @@ public:
         }
     }
 
+    bool hasValueForKey(std::string_view key) const override {
+        @autoreleasepool {
+            return [[NSUserDefaults standardUserDefaults] objectForKey:nsString(key)] != nil;
+        }
+    }
+
     void setInteger(std::int64_t value, std::string_view key) override {
         @autoreleasepool {
             [[NSUserDefaults standardUserDefaults] setInteger:static_cast<NSInteger>(value) forKey:nsString(key)];

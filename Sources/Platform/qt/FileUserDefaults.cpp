@@ -198,8 +198,9 @@ void FileUserDefaults::reportUnwritable(const std::string& reason) {
             "and saving is tried again at the next change");
 }
 
-std::unique_ptr<platform::UserDefaults> makeUserDefaults(const std::string& path) {
-    return std::make_unique<FileUserDefaults>(path);
+std::unique_ptr<platform::UserDefaults> makeUserDefaults(const std::string& path,
+                                                         std::function<void(const std::string&)> report) {
+    return std::make_unique<FileUserDefaults>(path, std::move(report));
 }
 
 std::string settingsPathFor(const char* xdgConfigHome, const char* home) {

@@ -20,6 +20,7 @@ public:
 
     std::int64_t integerForKey(std::string_view key) const override;
     bool boolForKey(std::string_view key) const override;
+    bool hasValueForKey(std::string_view key) const override { return memory_.hasValueForKey(key); }
     void setInteger(std::int64_t value, std::string_view key) override;
     void setBool(bool value, std::string_view key) override;
 

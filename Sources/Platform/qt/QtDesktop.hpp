@@ -37,7 +37,8 @@
 //     Settings written to `path` on every change, atomically. A file that
 //     cannot be read gives defaults and is moved aside, never overwritten;
 //     a place that cannot be written leaves the settings in memory. Each of
-//     these is said once on standard error. Needs no QApplication.
+//     these is said once, on standard error or to the given reporter.
+//     Needs no QApplication.
 // defaultSettingsPath()
 //     $XDG_CONFIG_HOME/quellan/quellan.conf, with ~/.config when
 //     XDG_CONFIG_HOME is unset, empty or not an absolute path.
@@ -58,7 +59,8 @@ namespace quellan::qt {
 struct FrameworkOptions {
     /// How often to look again for a system tray while there is none.
     std::chrono::milliseconds trayPollInterval = std::chrono::seconds(1);
-    /// Whether to end the program through terminate() on SIGTERM, SIGINT and SIGHUP.
+    /// Whether to end the program through terminate() on SIGTERM, SIGINT and
+    /// SIGHUP, and to hear SIGUSR1 (see setAnotherStartHandler).
     bool handleTerminationSignals = true;
 };
 
@@ -83,6 +85,9 @@ public:
     /// Shows `text` as a message from the status item, where the desktop
     /// shows such messages; kept until an item is shown.
     void showNotice(const std::string& text);
+    /// Called on the main thread when a second start of the program,
+    /// refused, asks this one to show itself (SIGUSR1).
+    void setAnotherStartHandler(std::function<void()> handler);
     /// The native window ids of the program's own windows that exist now:
     /// its tray icon and its menus.
     std::vector<std::uint32_t> ownWindowIds() const;
@@ -100,7 +105,10 @@ std::unique_ptr<platform::RunLoop> makeRunLoop();
 /// Calls `callback` on the main thread whenever `descriptor` has something
 /// to read, for as long as the handle is kept; null without an application.
 std::shared_ptr<void> watchReadable(int descriptor, std::function<void()> callback);
-std::unique_ptr<platform::UserDefaults> makeUserDefaults(const std::string& path);
+/// `report` receives what the person running Quellan should know about the
+/// file; standard error when none is given.
+std::unique_ptr<platform::UserDefaults> makeUserDefaults(const std::string& path,
+                                                         std::function<void(const std::string&)> report = {});
 std::string defaultSettingsPath();
 
 /// The settings path for these environment values (each may be null):

@@ -36,14 +36,15 @@ class QtStatusItem;
 
 namespace {
 
-// Ends the program cleanly on the signals a session or a terminal sends:
-// the handler only writes to a pipe the event loop watches.
+// Ends the program cleanly on the signals a session or a terminal sends,
+// and hears of a second start (SIGUSR1): the handler only writes the
+// signal's number to a pipe the event loop watches.
 int signalPipe[2] = {-1, -1};
-constexpr int kHandledSignals[] = {SIGTERM, SIGINT, SIGHUP};
+constexpr int kHandledSignals[] = {SIGTERM, SIGINT, SIGHUP, SIGUSR1};
 
-extern "C" void onTerminationSignal(int) {
+extern "C" void onSignal(int number) {
     const int saved = errno;
-    const char byte = 1;
+    const char byte = static_cast<char>(number);
     [[maybe_unused]] const ssize_t ignored = write(signalPipe[1], &byte, 1);
     errno = saved;
 }
@@ -72,16 +73,24 @@ bool displayReachable() {
                              "start Quellan from within your desktop session\n");
         return false;
     }
-    xcb_connection_t* connection = xcb_connect(display, nullptr);
-    const bool reachable = xcb_connection_has_error(connection) == 0;
+    // Qt aborts on a display it cannot use, a screen the server lacks
+    // included; xcb checks the screen only when asked for its number.
+    int screen = 0;
+    xcb_connection_t* connection = xcb_connect(display, &screen);
+    const int error = xcb_connection_has_error(connection);
     xcb_disconnect(connection);
-    if (!reachable) {
+    if (error == XCB_CONN_CLOSED_INVALID_SCREEN) {
+        std::fprintf(stderr,
+                     "quellan: the X display %s has no such screen; start Quellan from within your "
+                     "desktop session\n",
+                     display);
+    } else if (error != 0) {
         std::fprintf(stderr,
                      "quellan: cannot connect to the X display %s; start Quellan from within your "
                      "desktop session\n",
                      display);
     }
-    return reachable;
+    return error == 0;
 }
 
 class QtApplication final : public appkit::Application {
@@ -150,6 +159,7 @@ struct QtFramework::State {
     bool saidWaiting = false;
     std::function<void(bool)> observer;
     std::vector<QString> notices;
+    std::function<void()> anotherStart;
     QSocketNotifier* signalNotifier = nullptr;
     struct sigaction previous[std::size(kHandledSignals)] = {};
 
@@ -398,11 +408,16 @@ void QtFramework::State::installSignalHandlers() {
     signalNotifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, application.get());
     QObject::connect(signalNotifier, &QSocketNotifier::activated, signalNotifier, [this] {
         char bytes[16];
-        while (read(signalPipe[0], bytes, sizeof bytes) > 0) {}
-        app.terminate();
+        bool terminate = false, started = false;
+        for (ssize_t count; (count = read(signalPipe[0], bytes, sizeof bytes)) > 0;) {
+            for (ssize_t i = 0; i < count; ++i)
+                (bytes[i] == SIGUSR1 ? started : terminate) = true;
+        }
+        if (started && anotherStart) anotherStart();
+        if (terminate) app.terminate();
     });
     struct sigaction action {};
-    action.sa_handler = onTerminationSignal;
+    action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     for (std::size_t i = 0; i < std::size(kHandledSignals); ++i)
@@ -458,6 +473,8 @@ void QtFramework::showNotice(const std::string& text) {
     if (shown != state_->items.end()) return (*shown)->showNotice(notice);
     state_->notices.push_back(notice);
 }
+
+void QtFramework::setAnotherStartHandler(std::function<void()> handler) { state_->anotherStart = std::move(handler); }
 
 std::vector<std::uint32_t> QtFramework::ownWindowIds() const {
     std::vector<std::uint32_t> ids;
