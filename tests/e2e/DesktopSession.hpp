@@ -53,6 +53,7 @@ public:
     /// person restarting or replacing it would; false with `error` set when
     /// the new one does not come up.
     bool restartWindowManager(std::string& error, const std::string& replacement = {});
+    void stopWindowManager() { manager_.reset(); }
 
     /// Starts Quellan, with its standard error joined to its output, and
     /// (with `waitForIcon`) waits for its icon in the tray; null with `error` set otherwise.

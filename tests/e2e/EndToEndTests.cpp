@@ -97,9 +97,14 @@ protected:
     void pressInMenu(std::vector<std::string> keys) {
         // A notice may be on screen as a window of Quellan's too; a click on the icon hides it.
         const auto before = session_->visibleQuellanWindows();
+        std::vector<std::string> menu;
         const auto menuOpen = [&] {
+            if (menu.empty()) {
+                menu = session_->visibleQuellanWindows();
+                std::erase_if(menu, [&](const auto& window) { return std::ranges::count(before, window) != 0; });
+            }
             return std::ranges::any_of(session_->visibleQuellanWindows(),
-                                       [&](const auto& window) { return std::ranges::count(before, window) == 0; });
+                                       [&](const auto& window) { return std::ranges::count(menu, window) != 0; });
         };
         const auto environment = session_->environment();
         runCommand({"xdotool", "mousemove", "--window", session_->icon(), "8", "8", "click", "1"}, environment);
@@ -286,6 +291,29 @@ TEST_F(Desktop, OneQuellanPerDisplayAndAScreenThatIsNotThereIsNamed) {
     output_.clear();
     startQuellan("windowLimit = 2\n");
     expectCleanEnd();
+}
+
+TEST_F(Desktop, WithoutAWindowManagerBothAccessRowsExplainWhatIsMissingOnTheScreen) {
+    startSession("openbox");
+    startQuellan("");
+    session_->stopWindowManager();
+    std::this_thread::sleep_for(kFewTicks); // the menu now has the rows
+    const std::string help = "quellan: The window manager does not publish its client list";
+    const auto shown = [&](std::size_t times) {
+        return waitUntil([&] {
+            const std::string text = said();
+            std::size_t count = 0;
+            for (auto at = text.find(help); at != std::string::npos; at = text.find(help, at + 1))
+                ++count;
+            return count == times && session_->visibleQuellanWindows().size() == 2;
+        });
+    };
+    // From the bottom of the untrusted menu: "Quit Quellan", then the two rows.
+    pressInMenu({"Up", "Up", "Return"});
+    EXPECT_TRUE(shown(1)) << said();
+    pressInMenu({"Up", "Up", "Up", "Return"});
+    EXPECT_TRUE(shown(2)) << said();
+    expectCleanEnd({help});
 }
 
 class Stress : public Desktop {
