@@ -28,7 +28,7 @@ void scanBenchmark(benchmark::State& state, bool retitle) {
         const auto& window = desktop.addWindow(pid, "Document " + std::to_string(i));
         source->prepared.windows.push_back(
             ManagedWindow{windowIdentifier(pid, window.hash), desktop.makeWindowElement(window.id),
-                          "Application " + std::to_string(i % 25), "Document " + std::to_string(i)});
+                          "Application " + std::to_string(i % 25), "Document " + std::to_string(i), std::nullopt});
     }
     auto monitor = WindowMonitor::create(source, std::make_shared<platform::InMemoryUserDefaults>());
     monitor->limit = windowCount; // a steady desktop: nothing over the limit

@@ -32,6 +32,17 @@ TEST(ScanCycle, NewWindowsRankByTheirPlaceAndTheFocusedOneIsRemembered) {
     EXPECT_FALSE(f.isMinimized(b));
 }
 
+TEST(ScanCycle, NewWindowsTheDesktopStacksRankLowestFirst) {
+    MonitorFixture f;
+    f.monitor->limit = 1;
+    const auto a = f.open(100, "A"), b = f.open(100, "B"), c = f.open(200, "C");
+    f.desktop.window(a).stackingPosition = 2;
+    f.desktop.window(b).stackingPosition = 0;
+    f.desktop.window(c).stackingPosition = 1;
+    f.monitor->scanNow();
+    EXPECT_EQ(f.desktop.minimizedWindows(), (std::vector<simulated::WindowID>{b, c}));
+}
+
 TEST(ScanCycle, AFocusBetweenScansCountsAtItsInstant) {
     MonitorFixture f;
     f.desktop.reportsFocusChanges = true;

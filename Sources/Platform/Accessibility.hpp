@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -125,6 +126,10 @@ public:
     /// The windows focused since the last call, oldest first. A backend that
     /// sees the focus only when asked has none to give.
     virtual std::vector<FocusChange> takeFocusChanges() { return {}; }
+    /// The window's place in the desktop's stacking order, counted from the
+    /// bottom: a lower window was used less recently. None where the
+    /// platform cannot tell.
+    virtual std::optional<std::uint64_t> stackingPosition(const Element&) { return std::nullopt; }
 
     virtual void retain(Token token) noexcept = 0;
     virtual void release(Token token) noexcept = 0;
@@ -142,5 +147,6 @@ bool equal(const Element& a, const Element& b);
 /// The element's unsigned 64-bit hash; 0 for a null handle.
 std::uint64_t hash(const Element& element);
 std::vector<FocusChange> takeFocusChanges();
+std::optional<std::uint64_t> stackingPosition(const Element& window);
 
 } // namespace quellan::ax

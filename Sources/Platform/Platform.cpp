@@ -77,6 +77,9 @@ bool equal(const Element& a, const Element& b) {
 }
 std::uint64_t hash(const Element& element) { return element ? accessibility().hash(element) : 0; }
 std::vector<FocusChange> takeFocusChanges() { return accessibility().takeFocusChanges(); }
+std::optional<std::uint64_t> stackingPosition(const Element& window) {
+    return window ? accessibility().stackingPosition(window) : std::nullopt;
+}
 
 Element::Element(const Element& other) noexcept : backend_(other.backend_), token_(other.token_) {
     if (backend_ != nullptr) backend_->retain(token_);

@@ -99,6 +99,7 @@ WindowSnapshot AccessibilityWindowSource::snapshot() {
                 .element = *window,
                 .applicationName = applicationName,
                 .title = readText(*window, ax::kTitleAttribute).value_or("Untitled Window"),
+                .stackingPosition = ax::stackingPosition(*window),
             };
             if (focused && ax::equal(record.element, focused)) snapshot.currentWindowID = record.id;
             snapshot.windows.push_back(std::move(record));

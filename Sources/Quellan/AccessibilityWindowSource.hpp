@@ -20,6 +20,10 @@ struct ManagedWindow {
     std::string applicationName;
     /// The window's title as given, empty included; "Untitled Window" when unreadable.
     std::string title;
+    /// Where the platform tells it, the window's place in the stacking
+    /// order, bottom first. It ranks windows first seen in one scan, which
+    /// the list's order would rank by application and process id.
+    std::optional<std::uint64_t> stackingPosition;
 };
 
 /// A window that had the focus for a while since the previous snapshot.

@@ -54,14 +54,28 @@ void WindowMonitor::scanNow() {
     // their place in the snapshot: the first gets now - n ms, the last now - 1 ms.
     // Entries are reached through pointers from here on: a table keeps its
     // elements in place while others are added.
+    const auto seedAt = [&](std::size_t place) { return now + static_cast<double>(n - place) / -1000.0; };
     std::vector<double*> lastTouchedOf(n);
     std::vector<const double*> openedAtOf(n);
+    std::vector<std::size_t> newcomers;
     for (std::size_t i = 0; i < n; ++i) {
         if (firstIndexOf[i] != i) continue;
-        lastTouchedOf[i] =
-            &lastTouchedByWindowID_.try_emplace(windows[i].id, now + static_cast<double>(n - i) / -1000.0)
-                 .first->second;
+        const auto [entry, isNew] = lastTouchedByWindowID_.try_emplace(windows[i].id, seedAt(i));
+        lastTouchedOf[i] = &entry->second;
+        if (isNew) newcomers.push_back(i);
         openedAtOf[i] = &openedAtByWindowID_.try_emplace(windows[i].id, now).first->second;
+    }
+    // Where the platform tells the stacking order, the newcomers take the
+    // same seeds lowest window first: the snapshot lists each application's
+    // windows front to back, which would make the one in use the oldest.
+    const auto stacked = [&](std::size_t i) { return windows[i].stackingPosition.has_value(); };
+    if (newcomers.size() > 1 && std::ranges::all_of(newcomers, stacked)) {
+        std::vector<std::size_t> lowestFirst = newcomers;
+        stableMergeSort(lowestFirst, [&](std::size_t a, std::size_t b) {
+            return *windows[a].stackingPosition < *windows[b].stackingPosition;
+        });
+        for (std::size_t rank = 0; rank < newcomers.size(); ++rank)
+            *lastTouchedOf[lowestFirst[rank]] = seedAt(newcomers[rank]);
     }
 
     // A window focused since the last scan was touched then, whether or not

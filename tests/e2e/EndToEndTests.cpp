@@ -258,6 +258,28 @@ TEST_F(Desktop, NothingIsMinimizedBeforeTheIconCanBeShown) {
     EXPECT_EQ(std::ranges::count(said(), '\n'), 2) << said();
 }
 
+TEST_F(Desktop, WindowsFirstSeenTogetherGoLeastRecentlyUsedFirst) {
+    startSession("openbox");
+    // Six windows of one program, then of six programs whose process ids run against the order of use.
+    for (const bool programEach : {false, true}) {
+        std::vector<WindowId> used;
+        for (int i = 0; i < 6; ++i)
+            used.push_back(
+                open("pid=" + std::to_string(programEach ? 6005 - i : 6000) + " title=used-" + std::to_string(i)));
+        for (const WindowId window : used) {
+            probe_->activate(window);
+            ASSERT_TRUE(waitUntil([&] { return probe_->activeWindow() == window; }));
+        }
+        startQuellan("windowLimit = 3\n");
+        EXPECT_TRUE(waitUntil([&] { return iconicAmong(used).size() == 3; })) << said();
+        std::this_thread::sleep_for(kFewTicks);
+        EXPECT_EQ(iconicAmong(used), (std::vector<WindowId>{used[0], used[1], used[2]})) << programEach;
+        expectCleanEnd();
+        for (const WindowId window : used)
+            probe_->destroyWindow(window);
+    }
+}
+
 TEST_F(Desktop, OneQuellanPerDisplayAndAScreenThatIsNotThereIsNamed) {
     startSession("openbox");
     startQuellan("windowLimit = 11\n");

@@ -89,6 +89,13 @@ std::vector<ax::FocusChange> SimulatedDesktop::takeFocusChanges() {
     return changes;
 }
 
+std::optional<std::uint64_t> SimulatedDesktop::stackingPosition(const ax::Element& element) {
+    const ElementObject* object = objectFor(element, "stackingPosition");
+    return object != nullptr && !object->isApplication && hasWindow(object->window)
+               ? window(object->window).stackingPosition
+               : std::nullopt;
+}
+
 ax::Element SimulatedDesktop::makeWindowElement(WindowID id) {
     return newElement(ElementObject{.isApplication = false, .window = id});
 }

@@ -44,6 +44,8 @@ struct SimWindow {
     /// The code a request to minimize answers with; 0 minimizes the window.
     ax::Error minimizeResult = ax::kSuccess;
     std::uint64_t hash = 0;
+    /// Counted from the bottom of the stacking order; none: the desktop cannot tell.
+    std::optional<std::uint64_t> stackingPosition;
 };
 
 struct SimApplication {
@@ -150,6 +152,7 @@ public:
     bool equal(const ax::Element& a, const ax::Element& b) override;
     std::uint64_t hash(const ax::Element& element) override;
     std::vector<ax::FocusChange> takeFocusChanges() override;
+    std::optional<std::uint64_t> stackingPosition(const ax::Element& element) override;
     void retain(ax::Token token) noexcept override;
     void release(ax::Token token) noexcept override;
 

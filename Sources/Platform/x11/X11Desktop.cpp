@@ -412,16 +412,19 @@ void X11Desktop::refreshView() {
     // any answer is read. Requests the root's answers make pointless are left out.
     struct Pending {
         WindowId window;
+        std::uint64_t fromBottom; // `ordered` runs front to back
         xcb_get_property_cookie_t pid, machine, windowClass, type, transientFor, state, wmState, actions, desktop,
             netName, name;
         std::optional<xcb_res_query_client_ids_cookie_t> clientIds;
     };
     std::vector<Pending> pending;
     pending.reserve(ordered.size());
-    for (const WindowId window : ordered) {
+    for (std::size_t place = 0; place < ordered.size(); ++place) {
+        const WindowId window = ordered[place];
         if (protectedClients_.contains(window)) continue;
         Pending p{};
         p.window = window;
+        p.fromBottom = ordered.size() - 1 - place;
         p.pid = x.request(statistics_, window, e._NET_WM_PID, 1);
         p.machine = x.request(statistics_, window, XCB_ATOM_WM_CLIENT_MACHINE, kMaxMachineLongs);
         p.windowClass = x.request(statistics_, window, XCB_ATOM_WM_CLASS, kMaxClassLongs);
@@ -442,8 +445,6 @@ void X11Desktop::refreshView() {
     }
     if (!pending.empty()) ++statistics_.roundTrips;
 
-    std::vector<WindowId> listedOrder;
-    listedOrder.reserve(pending.size());
     for (const Pending& p : pending) {
         // Every reply is taken, even for a window found gone, so none is left queued.
         const PropertyReply pid = x.collect(p.pid);
@@ -501,6 +502,7 @@ void X11Desktop::refreshView() {
         record.minimizable = publishesAllowedActions
                                  ? contains(decodeAtomList(actions.raw(), kMaxAtoms), e._NET_WM_ACTION_MINIMIZE)
                                  : record.kind == WindowKind::standard;
+        if (stacking) record.stackingPosition = p.fromBottom;
         record.title = decodeText(netName.raw(), x.textTypes);
         if (!record.title) record.title = decodeText(name.raw(), x.textTypes);
 
@@ -756,6 +758,13 @@ std::uint64_t X11Desktop::hash(const ax::Element& element) {
     const ElementObject* object = objectFor(element);
     if (object == nullptr) return 0;
     return object->isApplication ? static_cast<std::uint32_t>(object->processIdentifier) : object->window;
+}
+
+std::optional<std::uint64_t> X11Desktop::stackingPosition(const ax::Element& element) {
+    const ElementObject* object = objectFor(element);
+    if (object == nullptr || object->isApplication) return std::nullopt;
+    const auto found = view_.windows.find(object->window);
+    return found == view_.windows.end() ? std::nullopt : found->second.stackingPosition;
 }
 
 // --- minimizing --------------------------------------------------------------

@@ -138,6 +138,7 @@ public:
     bool equal(const ax::Element& a, const ax::Element& b) override;
     std::uint64_t hash(const ax::Element& element) override;
     std::vector<ax::FocusChange> takeFocusChanges() override;
+    std::optional<std::uint64_t> stackingPosition(const ax::Element& element) override;
     void retain(ax::Token token) noexcept override;
     void release(ax::Token token) noexcept override;
 
@@ -156,6 +157,8 @@ private:
         bool minimized = false;
         bool minimizable = false;
         std::optional<std::string> title;
+        /// From the bottom of _NET_CLIENT_LIST_STACKING, when the window manager publishes it.
+        std::optional<std::uint64_t> stackingPosition;
     };
 
     struct ApplicationRecord {
