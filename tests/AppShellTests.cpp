@@ -12,11 +12,13 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-/// One line per item: checkmark, title, action, number, disabled, key, submenu.
+/// One line per item: checkmark, title, quoted runs, action, number, disabled, key, submenu.
 Lines describe(const appkit::Menu& menu) {
     Lines lines;
     for (const auto& item : menu.items()) {
         std::string line = (item.state == appkit::ControlState::on ? "[x] " : "") + item.title;
+        for (const auto& quoted : item.quotedRanges)
+            line += " [" + item.title.substr(quoted.location, quoted.length) + "]";
         if (item.action) line += " -> " + *item.action;
         if (const auto number = item.integerRepresentedObject()) line += " #" + std::to_string(*number);
         if (!item.enabled) line += " (disabled)";
@@ -100,19 +102,21 @@ TEST(AppShell, ChoicesArePersistedAppliedAndShownBeforeTheCommandReturns) {
     f.desktop.focus(f.desktop.addWindow(200, "Inbox").id);
     const auto delegate = AppDelegate::create();
     delegate->applicationDidFinishLaunching();
-    EXPECT_EQ(f.menu(), expectedMenu(true, 3, std::nullopt, "3 windows active", 3, "Notes - b - 0s"));
+    EXPECT_EQ(f.menu(), expectedMenu(true, 3, std::nullopt, "3 windows active", 3, "Notes - b - 0s [Notes] [b]"));
     EXPECT_EQ(f.item().toolTip, "Quellan: 3 of 3 windows");
 
     EXPECT_TRUE(f.item().choose("1"));
     EXPECT_EQ(f.defaults->integerForKey(WindowMonitor::windowLimitKey), 1);
-    EXPECT_EQ(f.menu(), expectedMenu(true, 1, std::nullopt, "1 window active", 1, "Current: Mail - Inbox - 0s"));
+    EXPECT_EQ(f.menu(),
+              expectedMenu(true, 1, std::nullopt, "1 window active", 1, "Current: Mail - Inbox - 0s [Mail] [Inbox]"));
     EXPECT_EQ(f.item().title, " 1");
 
     EXPECT_TRUE(f.item().choose("1 minute"));
     EXPECT_EQ(f.item().toolTip, "Quellan: 1 of 1 windows, inactive after 1 minute");
     EXPECT_TRUE(f.item().choose("Off"));
     EXPECT_FALSE(f.defaults->boolForKey(WindowMonitor::inactiveMinimizeEnabledKey));
-    EXPECT_EQ(f.menu(), expectedMenu(true, 1, std::nullopt, "1 window active", 1, "Current: Mail - Inbox - 0s"));
+    EXPECT_EQ(f.menu(),
+              expectedMenu(true, 1, std::nullopt, "1 window active", 1, "Current: Mail - Inbox - 0s [Mail] [Inbox]"));
     delegate->applicationWillTerminate();
 }
 

@@ -33,8 +33,18 @@ enum class ControlState : int { off = 0, on = 1 };
 /// The key equivalent's modifier; a single letter is used with Command.
 enum class KeyModifier { command };
 
+/// A run of bytes within a text.
+struct TextRange {
+    std::size_t location = 0;
+    std::size_t length = 0;
+};
+
 struct MenuItem {
     std::string title;
+    /// Runs of `title` that other programs supplied (a window's title, its
+    /// application's name), in order and apart: a backend may shorten each
+    /// and give it a text direction of its own. The title stays whole.
+    std::vector<TextRange> quotedRanges;
     /// The selector sent to `target` when the item is chosen; none for a label.
     std::optional<std::string> action;
     std::string keyEquivalent;

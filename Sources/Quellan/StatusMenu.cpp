@@ -40,9 +40,14 @@ std::shared_ptr<appkit::Menu> AppDelegate::activeWindowsMenu() const {
         return menu;
     }
     for (const auto& window : state_.activeWindows) {
-        // Shown as given: names and titles are neither shortened nor escaped.
-        menu->addItem(label((window.isCurrent ? "Current: " : "") + window.applicationName + " - " + window.title +
-                            " - " + formatDuration(window.openDurationSeconds)));
+        // Names and titles are neither shortened nor escaped here; the
+        // backend is told where they lie, so that it can draw them safely.
+        const std::string prefix = window.isCurrent ? "Current: " : "";
+        appkit::MenuItem row = label(prefix + window.applicationName + " - " + window.title + " - " +
+                                     formatDuration(window.openDurationSeconds));
+        row.quotedRanges = {{prefix.size(), window.applicationName.size()},
+                            {prefix.size() + window.applicationName.size() + 3, window.title.size()}};
+        menu->addItem(std::move(row));
     }
     return menu;
 }

@@ -79,6 +79,19 @@ TEST_F(QtTest, MenuIsBuiltFromTheModelAndShowsTextLiterally) {
     ASSERT_NE(submenu, nullptr);
     EXPECT_FALSE(row(submenu, 0)->isChecked());
     EXPECT_TRUE(row(submenu, 1)->isChecked());
+
+    // Other programs' text: shortened, whole in the tooltip, its direction marks kept to itself.
+    const std::string title = std::string(4000, 'W') + "\u202Eevil";
+    MenuItem window("Editor - " + title + " - 6s", std::nullopt, "");
+    window.quotedRanges = {{0, 6}, {9, title.size()}};
+    auto withWindow = std::make_shared<Menu>(*menu);
+    withWindow->addItem(window);
+    statusItem_->setMenu(withWindow);
+    const QString text = row(shown(), 3)->text();
+    EXPECT_TRUE(text.startsWith(u"\u2068Editor\u2069 - \u2068WWW") && text.endsWith(u"evil\u2069 - 6s")) << text.size();
+    EXPECT_LT(shown()->sizeHint().width(), 1000);
+    EXPECT_EQ(row(shown(), 3)->toolTip(),
+              QString::fromStdString("\u2068Editor\u2069 - \u2068" + title + "\u2069 - 6s"));
 }
 
 // Labels tick every second: they are retitled in place. Any other change

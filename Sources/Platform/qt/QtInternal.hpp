@@ -33,11 +33,9 @@ QImage renderStatusIcon(std::optional<Symbol> symbol, const QString& title, int 
 /// The same at every size of kIconSizes.
 QIcon statusIcon(std::optional<Symbol> symbol, const QString& title);
 
-/// A menu item's title as QMenu shows it literally: no mnemonic, no
-/// shortcut column, no line breaks.
-QString menuText(std::string_view title);
-
-/// A QMenu for the model. Choosing an item sends its action with a copy of
+/// A QMenu for the model, its titles shown literally: no mnemonic, no
+/// shortcut column, no line breaks; quoted runs shortened to a readable
+/// width (the whole row in its tooltip) and isolated. Choosing an item sends its action with a copy of
 /// the item, once the menu has closed and the signal has returned.
 QMenu* buildMenu(const appkit::Menu& model);
 /// Makes a menu from `buildMenu` show `model` instead, keeping the QMenu

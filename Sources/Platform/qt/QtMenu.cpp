@@ -3,6 +3,7 @@
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QKeySequence>
 #include <QMenu>
@@ -21,7 +22,67 @@ QKeySequence shortcutFor(const appkit::MenuItem& item) {
     return {};
 }
 
+// Another program's text is drawn at most this many average characters
+// wide: a 4 KB window title would make the menu wider than the screen.
+constexpr int kQuotedWidthInCharacters = 40;
+constexpr char16_t kFirstIsolate = 0x2066, kFirstStrongIsolate = 0x2068, kPopDirectionalIsolate = 0x2069;
+
+QString decoded(std::string_view bytes) {
+    QString text = QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    // A tab starts QMenu's shortcut column.
+    for (QChar& c : text) {
+        if (c == QLatin1Char('\t') || c == QLatin1Char('\n') || c == QLatin1Char('\r')) c = QLatin1Char(' ');
+    }
+    return text;
+}
+
+// A run in an isolate of its own, so that direction marks in it (a
+// right-to-left override, say) end with it. Its own isolates are closed
+// before ours, and a stray closing mark, which would end ours early, is dropped.
+QString isolated(const QString& run) {
+    QString text{QChar(kFirstStrongIsolate)};
+    int open = 0;
+    for (const QChar c : run) {
+        if (c.unicode() >= kFirstIsolate && c.unicode() <= kFirstStrongIsolate) {
+            ++open;
+        } else if (c.unicode() == kPopDirectionalIsolate) {
+            if (open == 0) continue;
+            --open;
+        }
+        text += c;
+    }
+    return text + QString(open + 1, QChar(kPopDirectionalIsolate));
+}
+
+// The item's title as drawn, its quoted runs isolated and, with `metrics`, shortened.
+QString displayText(const appkit::MenuItem& item, const QFontMetrics* metrics) {
+    const std::string_view title = item.title;
+    QString text;
+    std::size_t at = 0;
+    for (const appkit::TextRange& range : item.quotedRanges) {
+        if (range.location < at || range.location > title.size() || range.length > title.size() - range.location)
+            continue;
+        text += decoded(title.substr(at, range.location - at));
+        QString run = decoded(title.substr(range.location, range.length));
+        if (metrics != nullptr)
+            run = metrics->elidedText(run, Qt::ElideMiddle, metrics->averageCharWidth() * kQuotedWidthInCharacters);
+        text += isolated(run);
+        at = range.location + range.length;
+    }
+    return text + decoded(title.substr(at));
+}
+
+void present(QAction& action, const appkit::MenuItem& item, const QFontMetrics& metrics) {
+    QString text = displayText(item, &metrics);
+    // & would mark a mnemonic.
+    action.setText(text.replace(QLatin1Char('&'), QStringLiteral("&&")));
+    // The whole text, where a row had to be shortened.
+    if (!item.quotedRanges.empty()) action.setToolTip(displayText(item, nullptr));
+}
+
 void fill(QMenu& menu, const appkit::Menu& model) {
+    const QFontMetrics metrics(menu.font());
+    menu.setToolTipsVisible(true);
     for (const appkit::MenuItem& item : model.items()) {
         if (item.isSeparator) {
             menu.addSeparator();
@@ -29,11 +90,11 @@ void fill(QMenu& menu, const appkit::Menu& model) {
         }
         QAction* action = nullptr;
         if (item.submenu) {
-            QMenu* submenu = menu.addMenu(menuText(item.title));
+            QMenu* submenu = menu.addMenu(QString());
             fill(*submenu, *item.submenu);
             action = submenu->menuAction();
         } else {
-            action = menu.addAction(menuText(item.title));
+            action = menu.addAction(QString());
             QObject::connect(action, &QAction::triggered, action, [item] {
                 // Queued: the command may replace the menu, and with it
                 // this action, which is still delivering its signal.
@@ -45,6 +106,7 @@ void fill(QMenu& menu, const appkit::Menu& model) {
                 action->setShortcutVisibleInContextMenu(true);
             }
         }
+        present(*action, item, metrics);
         action->setEnabled(item.enabled);
         if (item.state == appkit::ControlState::on) {
             action->setCheckable(true);
@@ -55,23 +117,14 @@ void fill(QMenu& menu, const appkit::Menu& model) {
 
 } // namespace
 
-QString menuText(std::string_view title) {
-    QString text = QString::fromUtf8(title.data(), static_cast<qsizetype>(title.size()));
-    // A tab starts QMenu's shortcut column and & marks a mnemonic.
-    text.replace(QLatin1Char('&'), QStringLiteral("&&"));
-    for (QChar& c : text) {
-        if (c == QLatin1Char('\t') || c == QLatin1Char('\n') || c == QLatin1Char('\r')) c = QLatin1Char(' ');
-    }
-    return text;
-}
-
 void retitleMenu(QMenu& menu, const appkit::Menu& model) {
+    const QFontMetrics metrics(menu.font());
     const auto actions = menu.actions();
     const auto& items = model.items();
     for (qsizetype i = 0; i < actions.size() && static_cast<std::size_t>(i) < items.size(); ++i) {
         const appkit::MenuItem& item = items[static_cast<std::size_t>(i)];
         if (item.isSeparator) continue;
-        actions[i]->setText(menuText(item.title));
+        present(*actions[i], item, metrics);
         if (item.submenu && actions[i]->menu() != nullptr) retitleMenu(*actions[i]->menu(), *item.submenu);
     }
 }
