@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -40,6 +41,7 @@ namespace {
 // and hears of a second start (SIGUSR1): the handler only writes the
 // signal's number to a pipe the event loop watches.
 int signalPipe[2] = {-1, -1};
+constexpr std::chrono::milliseconds kNoticeDelay(500);
 constexpr int kHandledSignals[] = {SIGTERM, SIGINT, SIGHUP, SIGUSR1};
 
 extern "C" void onSignal(int number) {
@@ -277,9 +279,13 @@ public:
         tray_->setToolTip(toolTip());
         tray_->setContextMenu(menu_);
         tray_->show();
-        for (const QString& notice : owner_->notices)
-            showNotice(notice);
-        owner_->notices.clear();
+        // Once a tray has had time to embed the icon, which places the
+        // message; in one message, as a new one replaces the last.
+        QTimer::singleShot(kNoticeDelay, tray_, [this] {
+            if (owner_ == nullptr || owner_->notices.empty()) return;
+            showNotice(QStringList(owner_->notices.begin(), owner_->notices.end()).join(QStringLiteral("\n\n")));
+            owner_->notices.clear();
+        });
     }
 
     void showNotice(const QString& text) {
@@ -470,7 +476,8 @@ void QtFramework::showNotice(const std::string& text) {
     const QString notice = QString::fromStdString(text);
     const auto shown = std::find_if(state_->items.begin(), state_->items.end(),
                                     [](QtStatusItem* item) { return item->tray() != nullptr; });
-    if (shown != state_->items.end()) return (*shown)->showNotice(notice);
+    // Before the icon is settled, the message joins those waiting for it.
+    if (shown != state_->items.end() && state_->notices.empty()) return (*shown)->showNotice(notice);
     state_->notices.push_back(notice);
 }
 
