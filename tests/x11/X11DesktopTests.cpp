@@ -11,7 +11,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <thread>
 #include <unistd.h>
 
 namespace quellan::x11 {
@@ -162,25 +161,6 @@ TEST_F(ScriptedManagerTest, ClientsGainingTheFocusAreHeardInOrderThoughReadLate)
     for (const auto& change : AccessibilityWindowSource().snapshot().focusedSinceLastSnapshot)
         order += change.id + " ";
     EXPECT_EQ(order, windowIdentifier(4000, a) + " " + windowIdentifier(4000, b) + " ");
-}
-
-TEST_F(ScriptedManagerTest, AWindowManagerIgnoringIconifyIsLearnedAndToldOnce) {
-    announce();
-    const std::vector<WindowId> windows{window("title=a"), window("title=b"), window("title=c")};
-    manage(windows);
-    int notices = 0;
-    desktop_->setNoticeHandler([&](const std::string&) { ++notices; });
-    desktop_->setIconifyTimeout(std::chrono::milliseconds(30));
-    const auto minimize = [&](WindowId window) {
-        return desktop_->setAttributeValue(elementOf(4000, window), ax::kMinimizedAttribute, ax::Value::boolean(true));
-    };
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(minimize(windows[i]), ax::kCannotComplete) << "counted until seen iconic";
-        std::this_thread::sleep_for(std::chrono::milliseconds(40));
-        desktop_->frontmostApplication();
-    }
-    EXPECT_EQ(notices, 1);
-    EXPECT_EQ(snapshot(), std::vector<std::string>{}) << "nothing counts where nothing can be minimized";
 }
 
 TEST_F(ScriptedManagerTest, RegularURLsGoToXdgOpenAsOneArgumentAndOthersToTheHandler) {

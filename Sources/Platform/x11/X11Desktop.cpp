@@ -813,7 +813,7 @@ void X11Desktop::settleIconifyRequests() {
             ignoredRequests_ = 0;
             return true;
         }
-        if (now - sentAt < iconifyTimeout_) return false;
+        if (now - sentAt < kIconifyTimeout) return false;
         ++ignoredRequests_;
         // Asked again later, less often each time it is ignored.
         const auto pause = std::chrono::seconds(std::min(60, 1 << std::min(ignoredRequests_, 6)));

@@ -103,8 +103,6 @@ public:
     /// such as the program's own settings address; returns whether it opened
     /// it. Without a handler, such addresses go to xdg-open when well-formed.
     void setAddressHandler(std::function<bool(std::string_view)> handler) { addressHandler_ = std::move(handler); }
-    /// How long a minimize request may go unanswered before it counts as ignored (1 s by default).
-    void setIconifyTimeout(std::chrono::milliseconds timeout) { iconifyTimeout_ = timeout; }
     /// Told, once, what a person should know: that the window manager does not minimize windows.
     void setNoticeHandler(std::function<void(const std::string&)> handler) { noticeHandler_ = std::move(handler); }
     /// Gives the program's own windows (such as its tray icon), whose holders are never listed.
@@ -211,7 +209,8 @@ private:
     Statistics statistics_;
     std::function<void()> trustPromptHandler_;
     std::function<bool(std::string_view)> addressHandler_;
-    std::chrono::milliseconds iconifyTimeout_{1000};
+    /// How long a minimize request may go unanswered before it counts as ignored.
+    static constexpr std::chrono::milliseconds kIconifyTimeout{1000};
     std::function<void(const std::string&)> noticeHandler_;
     std::function<std::vector<WindowId>()> ownWindows_;
     /// Windows asked to iconify and not yet seen iconic, with when.
