@@ -36,9 +36,8 @@ TEST(ScanCycle, NewWindowsTheDesktopStacksRankLowestFirst) {
     MonitorFixture f;
     f.monitor->limit = 1;
     const auto a = f.open(100, "A"), b = f.open(100, "B"), c = f.open(200, "C");
-    f.desktop.window(a).stackingPosition = 2;
-    f.desktop.window(b).stackingPosition = 0;
-    f.desktop.window(c).stackingPosition = 1;
+    for (const auto& [window, position] : {std::pair{a, 2}, {b, 0}, {c, 1}})
+        f.desktop.window(window).stackingPosition = position;
     f.monitor->scanNow();
     EXPECT_EQ(f.desktop.minimizedWindows(), (std::vector<simulated::WindowID>{b, c}));
 }

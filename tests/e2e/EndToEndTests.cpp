@@ -95,14 +95,14 @@ protected:
 
     /// Opens the tray menu with a click on Quellan's icon and presses `keys` (xdotool's names) there.
     void pressInMenu(std::vector<std::string> keys) {
-        // A notice may be on screen as a window of Quellan's too; a click on the icon hides it.
+        // A notice may be on screen as a window of Quellan's too (a click on the
+        // icon hides it), or show once a row is chosen: the menu is what the click opened.
         const auto before = session_->visibleQuellanWindows();
         std::vector<std::string> menu;
         const auto menuOpen = [&] {
-            if (menu.empty()) {
-                menu = session_->visibleQuellanWindows();
-                std::erase_if(menu, [&](const auto& window) { return std::ranges::count(before, window) != 0; });
-            }
+            if (menu.empty())
+                std::ranges::copy_if(session_->visibleQuellanWindows(), std::back_inserter(menu),
+                                     [&](const auto& window) { return std::ranges::count(before, window) == 0; });
             return std::ranges::any_of(session_->visibleQuellanWindows(),
                                        [&](const auto& window) { return std::ranges::count(menu, window) != 0; });
         };
