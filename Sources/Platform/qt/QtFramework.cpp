@@ -41,8 +41,10 @@ namespace {
 // and hears of a second start (SIGUSR1): the handler only writes the
 // signal's number to a pipe the event loop watches.
 int signalPipe[2] = {-1, -1};
-constexpr std::chrono::milliseconds kNoticeDelay(500);
 constexpr int kHandledSignals[] = {SIGTERM, SIGINT, SIGHUP, SIGUSR1};
+
+// Time for a tray to embed a new icon, whose place a message is shown by.
+constexpr std::chrono::milliseconds kNoticeDelay(500);
 
 extern "C" void onSignal(int number) {
     const int saved = errno;

@@ -35,8 +35,9 @@ QIcon statusIcon(std::optional<Symbol> symbol, const QString& title);
 
 /// A QMenu for the model, its titles shown literally: no mnemonic, no
 /// shortcut column, no line breaks; quoted runs shortened to a readable
-/// width (the whole row in its tooltip) and isolated. Choosing an item sends its action with a copy of
-/// the item, once the menu has closed and the signal has returned.
+/// width (the whole row in its tooltip) and isolated. Choosing an item
+/// sends its action with a copy of the item, once the menu has closed and
+/// the signal has returned.
 QMenu* buildMenu(const appkit::Menu& model);
 /// Makes a menu from `buildMenu` show `model` instead, keeping the QMenu
 /// itself: a panel that draws the menu from the exported copy is told of
