@@ -344,7 +344,7 @@ bool X11Desktop::checkTrust() {
     confirmedCheckWindow_ = confirmed ? *checkWindow : 0;
     // Another window manager may minimize where the last one would not.
     if (confirmed && *checkWindow != windowManagerCheckWindow_) {
-        if (windowManagerCheckWindow_ != 0) forgetIconifyAnswers();
+        if (windowManagerCheckWindow_ != 0) iconifyRequests_.forget();
         windowManagerCheckWindow_ = *checkWindow;
     }
     const std::vector<Atom> hints = decodeAtomList(supported.raw(), kMaxSupported);
@@ -772,14 +772,11 @@ std::optional<std::uint64_t> X11Desktop::stackingPosition(const ax::Element& ele
 ax::Error X11Desktop::iconify(WindowId window) {
     if (connectionLost()) return ax::kCannotComplete;
     const auto now = std::chrono::steady_clock::now();
-    if (const auto pause = ignoredUntil_.find(window); pause != ignoredUntil_.end()) {
-        if (now < pause->second) return ax::kCannotComplete;
-        ignoredUntil_.erase(pause);
-    }
+    if (!iconifyRequests_.mayAsk(window, now)) return ax::kCannotComplete;
     // Until the window manager has honoured a request, one is reported as
     // failed: the window stays counted until it is seen iconic.
-    const ax::Error answer = windowManagerIconifies_ ? ax::kSuccess : ax::kCannotComplete;
-    if (pendingIconify_.contains(window)) return answer;
+    const ax::Error answer = iconifyRequests_.reportsSuccess() ? ax::kSuccess : ax::kCannotComplete;
+    if (iconifyRequests_.isPending(window)) return answer;
 
     // "The client should send a ClientMessage event to the root ... with
     // window = the client's top-level window, type = WM_CHANGE_STATE,
@@ -798,49 +795,24 @@ ax::Error X11Desktop::iconify(WindowId window) {
                    reinterpret_cast<const char*>(&request));
     xcb_flush(x.xcb);
     if (x.broken()) return ax::kCannotComplete;
-    pendingIconify_.emplace(window, now);
+    iconifyRequests_.sent(window, now);
     return answer;
 }
 
 void X11Desktop::settleIconifyRequests() {
-    const auto now = std::chrono::steady_clock::now();
-    std::erase_if(pendingIconify_, [&](const auto& entry) {
-        const auto [window, sentAt] = entry;
+    const auto minimized = [&](WindowId window) -> std::optional<bool> {
         const auto found = view_.windows.find(window);
-        if (found == view_.windows.end()) return true; // gone or unmanaged: no answer either way
-        if (found->second.minimized) {
-            windowManagerIconifies_ = true;
-            ignoredRequests_ = 0;
-            return true;
-        }
-        if (now - sentAt < kIconifyTimeout) return false;
-        ++ignoredRequests_;
-        // Asked again later, less often each time it is ignored.
-        const auto pause = std::chrono::seconds(std::min(60, 1 << std::min(ignoredRequests_, 6)));
-        ignoredUntil_[window] = now + pause;
-        return true;
-    });
-    constexpr int kRequestsBeforeGivingUp = 3;
-    if (!windowManagerIconifies_ && !refusesIconify_ && ignoredRequests_ >= kRequestsBeforeGivingUp) {
-        refusesIconify_ = true;
-        if (noticeHandler_) {
-            noticeHandler_("This window manager does not minimize windows when asked, so Quellan cannot keep the "
-                           "number of open windows under the limit here. It will try again if another window "
-                           "manager takes over.");
-        }
+        return found == view_.windows.end() ? std::nullopt : std::optional(found->second.minimized);
+    };
+    if (iconifyRequests_.settle(minimized, std::chrono::steady_clock::now()) && noticeHandler_) {
+        noticeHandler_("This window manager does not minimize windows when asked, so Quellan cannot keep the "
+                       "number of open windows under the limit here. It will try again if another window "
+                       "manager takes over.");
     }
-    if (refusesIconify_) {
+    if (iconifyRequests_.refuses()) {
         for (auto& [id, record] : view_.windows)
             record.minimizable = false;
     }
-}
-
-void X11Desktop::forgetIconifyAnswers() {
-    pendingIconify_.clear();
-    ignoredUntil_.clear();
-    ignoredRequests_ = 0;
-    windowManagerIconifies_ = false;
-    refusesIconify_ = false;
 }
 
 // --- workspace ---------------------------------------------------------------

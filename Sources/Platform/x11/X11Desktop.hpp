@@ -53,6 +53,7 @@
 // snapshots. A lost connection makes every call fail softly.
 #pragma once
 
+#include "Platform/MinimizeRequests.hpp"
 #include "Platform/Platform.hpp"
 #include "Platform/x11/PropertyDecoding.hpp"
 
@@ -108,7 +109,7 @@ public:
     /// Gives the program's own windows (such as its tray icon), whose holders are never listed.
     void setOwnWindows(std::function<std::vector<WindowId>()> ownWindows) { ownWindows_ = std::move(ownWindows); }
     /// True once the window manager is taken to refuse iconify requests.
-    bool refusesIconify() const { return refusesIconify_; }
+    bool refusesIconify() const { return iconifyRequests_.refuses(); }
 
     /// The connection's file descriptor, -1 once lost; call `processEvents`
     /// whenever it is readable.
@@ -188,7 +189,6 @@ private:
     workspace::RunningApplication describe(std::int32_t processIdentifier, const ApplicationRecord& record) const;
     ax::Error iconify(WindowId window);
     void settleIconifyRequests();
-    void forgetIconifyAnswers();
     void pumpEvents();
     void recordFocus(WindowId window);
     std::unordered_set<WindowId> clientsHolding(const std::vector<WindowId>& seeds,
@@ -209,17 +209,9 @@ private:
     Statistics statistics_;
     std::function<void()> trustPromptHandler_;
     std::function<bool(std::string_view)> addressHandler_;
-    /// How long a minimize request may go unanswered before it counts as ignored.
-    static constexpr std::chrono::milliseconds kIconifyTimeout{1000};
     std::function<void(const std::string&)> noticeHandler_;
     std::function<std::vector<WindowId>()> ownWindows_;
-    /// Windows asked to iconify and not yet seen iconic, with when.
-    std::unordered_map<WindowId, std::chrono::steady_clock::time_point> pendingIconify_;
-    /// Windows whose request was ignored, not asked again until then.
-    std::unordered_map<WindowId, std::chrono::steady_clock::time_point> ignoredUntil_;
-    int ignoredRequests_ = 0;
-    bool windowManagerIconifies_ = false;
-    bool refusesIconify_ = false;
+    platform::MinimizeRequests iconifyRequests_;
     /// The window manager the answers above are about.
     WindowId windowManagerCheckWindow_ = 0;
     std::vector<WindowId> protectedSeeds_;
