@@ -1,9 +1,11 @@
-// Entry point of the Linux desktop port: X11 windows, the Qt tray, the
-// settings file, then the program itself.
+// Entry point of the Linux desktop port: the windows of a Wayland
+// compositor or an X11 display, the Qt tray, the settings file, then the
+// program itself.
 #include "Platform/Clock.hpp"
 #include "Platform/Platform.hpp"
 #include "Platform/qt/InstanceLock.hpp"
 #include "Platform/qt/QtDesktop.hpp"
+#include "Platform/wayland/WaylandDesktop.hpp"
 #include "Platform/x11/X11Desktop.hpp"
 #include "Quellan/Launch.hpp"
 #include "Quellan/WindowMonitor.hpp"
@@ -12,8 +14,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 
 namespace {
+
+using namespace quellan;
+using Tell = std::function<void(std::string)>;
 
 // On X11 nothing needs granting: windows are visible to any client once the
 // window manager publishes them. What stands in for missing access is a
@@ -22,15 +28,61 @@ constexpr const char* kNoWindowManagerHelp =
     "The window manager does not publish its client list and active window (EWMH), so Quellan cannot see any "
     "windows. Use an EWMH window manager such as Openbox, Xfwm4, KWin, Mutter, Fluxbox or IceWM; Quellan picks it "
     "up by itself once it runs.";
+// On Wayland access is the compositor's interface, checked at start; only a lost compositor takes it away.
+constexpr const char* kNoCompositorHelp = "The connection to the Wayland compositor is gone, so Quellan cannot see "
+                                          "any windows.";
+
+bool nonEmpty(const char* text) { return text != nullptr && *text != '\0'; }
+
+/// Runs the program over `desktop` until it quits.
+template <typename Desktop>
+int runOn(Desktop& desktop, const char* accessHelp, const Tell& tell, const std::string& settingsPath) {
+    // Both access rows of the menu, and the start without access, explain what is missing.
+    desktop.setTrustPromptHandler([&tell, accessHelp] { tell(accessHelp); });
+    desktop.setAddressHandler([&tell, accessHelp](std::string_view) {
+        tell(accessHelp);
+        return true;
+    });
+    desktop.setNoticeHandler([&tell](const std::string& text) { tell(text); });
+    // Focus changes are read as they happen, so one shorter than a scan still counts.
+    const auto watch = qt::watchReadable(desktop.eventDescriptor(), [&desktop] { desktop.processEvents(); });
+
+    auto runLoop = qt::makeRunLoop();
+    clock::SystemClock systemClock;
+    platform::Backends backends = desktop.backends();
+    backends.clock = &systemClock;
+    backends.runLoop = runLoop.get();
+    platform::ScopedBackends installed(backends);
+    std::shared_ptr<platform::UserDefaults> defaults = qt::makeUserDefaults(settingsPath, tell);
+    for (const std::string& problem : WindowMonitor::unusableStoredSettings(*defaults))
+        tell(problem);
+    platform::installStandardUserDefaults(std::move(defaults));
+    const int status = runApplication();
+    platform::installStandardUserDefaults(nullptr);
+    return status;
+}
 
 } // namespace
 
 int main(int argc, char** argv) {
-    using namespace quellan;
-    const char* display = std::getenv("DISPLAY");
-    if (display == nullptr || *display == '\0') {
-        std::fputs("quellan: no X display (DISPLAY is not set); start Quellan from a desktop session.\n", stderr);
+    // A Wayland session is served through the compositor, never through
+    // Xwayland, which shows only some of the windows.
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    const char* display = nonEmpty(wayland) ? wayland : std::getenv("DISPLAY");
+    if (!nonEmpty(display)) {
+        std::fputs("quellan: no desktop session (neither WAYLAND_DISPLAY nor DISPLAY is set); start Quellan from a "
+                   "desktop session.\n",
+                   stderr);
         return 1;
+    }
+    std::unique_ptr<wayland::WaylandDesktop> compositor;
+    if (nonEmpty(wayland)) {
+        auto connected = wayland::WaylandDesktop::connect();
+        if (!connected.desktop) {
+            std::fprintf(stderr, "quellan: %s.\n", connected.error.c_str());
+            return 1;
+        }
+        compositor = std::move(connected.desktop);
     }
     // Until the framework hears it, a second start's knock must not end this one.
     std::signal(SIGUSR1, SIG_IGN);
@@ -52,44 +104,22 @@ int main(int argc, char** argv) {
 
     // What a person must act on goes to standard error and, since nobody
     // watches that for a tray program, to the desktop's notifications.
-    const auto tell = [&framework](std::string text) {
+    const Tell tell = [&framework](std::string text) {
         std::fprintf(stderr, "quellan: %s\n", text.c_str());
         if (!text.empty() && text[0] >= 'a' && text[0] <= 'z') text[0] = static_cast<char>(text[0] - 'a' + 'A');
         framework->showNotice(text);
     };
     framework->setAnotherStartHandler([&tell] { tell("Quellan is already running; its menu is behind this icon."); });
-    auto connected = x11::X11Desktop::connect();
-    if (!connected.desktop) {
-        std::fprintf(stderr, "quellan: %s\n", connected.error.c_str());
-        return 1;
-    }
-    x11::X11Desktop& desktop = *connected.desktop;
-    // Both access rows of the menu, and the start without access, explain what is missing.
-    desktop.setTrustPromptHandler([&tell] { tell(kNoWindowManagerHelp); });
-    desktop.setAddressHandler([&tell](std::string_view) {
-        tell(kNoWindowManagerHelp);
-        return true;
-    });
-    desktop.setNoticeHandler(tell);
-    desktop.setOwnWindows([&framework] { return framework->ownWindowIds(); });
-    // Focus changes are read as they happen, so one shorter than a scan still counts.
-    const auto watch = qt::watchReadable(desktop.eventDescriptor(), [&desktop] { desktop.processEvents(); });
-
-    auto runLoop = qt::makeRunLoop();
-    clock::SystemClock systemClock;
-    platform::Backends backends = desktop.backends();
-    backends.clock = &systemClock;
-    backends.runLoop = runLoop.get();
-    platform::ScopedBackends installed(backends);
     appkit::installFramework(framework.get());
-    std::shared_ptr<platform::UserDefaults> defaults = qt::makeUserDefaults(settingsPath, tell);
-    for (const std::string& problem : WindowMonitor::unusableStoredSettings(*defaults))
-        tell(problem);
-    platform::installStandardUserDefaults(std::move(defaults));
-
-    const int status = runApplication();
-
-    platform::installStandardUserDefaults(nullptr);
+    int status = 1;
+    if (compositor) {
+        status = runOn(*compositor, kNoCompositorHelp, tell, settingsPath);
+    } else if (auto connected = x11::X11Desktop::connect(); connected.desktop) {
+        connected.desktop->setOwnWindows([&framework] { return framework->ownWindowIds(); });
+        status = runOn(*connected.desktop, kNoWindowManagerHelp, tell, settingsPath);
+    } else {
+        std::fprintf(stderr, "quellan: %s\n", connected.error.c_str());
+    }
     appkit::installFramework(nullptr);
     return status;
 }

@@ -1,0 +1,515 @@
+#include "Platform/wayland/WaylandDesktop.hpp"
+
+#include "plasma-window-management-client-protocol.h"
+#include "wlr-foreign-toplevel-management-unstable-v1-client-protocol.h"
+
+#include <wayland-client.h>
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <cstring>
+#include <fstream>
+#include <poll.h>
+#include <unistd.h>
+
+namespace quellan::wayland {
+namespace {
+
+using Toplevel = WaylandDesktop::Toplevel;
+
+// Newer protocol versions than these bring nothing Quellan reads.
+constexpr std::uint32_t kPlasmaVersion = 16;
+constexpr std::uint32_t kWlrVersion = 3;
+// The app_id Qt gives Quellan's own windows (its desktop file's name).
+constexpr std::string_view kOwnAppId = "quellan";
+// Focus changes kept between two snapshots; a snapshot needs only the last few.
+constexpr std::size_t kMaxFocusChanges = 64;
+
+Toplevel& toplevelOf(void* data) { return *static_cast<Toplevel*>(data); }
+WaylandDesktop& desktopOf(void* data) { return *static_cast<WaylandDesktop*>(data); }
+
+double wallClock() {
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+// --- KWin: org_kde_plasma_window ---------------------------------------------
+
+template <typename... Arguments> void ignore(void*, org_kde_plasma_window*, Arguments...) {}
+
+const org_kde_plasma_window_listener kPlasmaWindowListener = {
+    .title_changed = [](void* data, org_kde_plasma_window*, const char* title) { toplevelOf(data).title = title; },
+    .app_id_changed = [](void* data, org_kde_plasma_window*, const char* id) { toplevelOf(data).appId = id; },
+    .state_changed =
+        [](void* data, org_kde_plasma_window*, std::uint32_t flags) {
+            Toplevel& toplevel = toplevelOf(data);
+            toplevel.active = (flags & ORG_KDE_PLASMA_WINDOW_MANAGEMENT_STATE_ACTIVE) != 0;
+            toplevel.minimized = (flags & ORG_KDE_PLASMA_WINDOW_MANAGEMENT_STATE_MINIMIZED) != 0;
+            toplevel.minimizable = (flags & ORG_KDE_PLASMA_WINDOW_MANAGEMENT_STATE_MINIMIZABLE) != 0;
+            toplevel.skipTaskbar = (flags & ORG_KDE_PLASMA_WINDOW_MANAGEMENT_STATE_SKIPTASKBAR) != 0;
+            if (toplevel.described) toplevel.owner->onChanged(toplevel);
+        },
+    .virtual_desktop_changed = ignore<std::int32_t>,
+    .themed_icon_name_changed = ignore<const char*>,
+    .unmapped = [](void* data, org_kde_plasma_window*) { toplevelOf(data).owner->onClosed(toplevelOf(data)); },
+    .initial_state =
+        [](void* data, org_kde_plasma_window*) {
+            Toplevel& toplevel = toplevelOf(data);
+            toplevel.described = true;
+            toplevel.owner->onChanged(toplevel);
+        },
+    .parent_window = [](void* data, org_kde_plasma_window*,
+                        org_kde_plasma_window* parent) { toplevelOf(data).hasParent = parent != nullptr; },
+    .geometry = ignore<std::int32_t, std::int32_t, std::uint32_t, std::uint32_t>,
+    .icon_changed = ignore<>,
+    .pid_changed =
+        [](void* data, org_kde_plasma_window*, std::uint32_t pid) {
+            if (pid > 0 && pid <= INT32_MAX) toplevelOf(data).pid = static_cast<std::int32_t>(pid);
+        },
+    .virtual_desktop_entered = ignore<const char*>,
+    .virtual_desktop_left = ignore<const char*>,
+    .application_menu = ignore<const char*, const char*>,
+    .activity_entered = ignore<const char*>,
+    .activity_left = ignore<const char*>,
+    .resource_name_changed = ignore<const char*>,
+};
+
+const org_kde_plasma_window_management_listener kPlasmaManagerListener = {
+    .show_desktop_changed = [](void*, org_kde_plasma_window_management*, std::uint32_t) {},
+    .window =
+        [](void* data, org_kde_plasma_window_management* manager, std::uint32_t id) {
+            // Newer compositors announce each window twice; the uuid one is taken then.
+            if (wl_proxy_get_version(reinterpret_cast<wl_proxy*>(manager)) >= 13) return;
+            desktopOf(data).onToplevel(nullptr, id, {});
+        },
+    .stacking_order_changed =
+        [](void* data, org_kde_plasma_window_management*, wl_array* ids) {
+            std::vector<std::uint32_t> list(static_cast<const std::uint32_t*>(ids->data),
+                                            static_cast<const std::uint32_t*>(ids->data) +
+                                                ids->size / sizeof(std::uint32_t));
+            desktopOf(data).onStacking({}, std::move(list));
+        },
+    .stacking_order_uuid_changed =
+        [](void* data, org_kde_plasma_window_management*, const char* uuids) {
+            std::vector<std::string> list;
+            for (std::string_view rest = uuids; !rest.empty();) {
+                const auto end = std::min(rest.find(';'), rest.size());
+                if (end > 0) list.emplace_back(rest.substr(0, end));
+                rest.remove_prefix(std::min(end + 1, rest.size()));
+            }
+            desktopOf(data).onStacking(std::move(list), {});
+        },
+    .window_with_uuid = [](void* data, org_kde_plasma_window_management*, std::uint32_t id,
+                           const char* uuid) { desktopOf(data).onToplevel(nullptr, id, uuid); },
+};
+
+// --- wlroots: zwlr_foreign_toplevel_handle_v1 --------------------------------
+
+const zwlr_foreign_toplevel_handle_v1_listener kWlrToplevelListener = {
+    .title = [](void* data, zwlr_foreign_toplevel_handle_v1*, const char* title) { toplevelOf(data).title = title; },
+    .app_id = [](void* data, zwlr_foreign_toplevel_handle_v1*, const char* id) { toplevelOf(data).appId = id; },
+    .output_enter = [](void*, zwlr_foreign_toplevel_handle_v1*, wl_output*) {},
+    .output_leave = [](void*, zwlr_foreign_toplevel_handle_v1*, wl_output*) {},
+    .state =
+        [](void* data, zwlr_foreign_toplevel_handle_v1*, wl_array* states) {
+            Toplevel& toplevel = toplevelOf(data);
+            const auto* first = static_cast<const std::uint32_t*>(states->data);
+            const auto* last = first + states->size / sizeof(std::uint32_t);
+            toplevel.active = std::find(first, last, ZWLR_FOREIGN_TOPLEVEL_HANDLE_V1_STATE_ACTIVATED) != last;
+            toplevel.minimized = std::find(first, last, ZWLR_FOREIGN_TOPLEVEL_HANDLE_V1_STATE_MINIMIZED) != last;
+        },
+    .done =
+        [](void* data, zwlr_foreign_toplevel_handle_v1*) {
+            Toplevel& toplevel = toplevelOf(data);
+            toplevel.described = true;
+            toplevel.owner->onChanged(toplevel);
+        },
+    .closed = [](void* data, zwlr_foreign_toplevel_handle_v1*) { toplevelOf(data).owner->onClosed(toplevelOf(data)); },
+    .parent = [](void* data, zwlr_foreign_toplevel_handle_v1*,
+                 zwlr_foreign_toplevel_handle_v1* parent) { toplevelOf(data).hasParent = parent != nullptr; },
+};
+
+const zwlr_foreign_toplevel_manager_v1_listener kWlrManagerListener = {
+    .toplevel = [](void* data, zwlr_foreign_toplevel_manager_v1*,
+                   zwlr_foreign_toplevel_handle_v1* handle) { desktopOf(data).onToplevel(handle, 0, {}); },
+    .finished = [](void*, zwlr_foreign_toplevel_manager_v1*) {},
+};
+
+const wl_registry_listener kRegistryListener = {
+    .global = [](void* data, wl_registry* registry, std::uint32_t name, const char* interface,
+                 std::uint32_t version) { desktopOf(data).bindGlobal(registry, name, interface, version); },
+    .global_remove = [](void*, wl_registry*, std::uint32_t) {},
+};
+
+std::string processName(std::int32_t pid) {
+    std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+    std::string name;
+    std::getline(comm, name);
+    return name;
+}
+
+} // namespace
+
+ConnectResult WaylandDesktop::connect(const std::optional<std::string>& displayName) {
+    std::unique_ptr<WaylandDesktop> desktop(new WaylandDesktop);
+    desktop->display_ = wl_display_connect(displayName ? displayName->c_str() : nullptr);
+    if (desktop->display_ == nullptr) {
+        return {nullptr, "cannot connect to the Wayland compositor (" + std::string(std::strerror(errno)) + ")"};
+    }
+    desktop->registry_ = wl_display_get_registry(desktop->display_);
+    wl_registry_add_listener(desktop->registry_, &kRegistryListener, desktop.get());
+    // One round trip for the globals, one for the windows there now.
+    if (wl_display_roundtrip(desktop->display_) < 0 || desktop->manager_ == nullptr) {
+        return {nullptr, "this Wayland compositor does not let other programs list and minimize its windows. Quellan "
+                         "works with KDE Plasma (KWin) and with wlroots compositors such as labwc, wayfire or sway, "
+                         "and in X11 sessions; GNOME and weston offer no such interface"};
+    }
+    wl_display_roundtrip(desktop->display_);
+    wl_display_roundtrip(desktop->display_);
+    return {std::move(desktop), {}};
+}
+
+void WaylandDesktop::bindGlobal(wl_registry* registry, std::uint32_t name, std::string_view interface,
+                                std::uint32_t version) {
+    if (manager_ != nullptr) return;
+    if (interface == org_kde_plasma_window_management_interface.name) {
+        protocol_ = Protocol::plasma;
+        managerVersion_ = std::min(version, kPlasmaVersion);
+        auto* manager = static_cast<org_kde_plasma_window_management*>(
+            wl_registry_bind(registry, name, &org_kde_plasma_window_management_interface, managerVersion_));
+        org_kde_plasma_window_management_add_listener(manager, &kPlasmaManagerListener, this);
+        manager_ = manager;
+    } else if (interface == zwlr_foreign_toplevel_manager_v1_interface.name) {
+        protocol_ = Protocol::wlr;
+        managerVersion_ = std::min(version, kWlrVersion);
+        auto* manager = static_cast<zwlr_foreign_toplevel_manager_v1*>(
+            wl_registry_bind(registry, name, &zwlr_foreign_toplevel_manager_v1_interface, managerVersion_));
+        zwlr_foreign_toplevel_manager_v1_add_listener(manager, &kWlrManagerListener, this);
+        manager_ = manager;
+    }
+}
+
+WaylandDesktop::~WaylandDesktop() {
+    if (display_ == nullptr) return;
+    for (auto& [key, toplevel] : toplevels_)
+        wl_proxy_destroy(static_cast<wl_proxy*>(toplevel->handle));
+    if (manager_ != nullptr) wl_proxy_destroy(static_cast<wl_proxy*>(manager_));
+    if (registry_ != nullptr) wl_registry_destroy(registry_);
+    wl_display_disconnect(display_);
+}
+
+// --- events ------------------------------------------------------------------
+
+int WaylandDesktop::eventDescriptor() const { return connectionLost() ? -1 : wl_display_get_fd(display_); }
+
+bool WaylandDesktop::connectionLost() const { return display_ == nullptr || wl_display_get_error(display_) != 0; }
+
+void WaylandDesktop::processEvents() {
+    if (connectionLost()) return;
+    // Whatever has arrived, never waiting for more.
+    while (wl_display_prepare_read(display_) != 0)
+        wl_display_dispatch_pending(display_);
+    wl_display_flush(display_);
+    pollfd readable{wl_display_get_fd(display_), POLLIN, 0};
+    if (poll(&readable, 1, 0) > 0) {
+        wl_display_read_events(display_);
+    } else {
+        wl_display_cancel_read(display_);
+    }
+    wl_display_dispatch_pending(display_);
+    settleMinimizeRequests();
+}
+
+void WaylandDesktop::onToplevel(void* handle, std::uint32_t internalId, std::string uuid) {
+    auto toplevel = std::make_unique<Toplevel>();
+    toplevel->owner = this;
+    toplevel->key = nextKey_++;
+    toplevel->internalId = internalId;
+    toplevel->uuid = std::move(uuid);
+    if (protocol_ == Protocol::plasma) {
+        auto* manager = static_cast<org_kde_plasma_window_management*>(manager_);
+        auto* window = !toplevel->uuid.empty()
+                           ? org_kde_plasma_window_management_get_window_by_uuid(manager, toplevel->uuid.c_str())
+                           : org_kde_plasma_window_management_get_window(manager, internalId);
+        org_kde_plasma_window_add_listener(window, &kPlasmaWindowListener, toplevel.get());
+        toplevel->handle = window;
+        // Before version 4 nothing marks the end of the first description.
+        toplevel->described = managerVersion_ < 4;
+    } else {
+        auto* window = static_cast<zwlr_foreign_toplevel_handle_v1*>(handle);
+        zwlr_foreign_toplevel_handle_v1_add_listener(window, &kWlrToplevelListener, toplevel.get());
+        toplevel->handle = window;
+    }
+    // New windows open on top until the compositor says otherwise.
+    stacking_.push_back(toplevel->key);
+    toplevels_.emplace(toplevel->key, std::move(toplevel));
+}
+
+void WaylandDesktop::onChanged(Toplevel& toplevel) {
+    if (toplevel.active && activeKey_ != toplevel.key) {
+        activeKey_ = toplevel.key;
+        focusChanges_.emplace_back(toplevel.key, wallClock());
+        if (focusChanges_.size() > kMaxFocusChanges) focusChanges_.erase(focusChanges_.begin());
+        if (!stackingFromCompositor_) {
+            // Without the compositor's stacking order, the order of activation stands in for it.
+            std::erase(stacking_, toplevel.key);
+            stacking_.push_back(toplevel.key);
+        }
+    } else if (!toplevel.active && activeKey_ == toplevel.key) {
+        activeKey_.reset();
+    }
+}
+
+void WaylandDesktop::onClosed(Toplevel& toplevel) {
+    const std::uint64_t key = toplevel.key;
+    if (activeKey_ == key) activeKey_.reset();
+    std::erase(stacking_, key);
+    // Destroying a proxy inside its own event handler is allowed.
+    if (protocol_ == Protocol::plasma && managerVersion_ >= 4) {
+        org_kde_plasma_window_destroy(static_cast<org_kde_plasma_window*>(toplevel.handle));
+    } else if (protocol_ == Protocol::wlr) {
+        zwlr_foreign_toplevel_handle_v1_destroy(static_cast<zwlr_foreign_toplevel_handle_v1*>(toplevel.handle));
+    } else {
+        wl_proxy_destroy(static_cast<wl_proxy*>(toplevel.handle));
+    }
+    toplevels_.erase(key);
+}
+
+void WaylandDesktop::onStacking(std::vector<std::string> uuids, std::vector<std::uint32_t> internalIds) {
+    // Both forms may come; the uuid one names windows unambiguously.
+    if (uuids.empty() && stackingFromCompositor_ && managerVersion_ >= 12) return;
+    std::vector<std::uint64_t> order;
+    for (const auto& [key, toplevel] : toplevels_) {
+        const bool named = uuids.empty() ? std::ranges::count(internalIds, toplevel->internalId) != 0
+                                         : std::ranges::count(uuids, toplevel->uuid) != 0;
+        if (!named) order.push_back(key); // not placed yet: at the bottom
+    }
+    const auto place = [&](auto&& matches) {
+        for (const auto& [key, toplevel] : toplevels_)
+            if (matches(*toplevel)) order.push_back(key);
+    };
+    if (uuids.empty()) {
+        for (const std::uint32_t id : internalIds)
+            place([&](const Toplevel& toplevel) { return toplevel.internalId == id; });
+    } else {
+        for (const std::string& uuid : uuids)
+            place([&](const Toplevel& toplevel) { return toplevel.uuid == uuid; });
+    }
+    stacking_ = std::move(order);
+    stackingFromCompositor_ = true;
+}
+
+void WaylandDesktop::settleMinimizeRequests() {
+    const auto minimized = [&](std::uint64_t key) -> std::optional<bool> {
+        const Toplevel* found = toplevel(key);
+        return found == nullptr ? std::nullopt : std::optional(found->minimized);
+    };
+    if (minimizeRequests_.settle(minimized, std::chrono::steady_clock::now()) && noticeHandler_) {
+        noticeHandler_("This compositor does not minimize windows when asked, so Quellan cannot keep the number of "
+                       "open windows under the limit here.");
+    }
+}
+
+// --- the desktop as applications and windows ---------------------------------
+
+const Toplevel* WaylandDesktop::toplevel(std::uint64_t key) const {
+    const auto found = toplevels_.find(key);
+    return found == toplevels_.end() ? nullptr : found->second.get();
+}
+
+std::int32_t WaylandDesktop::applicationOf(const Toplevel& toplevel) {
+    if (toplevel.pid) return *toplevel.pid;
+    if (toplevel.appId == kOwnAppId) return processIdentifier();
+    const auto [entry, added] = applicationByAppId_.try_emplace(toplevel.appId, nextSyntheticApplication_);
+    if (added) ++nextSyntheticApplication_;
+    return entry->second;
+}
+
+bool WaylandDesktop::listed(const Toplevel& toplevel) const { return toplevel.described; }
+
+std::optional<workspace::RunningApplication> WaylandDesktop::frontmostApplication() {
+    processEvents();
+    const Toplevel* active = activeKey_ ? toplevel(*activeKey_) : nullptr;
+    if (active == nullptr || !listed(*active)) return std::nullopt;
+    const std::int32_t application = applicationOf(*active);
+    return workspace::RunningApplication{.processIdentifier = application, .localizedName = active->appId};
+}
+
+std::vector<workspace::RunningApplication> WaylandDesktop::runningApplications() {
+    std::map<std::int32_t, workspace::RunningApplication> applications;
+    for (const auto& [key, toplevel] : toplevels_) {
+        if (!listed(*toplevel)) continue;
+        const std::int32_t application = applicationOf(*toplevel);
+        auto& entry = applications[application];
+        entry.processIdentifier = application;
+        if (!entry.localizedName && !toplevel->appId.empty()) entry.localizedName = toplevel->appId;
+        if (!entry.localizedName && toplevel->pid) entry.localizedName = processName(*toplevel->pid);
+    }
+    std::vector<workspace::RunningApplication> running;
+    for (auto& [pid, application] : applications)
+        running.push_back(std::move(application));
+    return running;
+}
+
+bool WaylandDesktop::openURL(std::string_view url) { return addressHandler_ && addressHandler_(url); }
+
+std::int32_t WaylandDesktop::processIdentifier() { return static_cast<std::int32_t>(getpid()); }
+
+// --- accessibility -----------------------------------------------------------
+
+bool WaylandDesktop::isProcessTrusted() { return manager_ != nullptr && !connectionLost(); }
+
+bool WaylandDesktop::isProcessTrustedWithOptions(const ax::TrustCheckOptions& options) {
+    const bool trusted = isProcessTrusted();
+    if (!trusted && options.prompt && trustPromptHandler_) trustPromptHandler_();
+    return trusted;
+}
+
+ax::Element WaylandDesktop::newElement(ElementObject object) {
+    const ax::Token token = nextToken_++;
+    object.references = 1;
+    elements_.emplace(token, object);
+    return ax::Element(this, token);
+}
+
+const WaylandDesktop::ElementObject* WaylandDesktop::objectFor(const ax::Element& element) const {
+    if (element.backend() != this) return nullptr;
+    const auto found = elements_.find(element.token());
+    return found == elements_.end() ? nullptr : &found->second;
+}
+
+void WaylandDesktop::retain(ax::Token token) noexcept {
+    if (const auto found = elements_.find(token); found != elements_.end()) ++found->second.references;
+}
+
+void WaylandDesktop::release(ax::Token token) noexcept {
+    const auto found = elements_.find(token);
+    if (found != elements_.end() && --found->second.references == 0) elements_.erase(found);
+}
+
+ax::Element WaylandDesktop::createApplication(std::int32_t processIdentifier) {
+    return newElement(ElementObject{.isApplication = true, .processIdentifier = processIdentifier});
+}
+
+ax::Error WaylandDesktop::copyAttributeValue(const ax::Element& element, std::string_view attribute, ax::Value& value) {
+    value = ax::Value();
+    const ElementObject* found = objectFor(element);
+    if (found == nullptr) return ax::kInvalidElement;
+    const ElementObject object = *found; // making elements below may move the table
+    if (connectionLost()) return ax::kCannotComplete;
+
+    if (object.isApplication) {
+        if (attribute == ax::kFocusedWindowAttribute) {
+            const Toplevel* active = activeKey_ ? toplevel(*activeKey_) : nullptr;
+            if (active == nullptr || !listed(*active) || applicationOf(*active) != object.processIdentifier) {
+                return ax::kNoValue;
+            }
+            value = ax::Value::element(newElement(ElementObject{.window = active->key}));
+            return ax::kSuccess;
+        }
+        if (attribute == ax::kWindowsAttribute) {
+            ax::Value::List list;
+            // Front to back: the top of the stack first.
+            for (auto key = stacking_.rbegin(); key != stacking_.rend(); ++key) {
+                const Toplevel* window = toplevel(*key);
+                if (window != nullptr && listed(*window) && applicationOf(*window) == object.processIdentifier)
+                    list.push_back(ax::Value::element(newElement(ElementObject{.window = *key})));
+            }
+            value = ax::Value::list(std::move(list));
+            return ax::kSuccess;
+        }
+        return ax::kAttributeUnsupported;
+    }
+
+    const Toplevel* window = toplevel(object.window);
+    if (window == nullptr) return ax::kInvalidElement;
+    if (attribute == ax::kRoleAttribute) {
+        value = ax::Value::text(std::string(ax::kWindowRole));
+    } else if (attribute == ax::kSubroleAttribute) {
+        value = ax::Value::text(window->hasParent     ? "AXDialog"
+                                : window->skipTaskbar ? "AXUnknown"
+                                                      : std::string(ax::kStandardWindowSubrole));
+    } else if (attribute == ax::kMinimizedAttribute) {
+        value = ax::Value::boolean(window->minimized);
+    } else if (attribute == ax::kTitleAttribute) {
+        value = ax::Value::text(window->title);
+    } else {
+        return ax::kAttributeUnsupported;
+    }
+    return ax::kSuccess;
+}
+
+ax::Error WaylandDesktop::isAttributeSettable(const ax::Element& element, std::string_view attribute, bool& settable) {
+    settable = false;
+    const ElementObject* object = objectFor(element);
+    if (object == nullptr) return ax::kInvalidElement;
+    if (object->isApplication || attribute != ax::kMinimizedAttribute) return ax::kSuccess;
+    const Toplevel* window = toplevel(object->window);
+    if (window == nullptr) return ax::kInvalidElement;
+    settable = window->minimizable && !minimizeRequests_.refuses();
+    return ax::kSuccess;
+}
+
+ax::Error WaylandDesktop::setAttributeValue(const ax::Element& element, std::string_view attribute,
+                                            const ax::Value& value) {
+    const ElementObject* object = objectFor(element);
+    if (object == nullptr) return ax::kInvalidElement;
+    const bool* minimize = value.asBoolean();
+    if (object->isApplication || attribute != ax::kMinimizedAttribute || minimize == nullptr || !*minimize) {
+        return ax::kAttributeUnsupported;
+    }
+    const Toplevel* window = toplevel(object->window);
+    if (window == nullptr) return ax::kInvalidElement;
+    if (connectionLost() || minimizeRequests_.refuses()) return ax::kCannotComplete;
+    const auto now = std::chrono::steady_clock::now();
+    if (!minimizeRequests_.mayAsk(window->key, now)) return ax::kCannotComplete;
+    // Until the compositor has honoured a request, one counts as failed: the
+    // window stays counted until it is seen minimized.
+    const ax::Error answer = minimizeRequests_.reportsSuccess() ? ax::kSuccess : ax::kCannotComplete;
+    if (minimizeRequests_.isPending(window->key)) return answer;
+    if (protocol_ == Protocol::plasma) {
+        org_kde_plasma_window_set_state(static_cast<org_kde_plasma_window*>(window->handle),
+                                        ORG_KDE_PLASMA_WINDOW_MANAGEMENT_STATE_MINIMIZED,
+                                        ORG_KDE_PLASMA_WINDOW_MANAGEMENT_STATE_MINIMIZED);
+    } else {
+        zwlr_foreign_toplevel_handle_v1_set_minimized(static_cast<zwlr_foreign_toplevel_handle_v1*>(window->handle));
+    }
+    wl_display_flush(display_);
+    minimizeRequests_.sent(window->key, now);
+    return answer;
+}
+
+bool WaylandDesktop::equal(const ax::Element& a, const ax::Element& b) {
+    const ElementObject* first = objectFor(a);
+    const ElementObject* second = objectFor(b);
+    if (first == nullptr || second == nullptr) return first == second && a.token() == b.token();
+    return first->isApplication == second->isApplication &&
+           (first->isApplication ? first->processIdentifier == second->processIdentifier
+                                 : first->window == second->window);
+}
+
+std::uint64_t WaylandDesktop::hash(const ax::Element& element) {
+    const ElementObject* object = objectFor(element);
+    if (object == nullptr) return 0;
+    return object->isApplication ? static_cast<std::uint32_t>(object->processIdentifier) : object->window;
+}
+
+std::vector<ax::FocusChange> WaylandDesktop::takeFocusChanges() {
+    std::vector<ax::FocusChange> changes;
+    for (const auto& [key, instant] : focusChanges_) {
+        if (const Toplevel* window = toplevel(key); window != nullptr && listed(*window))
+            changes.push_back({newElement(ElementObject{.window = key}), applicationOf(*window), instant});
+    }
+    focusChanges_.clear();
+    return changes;
+}
+
+std::optional<std::uint64_t> WaylandDesktop::stackingPosition(const ax::Element& element) {
+    const ElementObject* object = objectFor(element);
+    if (object == nullptr || object->isApplication) return std::nullopt;
+    const auto found = std::ranges::find(stacking_, object->window);
+    if (found == stacking_.end()) return std::nullopt;
+    return static_cast<std::uint64_t>(found - stacking_.begin());
+}
+
+} // namespace quellan::wayland

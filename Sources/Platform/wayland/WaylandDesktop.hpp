@@ -1,0 +1,161 @@
+// The accessibility and workspace backends over a Wayland compositor that
+// lets a program list and minimize other programs' windows: KWin through
+// org_kde_plasma_window_management, wlroots compositors (labwc, wayfire,
+// sway, ...) through zwlr_foreign_toplevel_manager_v1. Other compositors
+// (GNOME, weston) offer neither; `connect` then says so.
+//
+// How a Wayland desktop maps onto the accessibility model:
+// - Trust: the compositor offers one of the two protocols.
+// - Applications: by process id where the protocol gives one (KWin). Under
+//   the wlr protocol, or for a window without one, by app_id: each app_id
+//   gets a number of its own above any process id the kernel hands out, so
+//   the two never meet. Quellan's own windows (its app_id "quellan") count
+//   as its own process, which the window source leaves out. Named by app_id.
+// - Frontmost: the owner of the active toplevel; its "AXFocusedWindow" is it.
+// - "AXWindows": the application's toplevels, front to back by the
+//   compositor's stacking order (KWin), otherwise most recently activated first.
+// - "AXSubrole": "AXStandardWindow", or "AXDialog" for a toplevel with a
+//   parent, "AXUnknown" for one kept off the taskbar.
+// - "AXMinimized": the minimized state. Settable where the compositor says
+//   the window can be minimized (KWin), or always (wlr), until the
+//   compositor is learned to ignore such requests. Setting it sends the
+//   request and never waits: as on X11, later events tell whether it was
+//   honoured, and a compositor that never honours one is said once and left alone.
+// - Focus changes: the active toplevel's changes, stamped with the wall
+//   clock as they are read (`processEvents`, when `eventDescriptor` is readable).
+// - Element hash: a number the backend gives each toplevel when it appears.
+#pragma once
+
+#include "Platform/MinimizeRequests.hpp"
+#include "Platform/Platform.hpp"
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+struct wl_display;
+struct wl_registry;
+
+namespace quellan::wayland {
+
+class WaylandDesktop;
+
+struct ConnectResult {
+    std::unique_ptr<WaylandDesktop> desktop;
+    std::string error;
+};
+
+class WaylandDesktop final : public ax::AccessibilityBackend, public workspace::WorkspaceBackend {
+public:
+    enum class Protocol { plasma, wlr };
+
+    /// Connects to `displayName`, or to $WAYLAND_DISPLAY, and reads the
+    /// windows there now. Fails, saying why, when the compositor offers
+    /// neither protocol.
+    static ConnectResult connect(const std::optional<std::string>& displayName = std::nullopt);
+    ~WaylandDesktop() override;
+    WaylandDesktop(const WaylandDesktop&) = delete;
+    WaylandDesktop& operator=(const WaylandDesktop&) = delete;
+
+    Protocol protocol() const { return protocol_; }
+    platform::Backends backends() { return platform::Backends{.accessibility = this, .workspace = this}; }
+    /// Readable when the compositor has sent something; then call processEvents.
+    int eventDescriptor() const;
+    /// Reads and handles what has arrived, without waiting for more.
+    void processEvents();
+    bool connectionLost() const;
+
+    /// Told, once, that the compositor does not minimize windows when asked.
+    void setNoticeHandler(std::function<void(const std::string&)> handler) { noticeHandler_ = std::move(handler); }
+    /// Called by a prompting trust check that finds trust missing.
+    void setTrustPromptHandler(std::function<void()> handler) { trustPromptHandler_ = std::move(handler); }
+    /// Opens every address (there is no settings pane to open here).
+    void setAddressHandler(std::function<bool(std::string_view)> handler) { addressHandler_ = std::move(handler); }
+    std::size_t liveElements() const { return elements_.size(); }
+
+    bool isProcessTrusted() override;
+    bool isProcessTrustedWithOptions(const ax::TrustCheckOptions& options) override;
+    ax::Element createApplication(std::int32_t processIdentifier) override;
+    ax::Error copyAttributeValue(const ax::Element& element, std::string_view attribute, ax::Value& value) override;
+    ax::Error isAttributeSettable(const ax::Element& element, std::string_view attribute, bool& settable) override;
+    ax::Error setAttributeValue(const ax::Element& element, std::string_view attribute,
+                                const ax::Value& value) override;
+    bool equal(const ax::Element& a, const ax::Element& b) override;
+    std::uint64_t hash(const ax::Element& element) override;
+    std::vector<ax::FocusChange> takeFocusChanges() override;
+    std::optional<std::uint64_t> stackingPosition(const ax::Element& element) override;
+    void retain(ax::Token token) noexcept override;
+    void release(ax::Token token) noexcept override;
+
+    std::optional<workspace::RunningApplication> frontmostApplication() override;
+    std::vector<workspace::RunningApplication> runningApplications() override;
+    bool openURL(std::string_view url) override;
+    std::int32_t processIdentifier() override;
+
+    /// One toplevel as the compositor has described it so far.
+    struct Toplevel {
+        WaylandDesktop* owner = nullptr;
+        void* handle = nullptr;
+        std::uint64_t key = 0;
+        std::uint32_t internalId = 0; // the older plasma protocols' name for it
+        std::string uuid;
+        std::string title, appId;
+        std::optional<std::int32_t> pid;
+        bool described = false; // its first full description has arrived
+        bool active = false, minimized = false, minimizable = true, skipTaskbar = false, hasParent = false;
+        void* parent = nullptr;
+    };
+    /// For the protocol listeners only.
+    void onToplevel(void* handle, std::uint32_t internalId, std::string uuid);
+    void onChanged(Toplevel& toplevel);
+    void onClosed(Toplevel& toplevel);
+    void onStacking(std::vector<std::string> uuids, std::vector<std::uint32_t> internalIds);
+    void bindGlobal(wl_registry* registry, std::uint32_t name, std::string_view interface, std::uint32_t version);
+
+private:
+    WaylandDesktop() = default;
+    struct ElementObject {
+        bool isApplication = false;
+        std::int32_t processIdentifier = 0;
+        std::uint64_t window = 0;
+        int references = 0;
+    };
+    ax::Element newElement(ElementObject object);
+    const ElementObject* objectFor(const ax::Element& element) const;
+    const Toplevel* toplevel(std::uint64_t key) const;
+    std::int32_t applicationOf(const Toplevel& toplevel);
+    bool listed(const Toplevel& toplevel) const;
+    void settleMinimizeRequests();
+
+    wl_display* display_ = nullptr;
+    wl_registry* registry_ = nullptr;
+    void* manager_ = nullptr;
+    Protocol protocol_ = Protocol::plasma;
+    std::uint32_t managerVersion_ = 0;
+    std::uint64_t nextKey_ = 1;
+    std::map<std::uint64_t, std::unique_ptr<Toplevel>> toplevels_;
+    /// Keys bottom first: the stacking order, or the order of activation.
+    std::vector<std::uint64_t> stacking_;
+    bool stackingFromCompositor_ = false;
+    std::optional<std::uint64_t> activeKey_;
+    std::vector<std::pair<std::uint64_t, double>> focusChanges_;
+    std::unordered_map<std::string, std::int32_t> applicationByAppId_;
+    std::int32_t nextSyntheticApplication_ = kFirstSyntheticApplication;
+    std::unordered_map<ax::Token, ElementObject> elements_;
+    ax::Token nextToken_ = 1;
+    platform::MinimizeRequests minimizeRequests_;
+    std::function<void(const std::string&)> noticeHandler_;
+    std::function<void()> trustPromptHandler_;
+    std::function<bool(std::string_view)> addressHandler_;
+
+    /// Above any pid: Linux hands out at most 2^22.
+    static constexpr std::int32_t kFirstSyntheticApplication = 1 << 30;
+};
+
+} // namespace quellan::wayland
