@@ -13,17 +13,15 @@ endif()
 set(QUELLAN_AUTOSTART_DIR ${QUELLAN_AUTOSTART_DEFAULT} CACHE PATH
   "Where the session autostart entry goes (relative paths are under the prefix)")
 
-# Under the usual prefixes, whose bin is on every session's PATH, Exec
-# names the program alone, so the package (installed under /usr whatever
-# the build's prefix) gets a working entry; elsewhere, its full path.
-if(QUELLAN_AUTOSTART_DEFAULT STREQUAL "/etc/xdg/autostart")
-  set(QUELLAN_EXEC quellan)
-else()
-  set(QUELLAN_EXEC ${CMAKE_INSTALL_FULL_BINDIR}/quellan)
-endif()
-configure_file(${CMAKE_CURRENT_LIST_DIR}/quellan.desktop.in ${PROJECT_BINARY_DIR}/data/quellan.desktop @ONLY)
-configure_file(${CMAKE_CURRENT_LIST_DIR}/quellan-autostart.desktop.in
-  ${PROJECT_BINARY_DIR}/data/autostart/quellan.desktop @ONLY)
+# KWin lets a program use its window-management interface only when a
+# desktop entry asks for it and names the program by its full path, so
+# Exec is written when installing, once the prefix is final (the package
+# installs under /usr whatever the build's prefix).
+install(CODE "
+  set(QUELLAN_EXEC \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/quellan\")
+  configure_file(\"${CMAKE_CURRENT_LIST_DIR}/quellan.desktop.in\" \"${PROJECT_BINARY_DIR}/data/quellan.desktop\" @ONLY)
+  configure_file(\"${CMAKE_CURRENT_LIST_DIR}/quellan-autostart.desktop.in\"
+    \"${PROJECT_BINARY_DIR}/data/autostart/quellan.desktop\" @ONLY)")
 
 install(TARGETS quellan RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${PROJECT_BINARY_DIR}/data/quellan.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)

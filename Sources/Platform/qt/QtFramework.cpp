@@ -275,7 +275,10 @@ public:
         // A status item opens its menu on a plain click too; the context
         // menu alone would need the other button.
         QObject::connect(tray_, &QSystemTrayIcon::activated, tray_, [this](QSystemTrayIcon::ActivationReason reason) {
-            if (reason == QSystemTrayIcon::Trigger && model_) menu_->popup(QCursor::pos());
+            // Not on Wayland, where a program cannot place a popup of its own
+            // and the host draws the exported menu itself.
+            if (reason == QSystemTrayIcon::Trigger && model_ && QGuiApplication::platformName() != u"wayland")
+                menu_->popup(QCursor::pos());
         });
         tray_->setIcon(icon_);
         tray_->setToolTip(toolTip());
