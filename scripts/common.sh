@@ -5,7 +5,8 @@ QUELLAN_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 # What building needs on Debian 12; the test script adds its own.
 QUELLAN_BUILD_PACKAGES=(cmake g++ make pkg-config libicu-dev qt6-base-dev
-    libxcb1-dev libxcb-ewmh-dev libxcb-icccm4-dev libxcb-res0-dev libgtest-dev libbenchmark-dev)
+    libxcb1-dev libxcb-ewmh-dev libxcb-icccm4-dev libxcb-res0-dev libwayland-dev plasma-wayland-protocols
+    libgtest-dev libbenchmark-dev)
 
 # Installs whichever of the named apt packages are missing, and only those.
 ensure_packages() {
