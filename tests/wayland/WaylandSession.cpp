@@ -1,0 +1,192 @@
+#include "WaylandSession.hpp"
+
+#include <wayland-client.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace quellan::wayland::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Whether the compositor answers on `socket`: it listens before it serves,
+// and serves once it has set up what clients use.
+bool answers(const std::string& socket) {
+    wl_display* display = wl_display_connect(socket.c_str());
+    const bool answered = display != nullptr && wl_display_roundtrip(display) >= 0;
+    if (display != nullptr) wl_display_disconnect(display);
+    return answered;
+}
+
+// A socket whose name the compositor picked itself.
+std::string socketIn(const std::string& directory, const std::string& prefix) {
+    std::error_code ignored;
+    for (const auto& entry : fs::directory_iterator(directory, ignored))
+        if (const std::string name = entry.path().filename(); name.starts_with(prefix) && !name.ends_with(".lock"))
+            return entry.path();
+    return {};
+}
+
+} // namespace
+
+std::string name(Compositor which) {
+    const char* names[] = {"kwin", "sway", "weston"};
+    return names[static_cast<int>(which)];
+}
+
+bool Windows::send(const std::string& line) {
+    const std::string text = line + "\n";
+    return write(commands_, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+}
+
+bool Windows::expect(const std::string& line, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (auto next = process_->readLine(limit); next; next = process_->readLine(limit)) {
+        if (*next == line) return true;
+        limit = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    }
+    return false;
+}
+
+Windows::~Windows() {
+    // The end of its commands ends it.
+    if (commands_ >= 0) close(commands_);
+}
+
+std::unique_ptr<WaylandSession> WaylandSession::start(Compositor which, std::string& error) {
+    error.clear();
+    char pattern[] = "/tmp/quellan-wl-XXXXXX";
+    if (mkdtemp(pattern) == nullptr) {
+        error = "mkdtemp: " + std::string(std::strerror(errno));
+        return nullptr;
+    }
+    auto session = std::unique_ptr<WaylandSession>(new WaylandSession());
+    session->compositor_ = which;
+    const std::string home = session->home_ = pattern;
+    session->runtime_ = home + "/runtime";
+    fs::create_directory(home + "/config");
+    fs::create_directory(session->runtime_);
+    chmod(session->runtime_.c_str(), 0700);
+
+    // A bus of the session's own that starts no installed services.
+    std::ofstream(home + "/bus.conf") << "<busconfig><type>session</type><listen>unix:path=" << session->runtime_
+                                      << "/bus</listen><policy context=\"default\"><allow send_destination=\"*\" "
+                                         "eavesdrop=\"true\"/><allow eavesdrop=\"true\"/><allow own=\"*\"/>"
+                                         "</policy></busconfig>\n";
+    session->bus_ =
+        Process::spawn({"dbus-daemon", "--config-file=" + home + "/bus.conf", "--nofork", "--print-address=1"},
+                       {.environment = session->environment(), .pipes = true}, error);
+    const auto address = session->bus_ ? session->bus_->readLine(10s) : std::nullopt;
+    if (!address || address->empty()) {
+        error = "dbus-daemon gave no address " + error;
+        return nullptr;
+    }
+    session->busAddress_ = *address;
+
+    auto environment = session->environment();
+    std::string sockets = session->runtime_;
+    std::vector<std::string> arguments;
+    if (which == Compositor::kwin) {
+        // The installed binary carries a file capability that containers may
+        // refuse to grant, which fails its start; a copy has none and needs none.
+        fs::copy_file("/usr/bin/kwin_wayland", home + "/kwin_wayland");
+        environment["KWIN_WAYLAND_NO_PERMISSION_CHECKS"] = "1";
+        // Clients draw their own frames: which decoration themes are installed does not matter.
+        std::ofstream(home + "/config/kwinrc") << "[org.kde.kdecoration2]\nNoPlugin=true\n";
+        arguments = {home + "/kwin_wayland", "--virtual", "--no-lockscreen", "--no-global-shortcuts"};
+        arguments.insert(arguments.end(),
+                         {"--no-kactivities", "--socket", "wayland-1", "--width", "1280", "--height", "800"});
+    } else if (which == Compositor::weston) {
+        // No idle lock, panel or on-screen keyboard: nothing shown but the tests' windows.
+        std::ofstream(home + "/weston.ini") << "[core]\nidle-time=0\n[shell]\nlocking=false\npanel-position=none\n"
+                                               "[input-method]\npath=\n";
+        arguments = {"weston", "--backend=headless-backend.so", "--socket=wayland-1",
+                     "--config=" + home + "/weston.ini"};
+    } else {
+        environment.insert(
+            {{"WLR_BACKENDS", "headless"}, {"WLR_RENDERER", "pixman"}, {"WLR_LIBINPUT_NO_DEVICES", "1"}});
+        std::string config = home + "/sway.conf";
+        // sway refuses root: then it runs as nobody, with a home and runtime
+        // directory of nobody's, whose sockets root's clients reach all the same.
+        if (const passwd* nobody = geteuid() == 0 ? getpwnam("nobody") : nullptr) {
+            const std::string own = home + "/compositor";
+            environment["HOME"] = environment["XDG_CONFIG_HOME"] = own;
+            environment["XDG_RUNTIME_DIR"] = sockets = own + "/runtime";
+            config = own + "/sway.conf";
+            fs::create_directories(sockets);
+            chmod(home.c_str(), 0711);
+            for (const std::string& path : {own, sockets})
+                if (chmod(path.c_str(), 0700) != 0 || chown(path.c_str(), nobody->pw_uid, nobody->pw_gid) != 0)
+                    error = path + ": " + std::strerror(errno);
+            arguments = {"setpriv", "--reuid=" + std::to_string(nobody->pw_uid),
+                         "--regid=" + std::to_string(nobody->pw_gid), "--clear-groups", "--"};
+        }
+        std::ofstream(config) << "xwayland disable\n";
+        arguments.insert(arguments.end(), {"sway", "-c", config});
+    }
+    if (error.empty()) session->server_ = Process::spawn(arguments, {.environment = environment}, error);
+
+    std::string socket;
+    const auto up = [&] {
+        socket = socketIn(sockets, "wayland-");
+        return !session->running() || (!socket.empty() && answers(socket));
+    };
+    if (!session->server_ || !x11::testing::waitUntil(up, 30s) || !session->running()) {
+        error = name(which) + " did not come up " + error + " (QUELLAN_X11_TEST_VERBOSE=1 shows its output)";
+        return nullptr;
+    }
+    session->display_ = sockets == session->runtime_ ? fs::path(socket).filename().string() : socket;
+    if (which == Compositor::sway) session->swaySocket_ = socketIn(sockets, "sway-ipc.");
+    return session;
+}
+
+WaylandSession::~WaylandSession() {
+    server_.reset();
+    bus_.reset();
+    std::error_code ignored;
+    fs::remove_all(home_, ignored);
+}
+
+std::map<std::string, std::string> WaylandSession::environment() const {
+    const char* desktops[] = {"KDE", "sway", "weston"};
+    std::map<std::string, std::string> environment{{"HOME", home_},
+                                                   {"XDG_CONFIG_HOME", home_ + "/config"},
+                                                   {"XDG_RUNTIME_DIR", runtime_},
+                                                   {"WAYLAND_DISPLAY", display_},
+                                                   {"DISPLAY", ""},
+                                                   {"DBUS_SESSION_BUS_ADDRESS", busAddress_},
+                                                   {"XDG_SESSION_TYPE", "wayland"},
+                                                   {"XDG_CURRENT_DESKTOP", desktops[static_cast<int>(compositor_)]}};
+    if (!swaySocket_.empty()) environment["SWAYSOCK"] = swaySocket_;
+    return environment;
+}
+
+std::unique_ptr<Process> WaylandSession::startProgram(const std::vector<std::string>& arguments, std::string& error,
+                                                      Process::Options options) {
+    options.environment.merge(environment());
+    return Process::spawn(arguments, options, error);
+}
+
+std::unique_ptr<Windows> WaylandSession::startWindows(const std::string& appId, std::string& error) {
+    // Process gives its children no input: the commands go through a FIFO,
+    // opened for reading too so that neither end waits for the other.
+    const std::string fifo = home_ + "/windows-" + std::to_string(++windowSources_);
+    auto windows = std::unique_ptr<Windows>(new Windows());
+    if (mkfifo(fifo.c_str(), 0600) == 0) windows->commands_ = open(fifo.c_str(), O_RDWR | O_CLOEXEC);
+    if (windows->commands_ < 0) {
+        error = fifo + ": " + std::strerror(errno);
+        return nullptr;
+    }
+    windows->process_ = startProgram({QUELLAN_WINDOW_MAKER, "--app-id", appId, "--commands", fifo}, error,
+                                     {.environment = {{"QT_QPA_PLATFORM", "wayland"}}, .pipes = true});
+    return windows->process_ ? std::move(windows) : nullptr;
+}
+
+} // namespace quellan::wayland::testing

@@ -1,0 +1,24 @@
+# Headless Wayland desktops for the tests: KWin, sway or Weston with a home
+# and session bus of their own, and a client that opens windows on command.
+# Needs Qt 6 Widgets (qt.cmake) and the X11 test support's Process.
+if(NOT QUELLAN_BUILD_TESTS)
+  return()
+endif()
+
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(QUELLAN_WAYLAND_CLIENT REQUIRED IMPORTED_TARGET wayland-client)
+
+add_executable(quellan_wayland_window_maker ${CMAKE_CURRENT_LIST_DIR}/WindowMaker.cpp)
+target_link_libraries(quellan_wayland_window_maker PRIVATE Qt6::Widgets)
+
+add_library(quellan_wayland_test_support STATIC ${CMAKE_CURRENT_LIST_DIR}/WaylandSession.cpp)
+target_include_directories(quellan_wayland_test_support PUBLIC ${CMAKE_CURRENT_LIST_DIR})
+target_link_libraries(quellan_wayland_test_support PUBLIC quellan_x11_test_support
+  PRIVATE PkgConfig::QUELLAN_WAYLAND_CLIENT)
+target_compile_definitions(quellan_wayland_test_support
+  PRIVATE QUELLAN_WINDOW_MAKER="$<TARGET_FILE:quellan_wayland_window_maker>")
+add_dependencies(quellan_wayland_test_support quellan_wayland_window_maker)
+
+add_executable(quellan_wayland_harness_tests ${CMAKE_CURRENT_LIST_DIR}/HarnessSmokeTest.cpp)
+target_link_libraries(quellan_wayland_harness_tests PRIVATE quellan_wayland_test_support GTest::gtest_main)
+gtest_discover_tests(quellan_wayland_harness_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 180)
