@@ -246,6 +246,8 @@ void WaylandDesktop::onToplevel(void* handle, std::uint32_t internalId, std::str
 }
 
 void WaylandDesktop::onChanged(Toplevel& toplevel) {
+    // Numbered as they appear, not as they are asked about.
+    applicationOf(toplevel);
     if (toplevel.active && activeKey_ != toplevel.key) {
         activeKey_ = toplevel.key;
         focusChanges_.emplace_back(toplevel.key, wallClock());
@@ -326,6 +328,13 @@ std::int32_t WaylandDesktop::applicationOf(const Toplevel& toplevel) {
 }
 
 bool WaylandDesktop::listed(const Toplevel& toplevel) const { return toplevel.described; }
+
+std::vector<Toplevel> WaylandDesktop::toplevels() const {
+    std::vector<Toplevel> copies;
+    for (const auto& [key, toplevel] : toplevels_)
+        copies.push_back(*toplevel);
+    return copies;
+}
 
 std::optional<workspace::RunningApplication> WaylandDesktop::frontmostApplication() {
     processEvents();

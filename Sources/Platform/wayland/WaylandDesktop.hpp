@@ -111,6 +111,8 @@ public:
         bool active = false, minimized = false, minimizable = true, skipTaskbar = false, hasParent = false;
         void* parent = nullptr;
     };
+    /// The toplevels as last described, for tests and benchmarks.
+    std::vector<Toplevel> toplevels() const;
     /// For the protocol listeners only.
     void onToplevel(void* handle, std::uint32_t internalId, std::string uuid);
     void onChanged(Toplevel& toplevel);
