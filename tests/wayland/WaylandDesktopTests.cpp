@@ -80,6 +80,47 @@ TEST_P(Compositors, ListWindowsByProgramWithTheFocusAndLearnWhetherMinimizingWor
     EXPECT_EQ(notices, GetParam() == Compositor::kwin ? 0 : 1);
 }
 
+// KWin is told through its scripting interface, as a user's own script would.
+void runKWinScript(WaylandSession& session, const std::string& script) {
+    const std::string file = session.home() + "/script.js";
+    std::ofstream(file) << script;
+    const auto send = [&](const std::string& method, const std::string& argument) {
+        std::vector<std::string> call{"dbus-send",           "--session",  "--print-reply",
+                                      "--dest=org.kde.KWin", "/Scripting", "org.kde.kwin.Scripting." + method};
+        if (!argument.empty()) call.push_back(argument);
+        return x11::testing::runCommand(call, session.environment());
+    };
+    send("unloadScript", "string:quellan-test");
+    send("loadScript", "string:" + file);
+    send("start", "");
+}
+
+TEST(KWin, WindowsOnAnotherVirtualDesktopAreOutOfSight) {
+    std::string error;
+    auto session = WaylandSession::start(Compositor::kwin, error);
+    ASSERT_NE(session, nullptr) << error;
+    auto windows = session->startWindows("maker.one", error);
+    ASSERT_TRUE(windows && windows->open("here") && windows->open("away")) << error;
+    auto connected = WaylandDesktop::connect(socketOf(*session));
+    ASSERT_NE(connected.desktop, nullptr) << connected.error;
+    const platform::ScopedBackends installed(connected.desktop->backends());
+    const auto shown = [&] {
+        connected.desktop->processEvents();
+        std::vector<std::string> titles;
+        for (const auto& window : AccessibilityWindowSource().snapshot().windows)
+            titles.push_back(window.title);
+        return titles;
+    };
+    runKWinScript(*session, "workspace.desktops = 2;\n"
+                            "for (const window of workspace.clientList())\n"
+                            "    if (window.caption == 'away') window.desktop = 2;\n");
+    EXPECT_TRUE(waitUntil([&] { return shown() == std::vector<std::string>{"here"}; }))
+        << ::testing::PrintToString(shown());
+    runKWinScript(*session, "workspace.currentDesktop = 2;\n");
+    EXPECT_TRUE(waitUntil([&] { return shown() == std::vector<std::string>{"away"}; }))
+        << ::testing::PrintToString(shown());
+}
+
 INSTANTIATE_TEST_SUITE_P(Desktops, Compositors, ::testing::Values(Compositor::kwin, Compositor::sway),
                          [](const auto& info) { return name(info.param); });
 

@@ -1,5 +1,6 @@
 #include "Platform/wayland/WaylandDesktop.hpp"
 
+#include "plasma-virtual-desktop-client-protocol.h"
 #include "plasma-window-management-client-protocol.h"
 #include "wlr-foreign-toplevel-management-unstable-v1-client-protocol.h"
 
@@ -47,6 +48,7 @@ const org_kde_plasma_window_listener kPlasmaWindowListener = {
             toplevel.minimized = (flags & ORG_KDE_PLASMA_WINDOW_MANAGEMENT_STATE_MINIMIZED) != 0;
             toplevel.minimizable = (flags & ORG_KDE_PLASMA_WINDOW_MANAGEMENT_STATE_MINIMIZABLE) != 0;
             toplevel.skipTaskbar = (flags & ORG_KDE_PLASMA_WINDOW_MANAGEMENT_STATE_SKIPTASKBAR) != 0;
+            toplevel.onAllDesktops = (flags & ORG_KDE_PLASMA_WINDOW_MANAGEMENT_STATE_ON_ALL_DESKTOPS) != 0;
             if (toplevel.described) toplevel.owner->onChanged(toplevel);
         },
     .virtual_desktop_changed = ignore<std::int32_t>,
@@ -66,8 +68,10 @@ const org_kde_plasma_window_listener kPlasmaWindowListener = {
         [](void* data, org_kde_plasma_window*, std::uint32_t pid) {
             if (pid > 0 && pid <= INT32_MAX) toplevelOf(data).pid = static_cast<std::int32_t>(pid);
         },
-    .virtual_desktop_entered = ignore<const char*>,
-    .virtual_desktop_left = ignore<const char*>,
+    .virtual_desktop_entered = [](void* data, org_kde_plasma_window*,
+                                  const char* id) { toplevelOf(data).desktops.emplace_back(id); },
+    .virtual_desktop_left = [](void* data, org_kde_plasma_window*,
+                               const char* id) { std::erase(toplevelOf(data).desktops, std::string(id)); },
     .application_menu = ignore<const char*, const char*>,
     .activity_entered = ignore<const char*>,
     .activity_left = ignore<const char*>,
@@ -101,6 +105,32 @@ const org_kde_plasma_window_management_listener kPlasmaManagerListener = {
         },
     .window_with_uuid = [](void* data, org_kde_plasma_window_management*, std::uint32_t id,
                            const char* uuid) { desktopOf(data).onToplevel(nullptr, id, uuid); },
+};
+
+// --- KWin: virtual desktops --------------------------------------------------
+
+using VirtualDesktop = WaylandDesktop::VirtualDesktop;
+void setActive(void* data, bool active) {
+    const auto& desktop = *static_cast<const VirtualDesktop*>(data);
+    desktop.owner->onDesktopActive(desktop.id, active);
+}
+
+const org_kde_plasma_virtual_desktop_listener kVirtualDesktopListener = {
+    .desktop_id = [](void*, org_kde_plasma_virtual_desktop*, const char*) {},
+    .name = [](void*, org_kde_plasma_virtual_desktop*, const char*) {},
+    .activated = [](void* data, org_kde_plasma_virtual_desktop*) { setActive(data, true); },
+    .deactivated = [](void* data, org_kde_plasma_virtual_desktop*) { setActive(data, false); },
+    .done = [](void*, org_kde_plasma_virtual_desktop*) {},
+    .removed = [](void*, org_kde_plasma_virtual_desktop*) {},
+};
+
+const org_kde_plasma_virtual_desktop_management_listener kVirtualDesktopManagerListener = {
+    .desktop_created = [](void* data, org_kde_plasma_virtual_desktop_management*, const char* id,
+                          std::uint32_t) { desktopOf(data).onDesktop(id, true); },
+    .desktop_removed = [](void* data, org_kde_plasma_virtual_desktop_management*,
+                          const char* id) { desktopOf(data).onDesktop(id, false); },
+    .done = [](void*, org_kde_plasma_virtual_desktop_management*) {},
+    .rows = [](void*, org_kde_plasma_virtual_desktop_management*, std::uint32_t) {},
 };
 
 // --- wlroots: zwlr_foreign_toplevel_handle_v1 --------------------------------
@@ -171,6 +201,12 @@ ConnectResult WaylandDesktop::connect(const std::optional<std::string>& displayN
 
 void WaylandDesktop::bindGlobal(wl_registry* registry, std::uint32_t name, std::string_view interface,
                                 std::uint32_t version) {
+    if (interface == org_kde_plasma_virtual_desktop_management_interface.name && desktopManager_ == nullptr) {
+        auto* manager = static_cast<org_kde_plasma_virtual_desktop_management*>(wl_registry_bind(
+            registry, name, &org_kde_plasma_virtual_desktop_management_interface, std::min(version, 2u)));
+        org_kde_plasma_virtual_desktop_management_add_listener(manager, &kVirtualDesktopManagerListener, this);
+        desktopManager_ = manager;
+    }
     if (manager_ != nullptr) return;
     if (interface == org_kde_plasma_window_management_interface.name) {
         protocol_ = Protocol::plasma;
@@ -193,6 +229,9 @@ WaylandDesktop::~WaylandDesktop() {
     if (display_ == nullptr) return;
     for (auto& [key, toplevel] : toplevels_)
         wl_proxy_destroy(static_cast<wl_proxy*>(toplevel->handle));
+    for (auto& [id, desktop] : virtualDesktops_)
+        wl_proxy_destroy(static_cast<wl_proxy*>(desktop->proxy));
+    if (desktopManager_ != nullptr) wl_proxy_destroy(static_cast<wl_proxy*>(desktopManager_));
     if (manager_ != nullptr) wl_proxy_destroy(static_cast<wl_proxy*>(manager_));
     if (registry_ != nullptr) wl_registry_destroy(registry_);
     wl_display_disconnect(display_);
@@ -301,6 +340,28 @@ void WaylandDesktop::onStacking(std::vector<std::string> uuids, std::vector<std:
     stackingFromCompositor_ = true;
 }
 
+void WaylandDesktop::onDesktop(const std::string& id, bool created) {
+    const auto found = virtualDesktops_.find(id);
+    if (created && found == virtualDesktops_.end()) {
+        auto* proxy = org_kde_plasma_virtual_desktop_management_get_virtual_desktop(
+            static_cast<org_kde_plasma_virtual_desktop_management*>(desktopManager_), id.c_str());
+        auto& desktop = virtualDesktops_[id] = std::make_unique<VirtualDesktop>(VirtualDesktop{this, id, proxy});
+        org_kde_plasma_virtual_desktop_add_listener(proxy, &kVirtualDesktopListener, desktop.get());
+    } else if (!created && found != virtualDesktops_.end()) {
+        org_kde_plasma_virtual_desktop_destroy(static_cast<org_kde_plasma_virtual_desktop*>(found->second->proxy));
+        virtualDesktops_.erase(found);
+        if (currentDesktop_ == id) currentDesktop_.reset();
+    }
+}
+
+void WaylandDesktop::onDesktopActive(const std::string& id, bool active) {
+    if (active) {
+        currentDesktop_ = id;
+    } else if (currentDesktop_ == id) {
+        currentDesktop_.reset();
+    }
+}
+
 void WaylandDesktop::settleMinimizeRequests() {
     const auto minimized = [&](std::uint64_t key) -> std::optional<bool> {
         const Toplevel* found = toplevel(key);
@@ -327,7 +388,12 @@ std::int32_t WaylandDesktop::applicationOf(const Toplevel& toplevel) {
     return entry->second;
 }
 
-bool WaylandDesktop::listed(const Toplevel& toplevel) const { return toplevel.described; }
+bool WaylandDesktop::listed(const Toplevel& toplevel) const {
+    // Windows on another virtual desktop are out of sight, as on X11.
+    const bool onCurrentDesktop = !currentDesktop_ || toplevel.onAllDesktops || toplevel.desktops.empty() ||
+                                  std::ranges::count(toplevel.desktops, *currentDesktop_) != 0;
+    return toplevel.described && onCurrentDesktop;
+}
 
 std::vector<Toplevel> WaylandDesktop::toplevels() const {
     std::vector<Toplevel> copies;

@@ -109,7 +109,15 @@ public:
         std::optional<std::int32_t> pid;
         bool described = false; // its first full description has arrived
         bool active = false, minimized = false, minimizable = true, skipTaskbar = false, hasParent = false;
+        /// KWin's virtual desktops it is on; none known: on every one.
+        std::vector<std::string> desktops;
+        bool onAllDesktops = false;
         void* parent = nullptr;
+    };
+    struct VirtualDesktop {
+        WaylandDesktop* owner = nullptr;
+        std::string id;
+        void* proxy = nullptr;
     };
     /// The toplevels as last described, for tests and benchmarks.
     std::vector<Toplevel> toplevels() const;
@@ -118,6 +126,8 @@ public:
     void onChanged(Toplevel& toplevel);
     void onClosed(Toplevel& toplevel);
     void onStacking(std::vector<std::string> uuids, std::vector<std::uint32_t> internalIds);
+    void onDesktop(const std::string& id, bool created);
+    void onDesktopActive(const std::string& id, bool active);
     void bindGlobal(wl_registry* registry, std::uint32_t name, std::string_view interface, std::uint32_t version);
 
 private:
@@ -138,6 +148,10 @@ private:
     wl_display* display_ = nullptr;
     wl_registry* registry_ = nullptr;
     void* manager_ = nullptr;
+    void* desktopManager_ = nullptr;
+    /// KWin's virtual desktops by id, and the one shown; the limit counts its windows only.
+    std::map<std::string, std::unique_ptr<VirtualDesktop>> virtualDesktops_;
+    std::optional<std::string> currentDesktop_;
     Protocol protocol_ = Protocol::plasma;
     std::uint32_t managerVersion_ = 0;
     std::uint64_t nextKey_ = 1;

@@ -13,6 +13,7 @@ file(MAKE_DIRECTORY ${QUELLAN_WAYLAND_GENERATED})
 set(QUELLAN_WAYLAND_PROTOCOL_SOURCES)
 foreach(protocol IN ITEMS
     "${PLASMA_WAYLAND_PROTOCOLS_DIR}/plasma-window-management.xml"
+    "${PLASMA_WAYLAND_PROTOCOLS_DIR}/plasma-virtual-desktop.xml"
     "${CMAKE_CURRENT_LIST_DIR}/protocols/wlr-foreign-toplevel-management-unstable-v1.xml")
   get_filename_component(name ${protocol} NAME_WE)
   set(header ${QUELLAN_WAYLAND_GENERATED}/${name}-client-protocol.h)
