@@ -39,7 +39,6 @@ TEST(SettingsFormat, ReadsWhatItWritesAndRejectsAnythingElseWhole) {
         {"WindowLimit = 4.5\n", 1, {}},
         {"WindowLimit = 9223372036854775808\n", 1, {}},
         {"WindowLimit = 4\nWindowLimit = 5\n", 2, {}},
-        {"just words\n", 1, {}},
         {" = 3\n", 1, {}},
         {"Window Limit = 3\n", 1, {}},
         {"Window%zz = 3\n", 1, {}},

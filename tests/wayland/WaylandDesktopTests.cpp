@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -18,12 +20,6 @@ namespace quellan::wayland::testing {
 namespace {
 
 using x11::testing::waitUntil;
-
-/// The session's socket as a path, which a client of any runtime folder reaches.
-std::string socketOf(const WaylandSession& session) {
-    const std::string& display = session.display();
-    return display.starts_with('/') ? display : session.environment().at("XDG_RUNTIME_DIR") + "/" + display;
-}
 
 /// Titles of the toplevels that are (or are not) minimized, as `desktop` last heard.
 std::vector<std::string> titles(WaylandDesktop& desktop, bool minimized) {
@@ -35,30 +31,41 @@ std::vector<std::string> titles(WaylandDesktop& desktop, bool minimized) {
     return found;
 }
 
-class Compositors : public ::testing::TestWithParam<Compositor> {};
-
-TEST_P(Compositors, ListWindowsByProgramWithTheFocusAndLearnWhetherMinimizingWorks) {
-    std::string error;
-    auto session = WaylandSession::start(GetParam(), error);
-    ASSERT_NE(session, nullptr) << error;
-    auto one = session->startWindows("maker.one", error), two = session->startWindows("maker.two", error);
-    ASSERT_TRUE(one && two) << error;
-    ASSERT_TRUE(one->open("A1") && one->open("A2") && two->open("B1"));
-    auto connected = WaylandDesktop::connect(socketOf(*session));
-    ASSERT_NE(connected.desktop, nullptr) << connected.error;
-    WaylandDesktop& desktop = *connected.desktop;
-    int notices = 0;
-    desktop.setNoticeHandler([&](const std::string&) { ++notices; });
-    const platform::ScopedBackends installed(desktop.backends());
-    const auto rows = [&] {
-        desktop.processEvents();
+/// A session with programs' windows open, and the backend connected to it and installed.
+class OnCompositor : public ::testing::Test {
+protected:
+    void open(Compositor which, const std::vector<std::pair<std::string, std::vector<std::string>>>& programs) {
+        std::string error;
+        ASSERT_TRUE(session_ = WaylandSession::start(which, error)) << error;
+        for (const auto& [appId, titles] : programs)
+            ASSERT_TRUE(programs_.emplace_back(session_->startWindows(appId, titles, error))) << error;
+        auto connected = WaylandDesktop::connect(session_->display());
+        ASSERT_TRUE(desktop_ = std::move(connected.desktop)) << connected.error;
+        installed_.emplace(desktop_->backends());
+    }
+    /// "app title" of each window the program would count, "*" marking the focused one.
+    std::vector<std::string> rows() {
+        desktop_->processEvents();
         const WindowSnapshot snapshot = AccessibilityWindowSource().snapshot();
         std::vector<std::string> shown;
         for (const auto& window : snapshot.windows)
             shown.push_back(window.applicationName + " " + window.title +
                             (window.id == snapshot.currentWindowID ? " *" : ""));
         return shown;
-    };
+    }
+
+    std::unique_ptr<WaylandSession> session_;
+    std::vector<std::unique_ptr<Process>> programs_;
+    std::unique_ptr<WaylandDesktop> desktop_;
+    std::optional<platform::ScopedBackends> installed_;
+};
+
+class Compositors : public OnCompositor, public ::testing::WithParamInterface<Compositor> {};
+
+TEST_P(Compositors, ListWindowsByProgramWithTheFocusAndLearnWhetherMinimizingWorks) {
+    open(GetParam(), {{"maker.one", {"A1", "A2"}}, {"maker.two", {"B1"}}});
+    int notices = 0;
+    desktop_->setNoticeHandler([&](const std::string&) { ++notices; });
     // Programs apart, the newest window focused; each program's windows front
     // to back where the compositor tells the stacking (KWin), as announced otherwise.
     std::vector<std::string> all{"maker.one A2", "maker.one A1", "maker.two B1 *"};
@@ -76,49 +83,31 @@ TEST_P(Compositors, ListWindowsByProgramWithTheFocusAndLearnWhetherMinimizingWor
     // KWin minimizes them; sway ignores the requests, which is learned once they
     // go unanswered, said once, and then nothing counts any more.
     EXPECT_TRUE(waitUntil([&] { return rows().empty(); }, 5s)) << ::testing::PrintToString(rows());
-    EXPECT_EQ(titles(desktop, true).size(), GetParam() == Compositor::kwin ? 3u : 0u);
-    EXPECT_EQ(notices, GetParam() == Compositor::kwin ? 0 : 1);
+    EXPECT_EQ(titles(*desktop_, true).size(), stacked ? 3u : 0u);
+    EXPECT_EQ(notices, stacked ? 0 : 1);
 }
 
 // KWin is told through its scripting interface, as a user's own script would.
 void runKWinScript(WaylandSession& session, const std::string& script) {
     const std::string file = session.home() + "/script.js";
     std::ofstream(file) << script;
-    const auto send = [&](const std::string& method, const std::string& argument) {
-        std::vector<std::string> call{"dbus-send",           "--session",  "--print-reply",
-                                      "--dest=org.kde.KWin", "/Scripting", "org.kde.kwin.Scripting." + method};
-        if (!argument.empty()) call.push_back(argument);
-        return x11::testing::runCommand(call, session.environment());
-    };
-    send("unloadScript", "string:quellan-test");
-    send("loadScript", "string:" + file);
-    send("start", "");
+    for (std::vector<std::string> call : {std::vector<std::string>{"loadScript", "string:" + file}, {"start"}}) {
+        call[0] = "org.kde.kwin.Scripting." + call[0];
+        call.insert(call.begin(), {"dbus-send", "--session", "--print-reply", "--dest=org.kde.KWin", "/Scripting"});
+        x11::testing::runCommand(call, session.environment());
+    }
 }
 
-TEST(KWin, WindowsOnAnotherVirtualDesktopAreOutOfSight) {
-    std::string error;
-    auto session = WaylandSession::start(Compositor::kwin, error);
-    ASSERT_NE(session, nullptr) << error;
-    auto windows = session->startWindows("maker.one", error);
-    ASSERT_TRUE(windows && windows->open("here") && windows->open("away")) << error;
-    auto connected = WaylandDesktop::connect(socketOf(*session));
-    ASSERT_NE(connected.desktop, nullptr) << connected.error;
-    const platform::ScopedBackends installed(connected.desktop->backends());
-    const auto shown = [&] {
-        connected.desktop->processEvents();
-        std::vector<std::string> titles;
-        for (const auto& window : AccessibilityWindowSource().snapshot().windows)
-            titles.push_back(window.title);
-        return titles;
-    };
-    runKWinScript(*session, "workspace.desktops = 2;\n"
-                            "for (const window of workspace.clientList())\n"
-                            "    if (window.caption == 'away') window.desktop = 2;\n");
-    EXPECT_TRUE(waitUntil([&] { return shown() == std::vector<std::string>{"here"}; }))
-        << ::testing::PrintToString(shown());
-    runKWinScript(*session, "workspace.currentDesktop = 2;\n");
-    EXPECT_TRUE(waitUntil([&] { return shown() == std::vector<std::string>{"away"}; }))
-        << ::testing::PrintToString(shown());
+TEST_F(OnCompositor, WindowsOnAnotherVirtualDesktopOfKWinAreOutOfSight) {
+    open(Compositor::kwin, {{"maker.one", {"here", "away"}}});
+    runKWinScript(*session_, "workspace.desktops = 2;\n"
+                             "for (const window of workspace.clientList())\n"
+                             "    if (window.caption == 'away') window.desktop = 2;\n");
+    EXPECT_TRUE(waitUntil([&] { return rows() == std::vector<std::string>{"maker.one here"}; }))
+        << ::testing::PrintToString(rows());
+    runKWinScript(*session_, "workspace.currentDesktop = 2;\n");
+    EXPECT_TRUE(waitUntil([&] { return rows().size() == 1 && rows()[0].starts_with("maker.one away"); }))
+        << ::testing::PrintToString(rows());
 }
 
 INSTANTIATE_TEST_SUITE_P(Desktops, Compositors, ::testing::Values(Compositor::kwin, Compositor::sway),
@@ -131,34 +120,25 @@ std::unique_ptr<Process> startQuellan(WaylandSession& session, const std::string
         {.environment = {{"DBUS_SESSION_BUS_ADDRESS", bus}}, .pipes = true, .errorToOutput = true});
 }
 
-TEST(Quellan, KeepsNativeWindowsOnKWinToTheLimitChosenInItsPanelMenu) {
-    std::string error;
-    auto session = WaylandSession::start(Compositor::kwin, error);
-    ASSERT_NE(session, nullptr) << error;
+TEST_F(OnCompositor, QuellanKeepsNativeWindowsOnKWinToTheLimitChosenInItsPanelMenu) {
+    open(Compositor::kwin, {{"maker.one", {"W1", "W2", "W3", "W4"}}});
     // The panel only hosts the icon: an X11 one does, whatever the session.
+    std::string error;
     auto server = x11::testing::XServer::start(error);
-    ASSERT_NE(server, nullptr) << error;
-    auto panel = e2e::PanelHost::start(server->display(), session->home() + "/panel", error);
+    auto panel = server ? e2e::PanelHost::start(server->display(), session_->home() + "/panel", error) : nullptr;
     ASSERT_NE(panel, nullptr) << error;
-    auto windows = session->startWindows("maker.one", error);
-    ASSERT_NE(windows, nullptr) << error;
-    for (const char* title : {"W1", "W2", "W3", "W4"})
-        ASSERT_TRUE(windows->open(title));
-    std::filesystem::create_directories(session->home() + "/config/quellan");
-    std::ofstream(session->home() + "/config/quellan/quellan.conf") << "windowLimit = 2\n";
-    auto quellan = startQuellan(*session, panel->busAddress(), error);
-    ASSERT_NE(quellan, nullptr) << error;
-    ASSERT_TRUE(waitUntil([&] { return panel->findItem(); }, 30s));
+    std::filesystem::create_directories(session_->home() + "/config/quellan");
+    std::ofstream(session_->home() + "/config/quellan/quellan.conf") << "windowLimit = 2\n";
+    auto quellan = startQuellan(*session_, panel->busAddress(), error);
+    ASSERT_TRUE(quellan && waitUntil([&] { return panel->findItem(); }, 30s)) << error;
 
-    auto connected = WaylandDesktop::connect(socketOf(*session));
-    ASSERT_NE(connected.desktop, nullptr) << connected.error;
-    const auto minimized = [&] { return titles(*connected.desktop, true); };
+    const auto minimized = [&] { return titles(*desktop_, true); };
     EXPECT_TRUE(waitUntil([&] {
         return minimized() == std::vector<std::string>{"W1", "W2"};
     })) << ::testing::PrintToString(minimized());
     ASSERT_TRUE(panel->choose("1"));
     EXPECT_TRUE(waitUntil([&] { return minimized() == std::vector<std::string>{"W1", "W2", "W3"}; }));
-    EXPECT_EQ(titles(*connected.desktop, false), std::vector<std::string>{"W4"}) << "the focused one stays";
+    EXPECT_EQ(titles(*desktop_, false), std::vector<std::string>{"W4"}) << "the focused one stays";
     ASSERT_TRUE(panel->choose("Quit Quellan"));
     EXPECT_TRUE(waitUntil([&] { return !quellan->running(); }, 30s));
     EXPECT_EQ(quellan->waitStatus().value_or(-1), 0);

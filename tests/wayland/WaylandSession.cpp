@@ -4,7 +4,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <pwd.h>
@@ -39,25 +38,6 @@ std::string socketIn(const std::string& directory, const std::string& prefix) {
 std::string name(Compositor which) {
     const char* names[] = {"kwin", "sway", "weston"};
     return names[static_cast<int>(which)];
-}
-
-bool Windows::send(const std::string& line) {
-    const std::string text = line + "\n";
-    return write(commands_, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-}
-
-bool Windows::expect(const std::string& line, std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    for (auto next = process_->readLine(limit); next; next = process_->readLine(limit)) {
-        if (*next == line) return true;
-        limit = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    }
-    return false;
-}
-
-Windows::~Windows() {
-    // The end of its commands ends it.
-    if (commands_ >= 0) close(commands_);
 }
 
 std::unique_ptr<WaylandSession> WaylandSession::start(Compositor which, std::string& error) {
@@ -142,7 +122,7 @@ std::unique_ptr<WaylandSession> WaylandSession::start(Compositor which, std::str
         error = name(which) + " did not come up " + error + " (QUELLAN_X11_TEST_VERBOSE=1 shows its output)";
         return nullptr;
     }
-    session->display_ = sockets == session->runtime_ ? fs::path(socket).filename().string() : socket;
+    session->display_ = socket;
     if (which == Compositor::sway) session->swaySocket_ = socketIn(sockets, "sway-ipc.");
     return session;
 }
@@ -174,19 +154,18 @@ std::unique_ptr<Process> WaylandSession::startProgram(const std::vector<std::str
     return Process::spawn(arguments, options, error);
 }
 
-std::unique_ptr<Windows> WaylandSession::startWindows(const std::string& appId, std::string& error) {
-    // Process gives its children no input: the commands go through a FIFO,
-    // opened for reading too so that neither end waits for the other.
-    const std::string fifo = home_ + "/windows-" + std::to_string(++windowSources_);
-    auto windows = std::unique_ptr<Windows>(new Windows());
-    if (mkfifo(fifo.c_str(), 0600) == 0) windows->commands_ = open(fifo.c_str(), O_RDWR | O_CLOEXEC);
-    if (windows->commands_ < 0) {
-        error = fifo + ": " + std::strerror(errno);
-        return nullptr;
+std::unique_ptr<Process> WaylandSession::startWindows(const std::string& appId, const std::vector<std::string>& titles,
+                                                      std::string& error) {
+    std::vector<std::string> arguments{QUELLAN_WINDOW_MAKER, "--app-id", appId};
+    arguments.insert(arguments.end(), titles.begin(), titles.end());
+    auto windows = startProgram(arguments, error, {.environment = {{"QT_QPA_PLATFORM", "wayland"}}, .pipes = true});
+    for (const std::string& title : titles) {
+        if (!windows || windows->readLine(10s) != "opened " + title) {
+            error += " the window " + title + " was not shown";
+            return nullptr;
+        }
     }
-    windows->process_ = startProgram({QUELLAN_WINDOW_MAKER, "--app-id", appId, "--commands", fifo}, error,
-                                     {.environment = {{"QT_QPA_PLATFORM", "wayland"}}, .pipes = true});
-    return windows->process_ ? std::move(windows) : nullptr;
+    return windows;
 }
 
 } // namespace quellan::wayland::testing

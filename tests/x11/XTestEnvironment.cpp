@@ -8,7 +8,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -254,11 +253,10 @@ std::unique_ptr<WindowManager> WindowManager::start(const std::string& program, 
     // Anything already managed would skew every count a test makes; what a
     // window manager starts at start-up shows within a few tenths of a second.
     if (expectEmpty && waitUntil([&] { return !probe->clientList().empty(); }, 400ms)) {
-        const auto strays = probe->describeClients();
-        if (!strays.empty()) {
-            error = program + " started with a window already there:";
-            for (const auto& stray : strays)
-                error += " " + stray;
+        if (const auto strays = probe->clientList(); !strays.empty()) {
+            error = program + " started with a window already there (xprop -id shows what it is):";
+            for (const WindowId stray : strays)
+                error += " " + std::to_string(stray);
             return nullptr;
         }
     }
@@ -343,18 +341,6 @@ std::vector<std::uint32_t> Probe::cardinals(WindowId window, const std::string& 
 
 std::vector<WindowId> Probe::clientList() { return cardinals(root_, "_NET_CLIENT_LIST"); }
 
-std::vector<std::string> Probe::describeClients() {
-    std::vector<std::string> descriptions;
-    for (const WindowId window : clientList()) {
-        std::string text;
-        for (const auto& line : runCommand(
-                 {"xprop", "-display", display_, "-id", std::to_string(window), "WM_CLASS", "_NET_WM_NAME", "WM_NAME"}))
-            text += (text.empty() ? "" : "; ") + line;
-        descriptions.push_back(text);
-    }
-    return descriptions;
-}
-
 bool Probe::selectionOwned(const std::string& name) {
     xcb_connection_t* c = state_->connection;
     Freed<xcb_get_selection_owner_reply_t> owner{
@@ -377,11 +363,6 @@ std::optional<std::uint32_t> Probe::wmState(WindowId window) {
 void Probe::activate(WindowId window) {
     // As a pager asks, which window managers obey without focus-stealing rules.
     runCommand({"xdotool", "windowactivate", std::to_string(window)}, {{"DISPLAY", display_}});
-}
-
-void Probe::moveToDesktop(WindowId window, std::uint32_t desktop) {
-    runCommand({"xdotool", "set_desktop_for_window", std::to_string(window), std::to_string(desktop)},
-               {{"DISPLAY", display_}});
 }
 
 namespace {
@@ -467,21 +448,6 @@ void Probe::announceWindowManager() {
     const WindowId check = create("pid=none machine=none nomap");
     change(check, "_NET_SUPPORTING_WM_CHECK", "windows", std::to_string(check));
     set(0, "_NET_SUPPORTING_WM_CHECK", "windows", std::to_string(check));
-}
-
-void Probe::churn(int count) {
-    // A few alive at a time, so others see them managed, focused and gone.
-    std::deque<WindowId> alive;
-    for (int i = 0; i < count; ++i) {
-        alive.push_back(create("title=churn-" + std::to_string(i)));
-        if (alive.size() > 4) {
-            destroyWindow(alive.front());
-            alive.pop_front();
-        }
-        std::this_thread::sleep_for(2ms);
-    }
-    for (const WindowId window : alive)
-        destroyWindow(window);
 }
 
 void Probe::destroyWindow(WindowId window) {

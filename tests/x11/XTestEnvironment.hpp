@@ -106,8 +106,6 @@ public:
     Atom atom(const std::string& name);
     std::vector<std::uint32_t> cardinals(WindowId window, const std::string& property);
     std::vector<WindowId> clientList();
-    /// Each listed client's class and title, as xprop gives them, for messages.
-    std::vector<std::string> describeClients();
     std::optional<WindowId> activeWindow();
     std::optional<std::uint32_t> wmState(WindowId window);
     /// Whether some client owns the selection `name` ("_NET_SYSTEM_TRAY_S0").
@@ -119,7 +117,6 @@ public:
 
     /// Asks the window manager as a pager would.
     void activate(WindowId window);
-    void moveToDesktop(WindowId window, std::uint32_t desktop);
     /// Makes a window as an application would, the probe's connection
     /// standing in for it, and maps it. `options`, space-separated:
     /// pid=N|none (else `defaultPid`), machine=S|none (else this host),
@@ -133,8 +130,6 @@ public:
     void set(WindowId window, const std::string& property, const std::string& kind, const std::string& values);
     /// Plays a window manager's announcement: a check window naming itself.
     void announceWindowManager();
-    /// Maps `count` windows quickly, each destroyed a few windows later, none left.
-    void churn(int count);
     void destroyWindow(WindowId window);
     /// Managed, and given the state, desktop and (with `withActions`) the
     /// allowed actions a window manager sets on managing.
