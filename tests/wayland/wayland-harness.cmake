@@ -1,7 +1,7 @@
 # Headless Wayland desktops for the tests: KWin, sway or Weston with a home
 # and session bus of their own, and a client that opens windows on command.
 # Needs Qt 6 Widgets (qt.cmake) and the X11 test support's Process.
-if(NOT QUELLAN_BUILD_TESTS)
+if(NOT QUELLAN_BUILD_TESTS AND NOT QUELLAN_BUILD_BENCHMARKS)
   return()
 endif()
 
@@ -19,9 +19,19 @@ target_compile_definitions(quellan_wayland_test_support
   PRIVATE QUELLAN_WINDOW_MAKER="$<TARGET_FILE:quellan_wayland_window_maker>")
 add_dependencies(quellan_wayland_test_support quellan_wayland_window_maker)
 
-add_executable(quellan_wayland_tests ${CMAKE_CURRENT_LIST_DIR}/WaylandDesktopTests.cpp)
-target_link_libraries(quellan_wayland_tests PRIVATE quellan_app quellan_wayland quellan_wayland_test_support
-  quellan_e2e_support GTest::gtest_main)
-target_compile_definitions(quellan_wayland_tests PRIVATE QUELLAN_PROGRAM="$<TARGET_FILE:quellan>")
-add_dependencies(quellan_wayland_tests quellan)
-gtest_discover_tests(quellan_wayland_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 180)
+if(QUELLAN_BUILD_TESTS)
+  add_executable(quellan_wayland_tests ${CMAKE_CURRENT_LIST_DIR}/WaylandDesktopTests.cpp)
+  target_link_libraries(quellan_wayland_tests PRIVATE quellan_app quellan_wayland quellan_wayland_test_support
+    quellan_e2e_support GTest::gtest_main)
+  target_compile_definitions(quellan_wayland_tests PRIVATE QUELLAN_PROGRAM="$<TARGET_FILE:quellan>")
+  add_dependencies(quellan_wayland_tests quellan)
+  gtest_discover_tests(quellan_wayland_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 180)
+endif()
+
+if(QUELLAN_BUILD_BENCHMARKS)
+  find_package(benchmark REQUIRED)
+  add_executable(quellan_wayland_benchmark ${PROJECT_SOURCE_DIR}/benchmarks/wayland/WaylandDesktopBenchmark.cpp)
+  target_link_libraries(quellan_wayland_benchmark PRIVATE quellan_app quellan_wayland quellan_wayland_test_support
+    quellan_e2e_support benchmark::benchmark)
+  target_compile_definitions(quellan_wayland_benchmark PRIVATE QUELLAN_PROGRAM="$<TARGET_FILE:quellan>")
+endif()
