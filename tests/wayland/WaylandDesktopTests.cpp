@@ -148,7 +148,10 @@ TEST_F(OnCompositor, QuellanKeepsNativeWindowsOnKWinToTheLimitChosenInItsPanelMe
     EXPECT_EQ(titles(*desktop_, false), std::vector<std::string>{"Gtk"}) << "the focused one stays";
     ASSERT_TRUE(panel->choose("Quit Quellan"));
     EXPECT_TRUE(waitUntil([&] { return !quellan->running(); }, 30s));
-    EXPECT_EQ(quellan->waitStatus().value_or(-1), 0);
+    std::string said;
+    for (auto line = quellan->readLine(1s); line; line = quellan->readLine(1s))
+        said += *line + "\n";
+    EXPECT_EQ(quellan->waitStatus().value_or(-1), 0) << said;
 }
 
 TEST(Quellan, SaysWhatWorksAndEndsWhereTheCompositorOffersNoWindowManagement) {
