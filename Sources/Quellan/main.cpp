@@ -10,6 +10,7 @@
 #include "Quellan/Launch.hpp"
 #include "Quellan/WindowMonitor.hpp"
 
+#include <cctype>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -75,20 +76,23 @@ int main(int argc, char** argv) {
                    stderr);
         return 1;
     }
-    std::unique_ptr<wayland::WaylandDesktop> compositor;
-    if (nonEmpty(wayland)) {
-        auto connected = wayland::WaylandDesktop::connect();
-        if (!connected.desktop) {
-            std::fprintf(stderr, "quellan: %s.\n", connected.error.c_str());
-            return 1;
-        }
-        compositor = std::move(connected.desktop);
-    }
     // Until the framework hears it, a second start's knock must not end this one.
     std::signal(SIGUSR1, SIG_IGN);
     // The framework first: it owns the QApplication the other Qt parts need.
     auto framework = qt::makeFramework(argc, argv);
     if (!framework) return 1;
+    std::unique_ptr<wayland::WaylandDesktop> compositor;
+    if (nonEmpty(wayland)) {
+        auto connected = wayland::WaylandDesktop::connect();
+        if (!connected.desktop) {
+            // Started from a menu, Quellan has no terminal: the desktop says it.
+            std::fprintf(stderr, "quellan: %s.\n", connected.error.c_str());
+            connected.error[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(connected.error[0])));
+            framework->notifyDesktop(connected.error + ".");
+            return 1;
+        }
+        compositor = std::move(connected.desktop);
+    }
     const std::string settingsPath = qt::defaultSettingsPath();
     const auto instance = qt::InstanceLock::acquire(qt::instanceLockPath(
         std::getenv("XDG_RUNTIME_DIR"), display, std::filesystem::path(settingsPath).parent_path().string()));

@@ -158,13 +158,21 @@ TEST(Quellan, SaysWhatWorksAndEndsWhereTheCompositorOffersNoWindowManagement) {
     std::string error;
     auto session = WaylandSession::start(Compositor::weston, error);
     ASSERT_NE(session, nullptr) << error;
+    // Told as the desktop's notification service hears it.
+    auto notices = x11::testing::Process::spawn(
+        {"dbus-monitor", "--address", session->busAddress(), "interface='org.freedesktop.Notifications'"},
+        {.environment = {}, .pipes = true}, error);
     auto quellan = startQuellan(*session, session->busAddress(), error);
-    ASSERT_NE(quellan, nullptr) << error;
+    ASSERT_TRUE(notices && quellan) << error;
     ASSERT_TRUE(waitUntil([&] { return !quellan->running(); }));
     const int status = quellan->waitStatus().value_or(0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
     const auto said = quellan->readLine(1s).value_or("");
     EXPECT_NE(said.find("KDE Plasma (KWin) and with wlroots compositors"), std::string::npos) << said;
+    bool notified = false;
+    for (auto line = notices->readLine(2s); line && !notified; line = notices->readLine(2s))
+        notified = line->find("KDE Plasma (KWin) and with wlroots compositors") != std::string::npos;
+    EXPECT_TRUE(notified);
 }
 
 } // namespace

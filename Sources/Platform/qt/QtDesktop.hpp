@@ -85,6 +85,10 @@ public:
     /// Shows `text` as a message from the status item, where the desktop
     /// shows such messages; kept until an item is shown.
     void showNotice(const std::string& text);
+    /// Shows `text` through the desktop's notification service, with no
+    /// status item needed: for what is said on the way out. Waits at most a
+    /// second for the service; false when it did not take it.
+    bool notifyDesktop(const std::string& text);
     /// Called on the main thread when a second start of the program,
     /// refused, asks this one to show itself (SIGUSR1).
     void setAnotherStartHandler(std::function<void()> handler);

@@ -486,6 +486,15 @@ void QtFramework::showNotice(const std::string& text) {
     state_->notices.push_back(notice);
 }
 
+bool QtFramework::notifyDesktop(const std::string& text) {
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
+    call << QStringLiteral("Quellan") << 0u << QStringLiteral("quellan") << QStringLiteral("Quellan")
+         << QString::fromStdString(text) << QStringList() << QVariantMap() << -1;
+    return QDBusConnection::sessionBus().call(call, QDBus::Block, 1000).type() == QDBusMessage::ReplyMessage;
+}
+
 void QtFramework::setAnotherStartHandler(std::function<void()> handler) { state_->anotherStart = std::move(handler); }
 
 std::vector<std::uint32_t> QtFramework::ownWindowIds() const {
