@@ -121,14 +121,18 @@ std::unique_ptr<Process> startQuellan(WaylandSession& session, const std::string
 }
 
 TEST_F(OnCompositor, QuellanKeepsNativeWindowsOnKWinToTheLimitChosenInItsPanelMenu) {
-    // Windows of three toolkits, opened in this order: Qt, weston's own and GTK.
+    // Windows of four kinds, opened in this order: Qt, weston's own, an X11 one through Xwayland and GTK.
     open(Compositor::kwin, {{"maker.one", {"W1", "W2", "W3", "W4"}}});
     std::string error;
     programs_.push_back(session_->startProgram({"weston-terminal"}, error));
     ASSERT_TRUE(waitUntil([&] { return titles(*desktop_, false).size() == 5; })) << error;
+    programs_.push_back(
+        session_->startProgram({QUELLAN_WINDOW_MAKER_PATH, "--app-id", "maker.x11", "X11"}, error,
+                               {.environment = {{"QT_QPA_PLATFORM", "xcb"}, {"DISPLAY", session_->xDisplay()}}}));
+    ASSERT_TRUE(waitUntil([&] { return titles(*desktop_, false).size() == 6; })) << error;
     programs_.push_back(session_->startProgram({"zenity", "--info", "--title=Gtk", "--text=GTK"}, error,
                                                {.environment = {{"GDK_BACKEND", "wayland"}}}));
-    ASSERT_TRUE(waitUntil([&] { return titles(*desktop_, false).size() == 6; })) << error;
+    ASSERT_TRUE(waitUntil([&] { return titles(*desktop_, false).size() == 7; })) << error;
     // The panel only hosts the icon: an X11 one does, whatever the session.
     auto server = x11::testing::XServer::start(error);
     auto panel = server ? e2e::PanelHost::start(server->display(), session_->home() + "/panel", error) : nullptr;
@@ -141,10 +145,10 @@ TEST_F(OnCompositor, QuellanKeepsNativeWindowsOnKWinToTheLimitChosenInItsPanelMe
     // Seen together at the start, they rank by KWin's stacking order: the order they were opened in.
     const auto minimized = [&] { return titles(*desktop_, true); };
     EXPECT_TRUE(waitUntil([&] {
-        return minimized() == std::vector<std::string>{"W1", "W2", "W3", "W4"};
+        return minimized() == std::vector<std::string>{"W1", "W2", "W3", "W4", "Wayland Terminal"};
     })) << ::testing::PrintToString(minimized());
     ASSERT_TRUE(panel->choose("1"));
-    EXPECT_TRUE(waitUntil([&] { return minimized().size() == 5; })) << ::testing::PrintToString(minimized());
+    EXPECT_TRUE(waitUntil([&] { return minimized().size() == 6; })) << ::testing::PrintToString(minimized());
     EXPECT_EQ(titles(*desktop_, false), std::vector<std::string>{"Gtk"}) << "the focused one stays";
     ASSERT_TRUE(panel->choose("Quit Quellan"));
     EXPECT_TRUE(waitUntil([&] { return !quellan->running(); }, 30s));

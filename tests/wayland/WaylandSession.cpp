@@ -83,6 +83,11 @@ std::unique_ptr<WaylandSession> WaylandSession::start(Compositor which, std::str
         arguments = {home + "/kwin_wayland", "--virtual", "--no-lockscreen", "--no-global-shortcuts"};
         arguments.insert(arguments.end(),
                          {"--no-kactivities", "--socket", "wayland-1", "--width", "1280", "--height", "800"});
+        // With Xwayland for X11 clients. KWin picks its display and tells only
+        // the program it starts once Xwayland is up: this one writes it down.
+        std::ofstream(home + "/xdisplay.sh") << "#!/bin/sh\necho \"$DISPLAY\" > '" << home << "/xdisplay'\n";
+        fs::permissions(home + "/xdisplay.sh", fs::perms::owner_all);
+        arguments.insert(arguments.end(), {"--xwayland", home + "/xdisplay.sh"});
     } else if (which == Compositor::weston) {
         // No idle lock, panel or on-screen keyboard: nothing shown but the tests' windows.
         std::ofstream(home + "/weston.ini") << "[core]\nidle-time=0\n[shell]\nlocking=false\npanel-position=none\n"
@@ -123,6 +128,13 @@ std::unique_ptr<WaylandSession> WaylandSession::start(Compositor which, std::str
         return nullptr;
     }
     session->display_ = socket;
+    if (which == Compositor::kwin) {
+        const auto told = [&] { return std::getline(std::ifstream(home + "/xdisplay"), session->xDisplay_).good(); };
+        if (!x11::testing::waitUntil(told, 30s)) {
+            error = "KWin started no Xwayland";
+            return nullptr;
+        }
+    }
     if (which == Compositor::sway) session->swaySocket_ = socketIn(sockets, "sway-ipc.");
     return session;
 }

@@ -32,6 +32,8 @@ public:
     /// it (sway as root runs as another user, with a runtime directory of its own).
     const std::string& display() const { return display_; }
     const std::string& busAddress() const { return busAddress_; }
+    /// KWin's Xwayland display, for X11 clients; empty on the others.
+    const std::string& xDisplay() const { return xDisplay_; }
     const std::string& home() const { return home_; }
     /// WAYLAND_DISPLAY, XDG_RUNTIME_DIR, HOME, XDG_CONFIG_HOME,
     /// DBUS_SESSION_BUS_ADDRESS, XDG_SESSION_TYPE, XDG_CURRENT_DESKTOP, an
@@ -50,7 +52,7 @@ public:
 private:
     WaylandSession() = default;
     Compositor compositor_ = Compositor::weston;
-    std::string home_, runtime_, display_, busAddress_, swaySocket_;
+    std::string home_, runtime_, display_, busAddress_, swaySocket_, xDisplay_;
     std::unique_ptr<Process> bus_, server_;
 };
 

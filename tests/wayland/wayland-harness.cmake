@@ -23,7 +23,8 @@ if(QUELLAN_BUILD_TESTS)
   add_executable(quellan_wayland_tests ${CMAKE_CURRENT_LIST_DIR}/WaylandDesktopTests.cpp)
   target_link_libraries(quellan_wayland_tests PRIVATE quellan_app quellan_wayland quellan_wayland_test_support
     quellan_e2e_support GTest::gtest_main)
-  target_compile_definitions(quellan_wayland_tests PRIVATE QUELLAN_PROGRAM="$<TARGET_FILE:quellan>")
+  target_compile_definitions(quellan_wayland_tests PRIVATE QUELLAN_PROGRAM="$<TARGET_FILE:quellan>"
+    QUELLAN_WINDOW_MAKER_PATH="$<TARGET_FILE:quellan_wayland_window_maker>")
   add_dependencies(quellan_wayland_tests quellan)
   gtest_discover_tests(quellan_wayland_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 180)
 endif()
