@@ -246,8 +246,9 @@ bool WaylandDesktop::connectionLost() const { return display_ == nullptr || wl_d
 void WaylandDesktop::processEvents() {
     if (connectionLost()) return;
     // Whatever has arrived, never waiting for more.
-    while (wl_display_prepare_read(display_) != 0)
-        wl_display_dispatch_pending(display_);
+    while (wl_display_prepare_read(display_) != 0) {
+        if (wl_display_dispatch_pending(display_) < 0) return; // the connection broke
+    }
     wl_display_flush(display_);
     pollfd readable{wl_display_get_fd(display_), POLLIN, 0};
     if (poll(&readable, 1, 0) > 0) {
