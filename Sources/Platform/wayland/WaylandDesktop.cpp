@@ -190,9 +190,11 @@ ConnectResult WaylandDesktop::connect(const std::optional<std::string>& displayN
     wl_registry_add_listener(desktop->registry_, &kRegistryListener, desktop.get());
     // One round trip for the globals, one for the windows there now.
     if (wl_display_roundtrip(desktop->display_) < 0 || desktop->manager_ == nullptr) {
-        return {nullptr, "this Wayland compositor does not let other programs list and minimize its windows. Quellan "
-                         "works with KDE Plasma (KWin) and with wlroots compositors such as labwc, wayfire or sway, "
-                         "and in X11 sessions; GNOME and weston offer no such interface"};
+        return {nullptr,
+                "this Wayland compositor does not let other programs list and minimize its windows. Quellan "
+                "works with KDE Plasma (KWin) and with wlroots compositors such as labwc, wayfire or sway, "
+                "and in X11 sessions; GNOME and weston offer no such interface. KWin offers it only to an installed "
+                "Quellan, whose desktop entry asks for it (cmake --install, or the package)"};
     }
     wl_display_roundtrip(desktop->display_);
     wl_display_roundtrip(desktop->display_);
