@@ -188,7 +188,7 @@ ConnectResult WaylandDesktop::connect(const std::optional<std::string>& displayN
     }
     desktop->registry_ = wl_display_get_registry(desktop->display_);
     wl_registry_add_listener(desktop->registry_, &kRegistryListener, desktop.get());
-    // One round trip for the globals, one for the windows there now.
+    // Round trips for the globals, for the windows there now, and for what each one is.
     if (wl_display_roundtrip(desktop->display_) < 0 || desktop->manager_ == nullptr) {
         return {nullptr,
                 "this Wayland compositor does not let other programs list and minimize its windows. Quellan "
