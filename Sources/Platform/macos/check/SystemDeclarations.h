@@ -49,10 +49,17 @@ static inline CFRange CFRangeMake(CFIndex location, CFIndex length) {
     return range;
 }
 
-typedef CFIndex CFNumberType;
-enum { kCFNumberSInt32Type = 3, kCFNumberSInt64Type = 4, kCFNumberFloat64Type = 6, kCFNumberDoubleType = 13 };
+/* Typed as the SDK's CF_ENUM makes them in C++: an integer where the enum is
+   expected does not compile, on a Mac or here. */
+enum CFNumberType : CFIndex {
+    kCFNumberSInt32Type = 3,
+    kCFNumberSInt64Type = 4,
+    kCFNumberFloat64Type = 6,
+    kCFNumberDoubleType = 13
+};
 
-enum { kCFStringEncodingUTF8 = 0x08000100 };
+/* CFStringEncoding stays an integer; the built-in encodings are an enum of that type. */
+enum CFStringBuiltInEncodings : CFStringEncoding { kCFStringEncodingUTF8 = 0x08000100 };
 
 extern const CFAllocatorRef kCFAllocatorDefault;
 extern const CFBooleanRef kCFBooleanTrue;
@@ -116,8 +123,7 @@ CFDictionaryRef CFDictionaryCreate(CFAllocatorRef allocator, const void** keys, 
 
 typedef const struct __AXUIElement* AXUIElementRef;
 
-typedef int32_t AXError;
-enum {
+enum AXError : int32_t {
     kAXErrorSuccess = 0,
     kAXErrorFailure = -25200,
     kAXErrorIllegalArgument = -25201,
