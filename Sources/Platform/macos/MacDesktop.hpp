@@ -44,7 +44,9 @@
 // makeRunLoop()
 //     NSTimers on the main run loop. addTimer with commonModes adds the
 //     timer to NSRunLoopCommonModes too, so it ticks while a menu is open
-//     (the menu tracks in NSEventTrackingRunLoopMode).
+//     (the menu tracks in NSEventTrackingRunLoopMode). While it exists, an
+//     NSProcessInfo activity keeps App Nap from stretching the timers,
+//     without keeping the machine from idle sleep.
 // makeUserDefaults()
 //     NSUserDefaults standardUserDefaults: the domain of the bundle
 //     identifier (org.quellan.Quellan) when run from the bundle.

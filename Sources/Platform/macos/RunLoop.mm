@@ -108,6 +108,24 @@ private:
 
 class MacRunLoop final : public platform::RunLoop {
 public:
+    // App Nap would stretch the timers of an app that draws nothing, 0.35 s
+    // to seconds; this activity keeps their period for the run loop's life
+    // and still lets the machine sleep when idle.
+    MacRunLoop() {
+        @autoreleasepool {
+            activity_ = [[NSProcessInfo processInfo]
+                beginActivityWithOptions:NSActivityUserInitiatedAllowingIdleSystemSleep
+                                  reason:@"Checks the open windows against the limit every 0.35 seconds"];
+        }
+    }
+    ~MacRunLoop() override {
+        @autoreleasepool {
+            [[NSProcessInfo processInfo] endActivity:activity_];
+        }
+    }
+    MacRunLoop(const MacRunLoop&) = delete;
+    MacRunLoop& operator=(const MacRunLoop&) = delete;
+
     std::shared_ptr<platform::Timer> scheduledTimer(double interval, bool repeats,
                                                     std::function<void()> callback) override {
         platform::requireMainThread("RunLoop::scheduledTimer");
@@ -123,6 +141,9 @@ public:
         if (ours == nullptr) return;
         ours->addToMode(mode == platform::RunLoopMode::commonModes ? NSRunLoopCommonModes : NSDefaultRunLoopMode);
     }
+
+private:
+    id<NSObject> activity_;
 };
 
 } // namespace
