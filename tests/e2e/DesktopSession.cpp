@@ -96,13 +96,19 @@ std::unique_ptr<Process> DesktopSession::startQuellan(std::string& error, bool w
     auto quellan = Process::spawn(arguments, {.environment = variables, .pipes = true, .errorToOutput = true}, error);
     if (!quellan) return nullptr;
     // A panel draws the icon itself, from the item Quellan registers with it.
-    const auto shown = [&] { return panel_ ? panel_->findItem() : visibleQuellanWindows().size() == 1; };
+    // The icon is the window seen then: a tray re-embedding it may hide it a moment later.
+    std::vector<std::string> windows;
+    const auto shown = [&] {
+        if (panel_) return panel_->findItem();
+        windows = visibleQuellanWindows();
+        return windows.size() == 1;
+    };
     if (waitForIcon && !waitUntil(shown, 60s)) {
         error = "no tray icon appeared; it said:\n";
         collectOutput(*quellan, error);
         return nullptr;
     }
-    if (waitForIcon && !panel_) icon_ = visibleQuellanWindows().at(0);
+    if (waitForIcon && !panel_) icon_ = windows.at(0);
     return quellan;
 }
 
