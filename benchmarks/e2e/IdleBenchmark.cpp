@@ -5,6 +5,7 @@
 // every scan), and the program's memory. QUELLAN_IDLE_SECONDS sets the
 // measured time (60 by default).
 #include "DesktopSession.hpp"
+#include "ProcessCpu.hpp"
 
 #include <benchmark/benchmark.h>
 
@@ -21,18 +22,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using namespace x11::testing;
-
-/// CPU time of every thread of `pid` so far, in nanoseconds.
-double cpuNanoseconds(pid_t pid) {
-    double total = 0;
-    std::error_code error;
-    for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", error)) {
-        std::ifstream schedstat(task.path() / "schedstat");
-        double onCpu = 0;
-        if (schedstat >> onCpu) total += onCpu;
-    }
-    return total;
-}
+using benchmarks::cpuNanoseconds;
 
 /// A "Name:   value kB" line of a /proc status file, in KiB.
 double statusField(const std::string& file, const std::string& name) {

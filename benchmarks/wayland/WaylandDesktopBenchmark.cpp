@@ -4,6 +4,7 @@
 // confirm a minimize request, and the real program's CPU use while nothing
 // changes (ten windows, limit ten, its icon in a status notifier panel;
 // QUELLAN_IDLE_SECONDS, 20 by default).
+#include "../e2e/ProcessCpu.hpp"
 #include "PanelSession.hpp"
 #include "Platform/wayland/WaylandDesktop.hpp"
 #include "Quellan/AccessibilityWindowSource.hpp"
@@ -27,18 +28,6 @@ std::vector<std::string> titles(const std::string& prefix, int count) {
     for (int i = 0; i < count; ++i)
         all.push_back(prefix + std::to_string(i));
     return all;
-}
-
-/// CPU time of every thread of `pid` so far, in seconds.
-double cpuSeconds(pid_t pid) {
-    double total = 0;
-    std::error_code error;
-    for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", error)) {
-        std::ifstream schedstat(task.path() / "schedstat");
-        double onCpu = 0;
-        if (schedstat >> onCpu) total += onCpu / 1e9;
-    }
-    return total;
 }
 
 void Snapshot(benchmark::State& state) {
@@ -108,11 +97,11 @@ void Idle(benchmark::State& state) {
     std::this_thread::sleep_for(std::chrono::seconds(3)); // past the start
     double cpu = 0, wall = 0;
     for (auto _ : state) {
-        const double before = cpuSeconds(quellan->pid());
+        const double before = benchmarks::cpuNanoseconds(quellan->pid()) / 1e9;
         const auto start = std::chrono::steady_clock::now();
         std::this_thread::sleep_for(measured);
         wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        cpu = cpuSeconds(quellan->pid()) - before;
+        cpu = benchmarks::cpuNanoseconds(quellan->pid()) / 1e9 - before;
         state.SetIterationTime(wall);
     }
     if (!quellan->running()) return state.SkipWithError("quellan ended while idle");

@@ -98,11 +98,7 @@ std::unique_ptr<Process> DesktopSession::startQuellan(std::string& error, bool w
     // A panel draws the icon itself, from the item Quellan registers with it.
     // The icon is the window seen then: a tray re-embedding it may hide it a moment later.
     std::vector<std::string> windows;
-    const auto shown = [&] {
-        if (panel_) return panel_->findItem();
-        windows = visibleQuellanWindows();
-        return windows.size() == 1;
-    };
+    const auto shown = [&] { return panel_ ? panel_->findItem() : (windows = visibleQuellanWindows()).size() == 1; };
     if (waitForIcon && !waitUntil(shown, 60s)) {
         error = "no tray icon appeared; it said:\n";
         collectOutput(*quellan, error);

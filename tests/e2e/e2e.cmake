@@ -14,8 +14,9 @@ if(QUELLAN_BUILD_TESTS)
   # its libraries keep until exit, and whole stacks through libraries built
   # without frame pointers, so that the suppressions can match. (One
   # variable: a list here would lose all but its first entry.)
-  gtest_discover_tests(quellan_e2e_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 180 ENVIRONMENT
+  set(QUELLAN_LEAK_OPTIONS
     "LSAN_OPTIONS=suppressions=${CMAKE_CURRENT_LIST_DIR}/lsan.supp:print_suppressions=0:fast_unwind_on_malloc=0")
+  gtest_discover_tests(quellan_e2e_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 180 ENVIRONMENT ${QUELLAN_LEAK_OPTIONS})
 endif()
 
 if(QUELLAN_BUILD_BENCHMARKS)

@@ -2,7 +2,7 @@
 // minimizes when asked, and sway, which does not; the real program on KWin,
 // its icon in a status notifier panel whose menu the test drives over
 // D-Bus, and on weston, which offers no window management at all.
-#include "PanelSession.hpp"
+#include "DesktopSession.hpp"
 #include "Platform/wayland/WaylandDesktop.hpp"
 #include "Quellan/AccessibilityWindowSource.hpp"
 #include "WaylandSession.hpp"
@@ -161,8 +161,7 @@ TEST_F(OnCompositor, QuellanKeepsNativeWindowsOnKWinToTheLimitChosenInItsPanelMe
     ASSERT_TRUE(panel->choose("Quit Quellan"));
     EXPECT_TRUE(waitUntil([&] { return !quellan->running(); }, 30s));
     std::string said;
-    for (auto line = quellan->readLine(1s); line; line = quellan->readLine(1s))
-        said += *line + "\n";
+    e2e::collectOutput(*quellan, said);
     EXPECT_EQ(quellan->waitStatus().value_or(-1), 0) << said;
 }
 

@@ -27,8 +27,7 @@ if(QUELLAN_BUILD_TESTS)
     QUELLAN_WINDOW_MAKER_PATH="$<TARGET_FILE:quellan_wayland_window_maker>")
   add_dependencies(quellan_wayland_tests quellan)
   # As for the end-to-end tests: the sanitizer build's suppressions of what the libraries keep until exit.
-  gtest_discover_tests(quellan_wayland_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 180 ENVIRONMENT
-    "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/e2e/lsan.supp:print_suppressions=0:fast_unwind_on_malloc=0")
+  gtest_discover_tests(quellan_wayland_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 180 ENVIRONMENT ${QUELLAN_LEAK_OPTIONS})
 endif()
 
 if(QUELLAN_BUILD_BENCHMARKS)

@@ -443,37 +443,15 @@ bool WaylandDesktop::isProcessTrustedWithOptions(const ax::TrustCheckOptions& op
     return trusted;
 }
 
-ax::Element WaylandDesktop::newElement(ElementObject object) {
-    const ax::Token token = nextToken_++;
-    object.references = 1;
-    elements_.emplace(token, object);
-    return ax::Element(this, token);
-}
-
-const WaylandDesktop::ElementObject* WaylandDesktop::objectFor(const ax::Element& element) const {
-    if (element.backend() != this) return nullptr;
-    const auto found = elements_.find(element.token());
-    return found == elements_.end() ? nullptr : &found->second;
-}
-
-void WaylandDesktop::retain(ax::Token token) noexcept {
-    if (const auto found = elements_.find(token); found != elements_.end()) ++found->second.references;
-}
-
-void WaylandDesktop::release(ax::Token token) noexcept {
-    const auto found = elements_.find(token);
-    if (found != elements_.end() && --found->second.references == 0) elements_.erase(found);
-}
-
 ax::Element WaylandDesktop::createApplication(std::int32_t processIdentifier) {
-    return newElement(ElementObject{.isApplication = true, .processIdentifier = processIdentifier});
+    return elements_.make(ax::ElementObject{.isApplication = true, .processIdentifier = processIdentifier});
 }
 
 ax::Error WaylandDesktop::copyAttributeValue(const ax::Element& element, std::string_view attribute, ax::Value& value) {
     value = ax::Value();
-    const ElementObject* found = objectFor(element);
+    const ax::ElementObject* found = elements_.find(element);
     if (found == nullptr) return ax::kInvalidElement;
-    const ElementObject object = *found; // making elements below may move the table
+    const ax::ElementObject object = *found; // making elements below may move the table
     if (connectionLost()) return ax::kCannotComplete;
 
     if (object.isApplication) {
@@ -482,7 +460,7 @@ ax::Error WaylandDesktop::copyAttributeValue(const ax::Element& element, std::st
             if (active == nullptr || !listed(*active) || applicationOf(*active) != object.processIdentifier) {
                 return ax::kNoValue;
             }
-            value = ax::Value::element(newElement(ElementObject{.window = active->key}));
+            value = ax::Value::element(elements_.make(ax::ElementObject{.window = active->key}));
             return ax::kSuccess;
         }
         if (attribute == ax::kWindowsAttribute) {
@@ -491,7 +469,7 @@ ax::Error WaylandDesktop::copyAttributeValue(const ax::Element& element, std::st
             for (auto key = stacking_.rbegin(); key != stacking_.rend(); ++key) {
                 const Toplevel* window = toplevel(*key);
                 if (window != nullptr && listed(*window) && applicationOf(*window) == object.processIdentifier)
-                    list.push_back(ax::Value::element(newElement(ElementObject{.window = *key})));
+                    list.push_back(ax::Value::element(elements_.make(ax::ElementObject{.window = *key})));
             }
             value = ax::Value::list(std::move(list));
             return ax::kSuccess;
@@ -519,7 +497,7 @@ ax::Error WaylandDesktop::copyAttributeValue(const ax::Element& element, std::st
 
 ax::Error WaylandDesktop::isAttributeSettable(const ax::Element& element, std::string_view attribute, bool& settable) {
     settable = false;
-    const ElementObject* object = objectFor(element);
+    const ax::ElementObject* object = elements_.find(element);
     if (object == nullptr) return ax::kInvalidElement;
     if (object->isApplication || attribute != ax::kMinimizedAttribute) return ax::kSuccess;
     const Toplevel* window = toplevel(object->window);
@@ -530,7 +508,7 @@ ax::Error WaylandDesktop::isAttributeSettable(const ax::Element& element, std::s
 
 ax::Error WaylandDesktop::setAttributeValue(const ax::Element& element, std::string_view attribute,
                                             const ax::Value& value) {
-    const ElementObject* object = objectFor(element);
+    const ax::ElementObject* object = elements_.find(element);
     if (object == nullptr) return ax::kInvalidElement;
     const bool* minimize = value.asBoolean();
     if (object->isApplication || attribute != ax::kMinimizedAttribute || minimize == nullptr || !*minimize) {
@@ -557,33 +535,18 @@ ax::Error WaylandDesktop::setAttributeValue(const ax::Element& element, std::str
     return answer;
 }
 
-bool WaylandDesktop::equal(const ax::Element& a, const ax::Element& b) {
-    const ElementObject* first = objectFor(a);
-    const ElementObject* second = objectFor(b);
-    if (first == nullptr || second == nullptr) return first == second && a.token() == b.token();
-    return first->isApplication == second->isApplication &&
-           (first->isApplication ? first->processIdentifier == second->processIdentifier
-                                 : first->window == second->window);
-}
-
-std::uint64_t WaylandDesktop::hash(const ax::Element& element) {
-    const ElementObject* object = objectFor(element);
-    if (object == nullptr) return 0;
-    return object->isApplication ? static_cast<std::uint32_t>(object->processIdentifier) : object->window;
-}
-
 std::vector<ax::FocusChange> WaylandDesktop::takeFocusChanges() {
     std::vector<ax::FocusChange> changes;
     for (const auto& [key, instant] : focusChanges_) {
         if (const Toplevel* window = toplevel(key); window != nullptr && listed(*window))
-            changes.push_back({newElement(ElementObject{.window = key}), applicationOf(*window), instant});
+            changes.push_back({elements_.make(ax::ElementObject{.window = key}), applicationOf(*window), instant});
     }
     focusChanges_.clear();
     return changes;
 }
 
 std::optional<std::uint64_t> WaylandDesktop::stackingPosition(const ax::Element& element) {
-    const ElementObject* object = objectFor(element);
+    const ax::ElementObject* object = elements_.find(element);
     if (object == nullptr || object->isApplication) return std::nullopt;
     const auto found = std::ranges::find(stacking_, object->window);
     if (found == stacking_.end()) return std::nullopt;

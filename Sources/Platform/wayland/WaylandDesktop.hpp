@@ -26,6 +26,7 @@
 // - Element hash: a number the backend gives each toplevel when it appears.
 #pragma once
 
+#include "Platform/ElementTable.hpp"
 #include "Platform/MinimizeRequests.hpp"
 #include "Platform/Platform.hpp"
 
@@ -86,12 +87,12 @@ public:
     ax::Error isAttributeSettable(const ax::Element& element, std::string_view attribute, bool& settable) override;
     ax::Error setAttributeValue(const ax::Element& element, std::string_view attribute,
                                 const ax::Value& value) override;
-    bool equal(const ax::Element& a, const ax::Element& b) override;
-    std::uint64_t hash(const ax::Element& element) override;
+    bool equal(const ax::Element& a, const ax::Element& b) override { return elements_.equal(a, b); }
+    std::uint64_t hash(const ax::Element& element) override { return elements_.hash(element); }
     std::vector<ax::FocusChange> takeFocusChanges() override;
     std::optional<std::uint64_t> stackingPosition(const ax::Element& element) override;
-    void retain(ax::Token token) noexcept override;
-    void release(ax::Token token) noexcept override;
+    void retain(ax::Token token) noexcept override { elements_.retain(token); }
+    void release(ax::Token token) noexcept override { elements_.release(token); }
 
     std::optional<workspace::RunningApplication> frontmostApplication() override;
     std::vector<workspace::RunningApplication> runningApplications() override;
@@ -132,14 +133,6 @@ public:
 
 private:
     WaylandDesktop() = default;
-    struct ElementObject {
-        bool isApplication = false;
-        std::int32_t processIdentifier = 0;
-        std::uint64_t window = 0;
-        int references = 0;
-    };
-    ax::Element newElement(ElementObject object);
-    const ElementObject* objectFor(const ax::Element& element) const;
     const Toplevel* toplevel(std::uint64_t key) const;
     std::int32_t applicationOf(const Toplevel& toplevel);
     bool listed(const Toplevel& toplevel) const;
@@ -163,8 +156,7 @@ private:
     std::vector<std::pair<std::uint64_t, double>> focusChanges_;
     std::unordered_map<std::string, std::int32_t> applicationByAppId_;
     std::int32_t nextSyntheticApplication_ = kFirstSyntheticApplication;
-    std::unordered_map<ax::Token, ElementObject> elements_;
-    ax::Token nextToken_ = 1;
+    ax::ElementTable elements_{this};
     platform::MinimizeRequests minimizeRequests_;
     std::function<void(const std::string&)> noticeHandler_;
     std::function<void()> trustPromptHandler_;

@@ -573,7 +573,8 @@ std::vector<ax::FocusChange> X11Desktop::takeFocusChanges() {
     std::vector<ax::FocusChange> changes;
     for (const auto& [window, instant] : focusChanges_) {
         if (const auto found = view_.windows.find(window); found != view_.windows.end()) {
-            changes.push_back({newElement(ElementObject{.window = window}), found->second.processIdentifier, instant});
+            changes.push_back(
+                {elements_.make(ax::ElementObject{.window = window}), found->second.processIdentifier, instant});
         }
     }
     focusChanges_.clear();
@@ -645,37 +646,15 @@ std::vector<workspace::RunningApplication> X11Desktop::runningApplications() {
 
 // --- elements --------------------------------------------------------------
 
-ax::Element X11Desktop::newElement(ElementObject object) {
-    const ax::Token token = nextToken_++;
-    object.references = 1;
-    elements_.emplace(token, object);
-    return ax::Element(this, token);
-}
-
-const X11Desktop::ElementObject* X11Desktop::objectFor(const ax::Element& element) const {
-    if (element.backend() != this) return nullptr;
-    const auto found = elements_.find(element.token());
-    return found == elements_.end() ? nullptr : &found->second;
-}
-
-void X11Desktop::retain(ax::Token token) noexcept {
-    if (const auto found = elements_.find(token); found != elements_.end()) ++found->second.references;
-}
-
-void X11Desktop::release(ax::Token token) noexcept {
-    const auto found = elements_.find(token);
-    if (found != elements_.end() && --found->second.references == 0) elements_.erase(found);
-}
-
 ax::Element X11Desktop::createApplication(std::int32_t processIdentifier) {
-    return newElement(ElementObject{.isApplication = true, .processIdentifier = processIdentifier});
+    return elements_.make(ax::ElementObject{.isApplication = true, .processIdentifier = processIdentifier});
 }
 
 ax::Error X11Desktop::copyAttributeValue(const ax::Element& element, std::string_view attribute, ax::Value& value) {
     value = ax::Value();
-    const ElementObject* object = objectFor(element);
+    const ax::ElementObject* object = elements_.find(element);
     if (object == nullptr) return kInvalidElement;
-    const ElementObject target = *object; // making elements below may move the table
+    const ax::ElementObject target = *object; // making elements below may move the table
     const View& view = currentView();
     if (connectionLost()) return ax::kCannotComplete;
 
@@ -689,14 +668,14 @@ ax::Error X11Desktop::copyAttributeValue(const ax::Element& element, std::string
             if (active == view.windows.end() || active->second.processIdentifier != target.processIdentifier) {
                 return ax::kNoValue;
             }
-            value = ax::Value::element(newElement(ElementObject{.window = active->first}));
+            value = ax::Value::element(elements_.make(ax::ElementObject{.window = active->first}));
             return ax::kSuccess;
         }
         if (attribute == ax::kWindowsAttribute) {
             ax::Value::List list;
             list.reserve(application->second.windows.size());
             for (const WindowId window : application->second.windows)
-                list.push_back(ax::Value::element(newElement(ElementObject{.window = window})));
+                list.push_back(ax::Value::element(elements_.make(ax::ElementObject{.window = window})));
             value = ax::Value::list(std::move(list));
             return ax::kSuccess;
         }
@@ -723,9 +702,9 @@ ax::Error X11Desktop::copyAttributeValue(const ax::Element& element, std::string
 
 ax::Error X11Desktop::isAttributeSettable(const ax::Element& element, std::string_view attribute, bool& settable) {
     settable = false;
-    const ElementObject* object = objectFor(element);
+    const ax::ElementObject* object = elements_.find(element);
     if (object == nullptr) return kInvalidElement;
-    const ElementObject target = *object;
+    const ax::ElementObject target = *object;
     const View& view = currentView();
     if (connectionLost()) return ax::kCannotComplete;
     if (target.isApplication) return ax::kSuccess;
@@ -737,7 +716,7 @@ ax::Error X11Desktop::isAttributeSettable(const ax::Element& element, std::strin
 
 ax::Error X11Desktop::setAttributeValue(const ax::Element& element, std::string_view attribute,
                                         const ax::Value& value) {
-    const ElementObject* object = objectFor(element);
+    const ax::ElementObject* object = elements_.find(element);
     if (object == nullptr) return kInvalidElement;
     if (object->isApplication || attribute != ax::kMinimizedAttribute) return ax::kAttributeUnsupported;
     const bool* flag = value.asBoolean();
@@ -746,22 +725,8 @@ ax::Error X11Desktop::setAttributeValue(const ax::Element& element, std::string_
     return iconify(object->window);
 }
 
-bool X11Desktop::equal(const ax::Element& a, const ax::Element& b) {
-    const ElementObject* first = objectFor(a);
-    const ElementObject* second = objectFor(b);
-    if (first == nullptr || second == nullptr || first->isApplication != second->isApplication) return false;
-    return first->isApplication ? first->processIdentifier == second->processIdentifier
-                                : first->window == second->window;
-}
-
-std::uint64_t X11Desktop::hash(const ax::Element& element) {
-    const ElementObject* object = objectFor(element);
-    if (object == nullptr) return 0;
-    return object->isApplication ? static_cast<std::uint32_t>(object->processIdentifier) : object->window;
-}
-
 std::optional<std::uint64_t> X11Desktop::stackingPosition(const ax::Element& element) {
-    const ElementObject* object = objectFor(element);
+    const ax::ElementObject* object = elements_.find(element);
     if (object == nullptr || object->isApplication) return std::nullopt;
     const auto found = view_.windows.find(object->window);
     return found == view_.windows.end() ? std::nullopt : found->second.stackingPosition;

@@ -53,6 +53,7 @@
 // snapshots. A lost connection makes every call fail softly.
 #pragma once
 
+#include "Platform/ElementTable.hpp"
 #include "Platform/MinimizeRequests.hpp"
 #include "Platform/Platform.hpp"
 #include "Platform/x11/PropertyDecoding.hpp"
@@ -134,12 +135,12 @@ public:
     ax::Error isAttributeSettable(const ax::Element& element, std::string_view attribute, bool& settable) override;
     ax::Error setAttributeValue(const ax::Element& element, std::string_view attribute,
                                 const ax::Value& value) override;
-    bool equal(const ax::Element& a, const ax::Element& b) override;
-    std::uint64_t hash(const ax::Element& element) override;
+    bool equal(const ax::Element& a, const ax::Element& b) override { return elements_.equal(a, b); }
+    std::uint64_t hash(const ax::Element& element) override { return elements_.hash(element); }
     std::vector<ax::FocusChange> takeFocusChanges() override;
     std::optional<std::uint64_t> stackingPosition(const ax::Element& element) override;
-    void retain(ax::Token token) noexcept override;
-    void release(ax::Token token) noexcept override;
+    void retain(ax::Token token) noexcept override { elements_.retain(token); }
+    void release(ax::Token token) noexcept override { elements_.release(token); }
 
     std::optional<workspace::RunningApplication> frontmostApplication() override;
     std::vector<workspace::RunningApplication> runningApplications() override;
@@ -174,13 +175,6 @@ private:
         std::map<std::int32_t, ApplicationRecord> applications;
     };
 
-    struct ElementObject {
-        bool isApplication = false;
-        std::int32_t processIdentifier = 0;
-        WindowId window = 0;
-        int references = 1;
-    };
-
     explicit X11Desktop(std::unique_ptr<Connection> connection, std::string displayName);
 
     bool checkTrust();
@@ -193,8 +187,6 @@ private:
     void recordFocus(WindowId window);
     std::unordered_set<WindowId> clientsHolding(const std::vector<WindowId>& seeds,
                                                 const std::vector<WindowId>& clients);
-    ax::Element newElement(ElementObject object);
-    const ElementObject* objectFor(const ax::Element& element) const;
     void reapOpeners();
 
     std::unique_ptr<Connection> connection_;
@@ -204,8 +196,7 @@ private:
     bool viewFreshForRunning_ = false;
     /// The check window the last trust check confirmed, to confirm it again in one round trip.
     WindowId confirmedCheckWindow_ = 0;
-    std::unordered_map<ax::Token, ElementObject> elements_;
-    ax::Token nextToken_ = 1;
+    ax::ElementTable elements_{this};
     Statistics statistics_;
     std::function<void()> trustPromptHandler_;
     std::function<bool(std::string_view)> addressHandler_;
