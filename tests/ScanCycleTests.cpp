@@ -113,5 +113,42 @@ TEST(ScanCycle, AClockSetBackKeepsAgesAndTheFocusedWindow) {
         EXPECT_EQ(row.openDurationSeconds, row.id == f.idOf(b) ? 130 : 10) << row.title;
 }
 
+TEST(ScanCycle, AHungApplicationIsLeftOutForAGrowingPauseAndRanksAsBeforeOnceItAnswers) {
+    MonitorFixture f;
+    f.monitor->limit = 2;
+    f.desktop.addApplication(300, "Term");
+    const auto a = f.open(100, "A"), b = f.open(200, "B");
+    f.desktop.focus(a);
+    f.monitor->start();
+    f.runLoop.advance(10);
+    f.desktop.focus(b);
+    f.runLoop.advance(10);
+    f.desktop.application(100).hangs = true;
+    const auto c = f.open(300, "C");
+    f.desktop.focus(c);
+
+    // Each try costs the whole timeout; the pauses between tries double.
+    const double start = f.desktop.time;
+    std::vector<double> tries;
+    for (double waited = 0; f.desktop.time < start + 200;) {
+        f.runLoop.advance(0.35);
+        if (f.desktop.waitedSeconds() > waited) tries.push_back(f.desktop.time);
+        waited = f.desktop.waitedSeconds();
+    }
+    ASSERT_EQ(tries.size(), 6u);
+    for (std::size_t i = 1; i < tries.size(); ++i) {
+        const double pause = std::min(5.0 * (1 << (i - 1)), 80.0);
+        EXPECT_GE(tries[i] - tries[i - 1], pause) << i;
+        EXPECT_LT(tries[i] - tries[i - 1], pause + 1) << i;
+    }
+    EXPECT_LT(f.desktop.waitedSeconds() / (f.desktop.time - tries[0]), 0.1) << "busy time per second";
+    EXPECT_EQ(f.rowIDs(), (Ids{f.idOf(b), f.idOf(c)})) << "the others are still listed";
+    EXPECT_TRUE(f.desktop.minimizedWindows().empty());
+
+    f.desktop.application(100).hangs = false;
+    f.runLoop.advance(81);
+    EXPECT_EQ(f.desktop.minimizedWindows(), (std::vector<simulated::WindowID>{a})) << "A was used before B";
+}
+
 } // namespace
 } // namespace quellan

@@ -21,6 +21,11 @@ inline constexpr Error kCannotComplete = -25204;
 inline constexpr Error kAttributeUnsupported = -25205;
 inline constexpr Error kNoValue = -25212;
 
+/// How long a backend that asks other programs waits for an answer before
+/// a call fails with `kCannotComplete` (the macOS one sets it). A failure
+/// that took about this long is an application not answering at all.
+inline constexpr double kMessagingTimeoutSeconds = 0.5;
+
 // Attribute names and values, listed once for every caller and backend.
 inline constexpr std::string_view kFocusedWindowAttribute = "AXFocusedWindow";
 inline constexpr std::string_view kWindowsAttribute = "AXWindows";

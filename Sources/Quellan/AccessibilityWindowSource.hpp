@@ -2,10 +2,12 @@
 #pragma once
 
 #include "Platform/Accessibility.hpp"
+#include "Platform/Workspace.hpp"
 
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace quellan {
@@ -44,6 +46,9 @@ struct WindowSnapshot {
     /// first: a focus too short for a scan to see still counts. Empty when
     /// the source cannot observe the focus between snapshots.
     std::vector<FocusedWindow> focusedSinceLastSnapshot;
+    /// Applications left out because they are not answering: their windows
+    /// are unknown for now, not gone.
+    std::vector<std::int32_t> unansweredProcessIdentifiers;
 };
 
 /// The identifier the monitor remembers a window by across scans: the
@@ -62,10 +67,16 @@ public:
 /// minimizable standard windows of the regular applications other than this
 /// program, and the focused one of the frontmost application.
 ///
-/// Nothing is kept between snapshots: each one makes its elements afresh and
-/// releases them before it returns, except the window elements handed out
-/// in the records. A read that fails only makes the result smaller. Main
-/// thread only.
+/// No element is kept between snapshots: each one makes its elements afresh
+/// and releases them before it returns, except the window elements handed
+/// out in the records. A read that fails only makes the result smaller.
+///
+/// An application that lets a call run into the messaging timeout is hung
+/// or busy, and every call to it would cost the main thread that long. It
+/// is dropped from that snapshot at once and left out of the following ones
+/// for a pause, 5 s at first and doubling up to 80 s while it stays silent,
+/// so that it costs under 0.1 s a second; it is listed again as soon as it
+/// answers. Main thread only.
 class AccessibilityWindowSource final : public WindowSource {
 public:
     /// Takes the program's own process id, once.
@@ -74,7 +85,19 @@ public:
     WindowSnapshot snapshot() override;
 
 private:
+    struct Pause {
+        /// Wall-clock seconds.
+        double retryAt = 0;
+        double length = 0;
+    };
+
+    /// Adds the application's windows; false when it did not answer, and
+    /// then nothing of it is added.
+    bool readApplication(const workspace::RunningApplication& application, bool frontmost,
+                         WindowSnapshot& snapshot) const;
+
     const std::int32_t ownProcessIdentifier_;
+    std::unordered_map<std::int32_t, Pause> pauses_;
 };
 
 } // namespace quellan

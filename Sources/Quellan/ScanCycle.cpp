@@ -6,6 +6,7 @@
 #include "Sorting/StableMergeSort.hpp"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -43,7 +44,20 @@ void WindowMonitor::scanNow() {
     for (std::size_t i = 0; i < n; ++i)
         firstIndexOf[i] = firstIndexByID.try_emplace(windows[i].id, i).first->second;
 
-    const auto listed = [&](const auto& entry) { return firstIndexByID.contains(entry.first); };
+    // An application that is not answering has its windows unknown, not
+    // gone: what is known of them is kept, so that they rank as they did
+    // once it answers again rather than as new.
+    const auto ofUnanswered = [&](std::string_view id) {
+        std::int32_t processIdentifier = 0;
+        const auto [end, error] = std::from_chars(id.data(), id.data() + id.size(), processIdentifier);
+        return error == std::errc() && end != id.data() + id.size() && *end == ':' &&
+               std::ranges::find(snapshot.unansweredProcessIdentifiers, processIdentifier) !=
+                   snapshot.unansweredProcessIdentifiers.end();
+    };
+    const auto listed = [&](const auto& entry) {
+        return firstIndexByID.contains(entry.first) ||
+               (!snapshot.unansweredProcessIdentifiers.empty() && ofUnanswered(entry.first));
+    };
     std::erase_if(lastTouchedByWindowID_, [&](const auto& entry) { return !listed(entry); });
     std::erase_if(openedAtByWindowID_, [&](const auto& entry) { return !listed(entry); });
 
@@ -89,7 +103,7 @@ void WindowMonitor::scanNow() {
         touched = std::max(touched, std::min(focused.instant, justBefore));
     }
 
-    // Only a listed window is marked, so the tables never hold an id the
+    // Only a listed window is marked, so the tables never gain an id the
     // snapshot did not list, whatever the source reports.
     std::optional<std::size_t> currentIndex;
     if (snapshot.currentWindowID) {

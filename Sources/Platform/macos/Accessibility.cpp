@@ -22,9 +22,9 @@ static_assert(sizeof(ax::Token) >= sizeof(CFTypeRef));
 
 // The system waits 6 s for an application's answer by default. The scan
 // runs on the main thread every 0.35 s, so a hung application would freeze
-// the status menu; half a second is ample for a responsive one, and a
-// slower one is only left out of that scan.
-constexpr float kMessagingTimeoutSeconds = 0.5f;
+// the status menu; half a second is ample for a responsive one, and the
+// window source leaves a slower one out of its scans for a while.
+constexpr auto kMessagingTimeoutSeconds = static_cast<float>(ax::kMessagingTimeoutSeconds);
 
 CFReference<CFStringRef> makeString(std::string_view text) {
     const std::u16string utf16 = utf16FromUtf8(text);

@@ -191,6 +191,18 @@ ax::Error SimulatedDesktop::deliver(const Read& read, ax::Value& value) {
     return ax::kSuccess;
 }
 
+bool SimulatedDesktop::timesOut(const ElementObject& object) {
+    const auto window = windows_.find(object.window);
+    const std::int32_t owner = object.isApplication       ? object.processIdentifier
+                               : window != windows_.end() ? window->second.processIdentifier
+                                                          : 0;
+    const SimApplication* app = findApplication(owner);
+    if (app == nullptr || !app->hangs) return false;
+    time += ax::kMessagingTimeoutSeconds;
+    waited_ += ax::kMessagingTimeoutSeconds;
+    return true;
+}
+
 bool SimulatedDesktop::isProcessTrusted() {
     ++counts_.isProcessTrusted;
     log("AXIsProcessTrusted");
@@ -217,6 +229,7 @@ ax::Error SimulatedDesktop::copyAttributeValue(const ax::Element& element, std::
     const ElementObject* object = objectFor(element, "copyAttributeValue");
     if (object == nullptr) return kInvalidElement;
     log("copy " + describe(*object) + " " + std::string(attribute));
+    if (timesOut(*object)) return ax::kCannotComplete;
 
     if (object->isApplication) {
         SimApplication* app = findApplication(object->processIdentifier);
@@ -263,6 +276,7 @@ ax::Error SimulatedDesktop::isAttributeSettable(const ax::Element& element, std:
     const ElementObject* object = objectFor(element, "isAttributeSettable");
     if (object == nullptr) return kInvalidElement;
     log("settable " + describe(*object) + " " + std::string(attribute));
+    if (timesOut(*object)) return ax::kCannotComplete;
     if (object->isApplication) return ax::kSuccess;
     const auto found = windows_.find(object->window);
     if (found == windows_.end()) return kInvalidElement;
@@ -278,6 +292,7 @@ ax::Error SimulatedDesktop::setAttributeValue(const ax::Element& element, std::s
     const ElementObject* object = objectFor(element, "setAttributeValue");
     if (object == nullptr) return kInvalidElement;
     log("set " + describe(*object) + " " + std::string(attribute));
+    if (timesOut(*object)) return ax::kCannotComplete;
     if (object->isApplication) return ax::kAttributeUnsupported;
     const auto found = windows_.find(object->window);
     if (found == windows_.end()) return kInvalidElement;

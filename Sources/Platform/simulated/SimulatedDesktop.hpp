@@ -60,6 +60,9 @@ struct SimApplication {
     std::optional<Scripted> windowsReplacement;
     /// Further entries appended to the "AXWindows" list, of any kind.
     std::vector<Scripted> windowsExtras;
+    /// Hung: every call to the application or its windows takes the whole
+    /// messaging timeout on the clock and then fails.
+    bool hangs = false;
 };
 
 /// How often each platform call was made.
@@ -135,6 +138,8 @@ public:
     /// Windows minimized through the interface, in order.
     const std::vector<WindowID>& minimizedWindows() const { return minimized_; }
     const std::vector<std::string>& openedURLs() const { return openedURLs_; }
+    /// Clock time spent waiting on hung applications.
+    double waitedSeconds() const { return waited_; }
 
     std::size_t liveElements() const { return elements_.size(); }
     std::size_t elementsCreated() const { return created_; }
@@ -176,6 +181,8 @@ private:
     SimApplication* findApplication(std::int32_t processIdentifier);
     ax::Value materialize(const Scripted& scripted);
     ax::Error deliver(const Read& read, ax::Value& value);
+    /// Waits out the timeout when the object's application hangs.
+    bool timesOut(const ElementObject& object);
     void log(std::string entry);
     std::string describe(const ElementObject& object) const;
 
@@ -191,6 +198,7 @@ private:
     std::vector<std::pair<WindowID, clock::Instant>> focusChanges_;
     std::vector<std::string> openedURLs_;
     std::vector<std::string> accountingErrors_;
+    double waited_ = 0;
 };
 
 } // namespace quellan::simulated

@@ -21,7 +21,8 @@ public:
 
     clock::Instant nextFire() const { return nextFire_; }
 
-    void fire() {
+    /// `now` is read after the callback, which may have taken clock time.
+    void fire(const clock::Instant& now) {
         running_ = true;
         const std::function<void()> callback = callback_;
         callback();
@@ -31,7 +32,11 @@ public:
             callback_ = nullptr;
             return;
         }
-        nextFire_ += interval_;
+        // A tick that overran its successors is not followed by a burst:
+        // like a system timer, the missed instants are skipped.
+        do {
+            nextFire_ += interval_;
+        } while (nextFire_ <= now);
     }
 
     std::set<platform::RunLoopMode> modes;
@@ -83,7 +88,7 @@ int SimulatedRunLoop::advance(double seconds) {
         if (!next) break;
         time_ = std::max(time_, next->nextFire());
         ticking_ = true;
-        next->fire();
+        next->fire(time_);
         ticking_ = false;
         ++ticks;
     }
