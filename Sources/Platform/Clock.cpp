@@ -10,4 +10,9 @@ Instant SystemClock::now() {
     return std::chrono::duration<double>(sinceEpoch).count();
 }
 
+SystemClock& systemClock() {
+    static SystemClock clock;
+    return clock;
+}
+
 } // namespace quellan::clock

@@ -19,6 +19,9 @@ public:
     Instant now() override;
 };
 
+/// The one system clock, for the backends of a real desktop.
+SystemClock& systemClock();
+
 Instant now();
 
 } // namespace quellan::clock

@@ -49,9 +49,7 @@ int runOn(Desktop& desktop, const char* accessHelp, const Tell& tell, const std:
     const auto watch = qt::watchReadable(desktop.eventDescriptor(), [&desktop] { desktop.processEvents(); });
 
     auto runLoop = qt::makeRunLoop();
-    clock::SystemClock systemClock;
     platform::Backends backends = desktop.backends();
-    backends.clock = &systemClock;
     backends.runLoop = runLoop.get();
     platform::ScopedBackends installed(backends);
     std::shared_ptr<platform::UserDefaults> defaults = qt::makeUserDefaults(settingsPath, tell);

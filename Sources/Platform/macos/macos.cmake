@@ -75,7 +75,12 @@ if(QUELLAN_MACOS_SIGN_AD_HOC)
 endif()
 
 if(QUELLAN_BUILD_TESTS)
-  add_executable(quellan_macos_tests ${PROJECT_SOURCE_DIR}/tests/macos/Utf16Tests.cpp)
-  target_link_libraries(quellan_macos_tests PRIVATE quellan_macos_text GTest::gtest_main)
+  # Headless: user defaults, timers, collation and menus need no permission.
+  add_executable(quellan_macos_tests
+    ${PROJECT_SOURCE_DIR}/tests/macos/Utf16Tests.cpp
+    ${PROJECT_SOURCE_DIR}/tests/macos/FoundationBackendTests.mm)
+  target_compile_options(quellan_macos_tests PRIVATE ${QUELLAN_MACOS_OBJCXX_OPTIONS})
+  target_link_libraries(quellan_macos_tests PRIVATE quellan_macos quellan_collation quellan_macos_text
+    GTest::gtest_main "-framework AppKit" "-framework Foundation")
   gtest_discover_tests(quellan_macos_tests DISCOVERY_TIMEOUT 60)
 endif()

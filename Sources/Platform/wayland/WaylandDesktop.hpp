@@ -65,7 +65,9 @@ public:
     WaylandDesktop& operator=(const WaylandDesktop&) = delete;
 
     Protocol protocol() const { return protocol_; }
-    platform::Backends backends() { return platform::Backends{.accessibility = this, .workspace = this}; }
+    platform::Backends backends() {
+        return platform::Backends{.accessibility = this, .workspace = this, .clock = &clock::systemClock()};
+    }
     /// Readable when the compositor has sent something; then call processEvents.
     int eventDescriptor() const;
     /// Reads and handles what has arrived, without waiting for more.

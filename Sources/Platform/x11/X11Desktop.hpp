@@ -122,7 +122,9 @@ public:
     bool connectionLost() const;
     const std::string& displayName() const { return displayName_; }
     /// The accessibility and workspace backends; the clock and run loop come from elsewhere.
-    platform::Backends backends() { return platform::Backends{.accessibility = this, .workspace = this}; }
+    platform::Backends backends() {
+        return platform::Backends{.accessibility = this, .workspace = this, .clock = &clock::systemClock()};
+    }
 
     std::size_t liveElements() const { return elements_.size(); }
     const Statistics& statistics() const { return statistics_; }
