@@ -36,8 +36,9 @@
 //     anything else (AXValue geometry, dates, URLs) reads as null.
 //     Every call waits at most 0.5 s for an application to answer (the
 //     system's own default is 6 s): the scan runs on the main thread every
-//     0.35 s, so one hung application would otherwise freeze the menu. An
-//     application slower than that is left out of that scan.
+//     0.35 s, so one hung application would otherwise freeze the menu. The
+//     window source leaves an application that runs into it out of its
+//     scans for a growing pause.
 // makeWorkspace()
 //     NSWorkspace's frontmost and running applications, NSWorkspace openURL
 //     for addresses, NSProcessInfo for the process identifier.

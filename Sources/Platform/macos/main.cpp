@@ -13,13 +13,12 @@ int main() {
     auto accessibility = mac::makeAccessibility();
     auto workspace = mac::makeWorkspace();
     auto runLoop = mac::makeRunLoop();
-    clock::SystemClock systemClock;
     // Without the accessibility permission the program still starts: its
     // menu says what is missing and offers the system's prompt and settings.
     platform::ScopedBackends installed(platform::Backends{
         .accessibility = accessibility.get(),
         .workspace = workspace.get(),
-        .clock = &systemClock,
+        .clock = &clock::systemClock(),
         .runLoop = runLoop.get(),
     });
     appkit::installFramework(framework.get());
