@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <csignal>
-#include <fstream>
 #include <sstream>
 #include <thread>
 
@@ -26,11 +25,6 @@ const auto kWithinATick = 3000ms * slowdown();
 const auto kFewTicks = 1000ms * slowdown();
 // Generous: a window manager restart takes a while, and valgrind slows Quellan down.
 constexpr auto kSettle = 15s;
-
-std::string readFile(const std::filesystem::path& path) {
-    std::ifstream file(path);
-    return std::string(std::istreambuf_iterator<char>(file), {});
-}
 
 class Desktop : public ::testing::Test {
 protected:
@@ -270,21 +264,18 @@ TEST_F(Desktop, ASecondStartAMissingScreenAndAMissingWindowManagerAreToldWithout
         });
     };
     EXPECT_TRUE(told("The saved window limit 11 is not between 1 and 10")) << said();
-    // Runs another `quellan` on `screen` of the display to its end: its exit status and what it said.
-    const auto run = [&](const std::string& screen) {
+    // Runs another `quellan` on `screen` of the display to its end, which is to be `code` after saying `text`.
+    const auto run = [&](const std::string& screen, int code, const std::string& text) {
         std::string output;
         auto other = session_->startQuellan(output, false, screen);
-        const auto code = other ? other->exitCode(10s) : std::nullopt;
+        const auto ended = other ? other->exitCode(10s) : std::nullopt;
         if (other) collectOutput(*other, output);
-        return std::pair(code, output);
+        EXPECT_EQ(ended, code) << output;
+        EXPECT_NE(output.find(text), std::string::npos) << output;
     };
-    const auto [secondCode, secondSaid] = run(".0");
-    EXPECT_EQ(secondCode, 0) << secondSaid;
-    EXPECT_NE(secondSaid.find("Quellan is already running on this display"), std::string::npos) << secondSaid;
+    run(".0", 0, "Quellan is already running on this display");
     EXPECT_TRUE(told("Quellan is already running; its menu is behind this icon.")) << said();
-    const auto [screenCode, screenSaid] = run(".7");
-    EXPECT_EQ(screenCode, 1) << screenSaid;
-    EXPECT_NE(screenSaid.find("has no such screen"), std::string::npos) << screenSaid;
+    run(".7", 1, "has no such screen");
 
     session_->stopWindowManager();
     std::this_thread::sleep_for(kFewTicks); // the menu now has the access rows

@@ -10,7 +10,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <unistd.h>
 
 namespace quellan::x11 {
@@ -159,23 +158,18 @@ TEST_F(ScriptedManagerTest, ClientsGainingTheFocusAreHeardInOrderThoughReadLate)
 TEST_F(ScriptedManagerTest, RegularURLsGoToXdgOpenAsOneArgumentAndOthersToTheHandler) {
     // A stand-in xdg-open first on PATH records what it is asked to open.
     const TemporaryFolder folder("open");
-    const std::filesystem::path directory = folder.path();
-    std::ofstream(directory / "xdg-open")
-        << "#!/bin/sh\nprintf '%s\\n' \"$@\" >> '" << (directory / "opened").string() << "'\n";
-    std::filesystem::permissions(directory / "xdg-open", std::filesystem::perms::owner_all);
+    const std::string opener = folder.path() + "/xdg-open", recorded = folder.path() + "/opened";
+    std::ofstream(opener) << "#!/bin/sh\nprintf '%s\\n' \"$@\" >> '" << recorded << "'\n";
+    std::filesystem::permissions(opener, std::filesystem::perms::owner_all);
     const std::string oldPath = std::getenv("PATH") ? std::getenv("PATH") : "";
-    setenv("PATH", (directory.string() + ":" + oldPath).c_str(), 1);
+    setenv("PATH", (folder.path() + ":" + oldPath).c_str(), 1);
     std::vector<std::string> handled;
     desktop_->setAddressHandler([&](std::string_view address) { return handled.emplace_back(address), true; });
     EXPECT_TRUE(desktop_->openURL("https://example.org/help?q=1;x=$(id)"));
     EXPECT_TRUE(desktop_->openURL("x-quellan-settings:accessibility"));
-    const auto recorded = [&] {
-        std::ifstream in(directory / "opened");
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    };
-    EXPECT_TRUE(waitUntil([&] { return recorded().ends_with("\n"); }));
+    EXPECT_TRUE(waitUntil([&] { return readFile(recorded).ends_with("\n"); }));
     setenv("PATH", oldPath.c_str(), 1);
-    EXPECT_EQ(recorded(), "https://example.org/help?q=1;x=$(id)\n");
+    EXPECT_EQ(readFile(recorded), "https://example.org/help?q=1;x=$(id)\n");
     EXPECT_EQ(handled, std::vector<std::string>{"x-quellan-settings:accessibility"});
 
     for (const char* url : {"x-settings:privacy", "https:", "-https://example.org", "https://example.org/a b", ""})

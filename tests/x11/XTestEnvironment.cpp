@@ -162,6 +162,11 @@ std::optional<std::string> Process::readLine(std::chrono::milliseconds limit) {
     }
 }
 
+std::string readFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), {}};
+}
+
 std::vector<std::string> runCommand(const std::vector<std::string>& arguments,
                                     const std::map<std::string, std::string>& environment) {
     std::string error;
@@ -247,9 +252,7 @@ std::unique_ptr<WindowManager> WindowManager::start(const std::string& program, 
     const bool ready = waitUntil(
         [&] {
             const auto check = probe->cardinals(probe->root(), "_NET_SUPPORTING_WM_CHECK");
-            if (check.empty()) return false;
-            const auto own = probe->cardinals(check[0], "_NET_SUPPORTING_WM_CHECK");
-            return !own.empty() && own[0] == check[0] &&
+            return !check.empty() && probe->cardinals(check[0], "_NET_SUPPORTING_WM_CHECK") == check &&
                    !probe->cardinals(probe->root(), "_NET_CURRENT_DESKTOP").empty();
         },
         20s);

@@ -68,6 +68,9 @@ private:
     int status_ = 0;
 };
 
+/// What the file at `path` holds; empty if there is none.
+std::string readFile(const std::string& path);
+
 /// Runs a short command and returns its output lines.
 std::vector<std::string> runCommand(const std::vector<std::string>& arguments,
                                     const std::map<std::string, std::string>& environment = {});
