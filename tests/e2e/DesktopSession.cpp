@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <sys/stat.h>
 
@@ -25,10 +26,6 @@ std::unique_ptr<DesktopSession> DesktopSession::start(const std::string& windowM
     std::unique_ptr<DesktopSession> session(new DesktopSession);
     const auto plus = windowManager.find('+');
     session->trayName_ = plus == std::string::npos ? "trayer" : windowManager.substr(plus + 1);
-    if (session->home_.path().empty()) {
-        error = "cannot make a home folder";
-        return nullptr;
-    }
     if (!(session->server_ = XServer::start(error))) return nullptr;
     const std::string& display = session->display();
     if (!(session->manager_ = WindowManager::start(windowManager.substr(0, plus), display, error))) return nullptr;
@@ -72,12 +69,8 @@ std::vector<std::string> DesktopSession::visibleQuellanWindows() const {
 
 std::unique_ptr<Process> DesktopSession::startQuellan(std::string& error, bool waitForIcon, const std::string& screen) {
     // QUELLAN_UNDER runs it under a tool, "valgrind --leak-check=full" say.
-    std::vector<std::string> arguments;
-    if (const char* under = std::getenv("QUELLAN_UNDER")) {
-        std::istringstream words(under);
-        for (std::string word; words >> word;)
-            arguments.push_back(word);
-    }
+    std::istringstream under(std::getenv("QUELLAN_UNDER") ? std::getenv("QUELLAN_UNDER") : "");
+    std::vector<std::string> arguments(std::istream_iterator<std::string>(under), {});
     arguments.push_back(QUELLAN_PROGRAM);
     auto variables = environment();
     variables["DISPLAY"] += screen;

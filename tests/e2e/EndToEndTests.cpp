@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -30,16 +31,14 @@ class Desktop : public ::testing::Test {
 protected:
     void startSession(const std::string& windowManager, bool withTray = true) {
         std::string error;
-        session_ = DesktopSession::start(windowManager, error, withTray);
-        ASSERT_NE(session_, nullptr) << error;
+        ASSERT_TRUE(session_ = DesktopSession::start(windowManager, error, withTray)) << error;
         probe_ = &session_->probe();
     }
 
     void startQuellan(const std::string& settings, bool waitForIcon = true) {
         session_->writeSettings(settings);
         std::string error;
-        quellan_ = session_->startQuellan(error, waitForIcon);
-        ASSERT_NE(quellan_, nullptr) << error;
+        ASSERT_TRUE(quellan_ = session_->startQuellan(error, waitForIcon)) << error;
     }
 
     /// Everything Quellan has written so far, standard error included.
@@ -61,12 +60,6 @@ protected:
         output_.clear();
     }
 
-    WindowId open(const std::string& options, bool withActions = true) {
-        const WindowId window = probe_->create(options);
-        EXPECT_TRUE(window != 0 && probe_->waitManaged(window, withActions)) << options;
-        return window;
-    }
-
     /// Focuses `window` and (with `hold`) keeps the focus there for longer than
     /// a tick, as a person would: Quellan only knows the focus it sees when it scans.
     void focus(WindowId window, bool hold = true) {
@@ -75,9 +68,11 @@ protected:
         if (hold) std::this_thread::sleep_for(kFewTicks / 2);
     }
 
-    WindowId openFocused(const std::string& options, bool withActions = true) {
-        const WindowId window = open(options, withActions);
-        focus(window);
+    /// Opens a window as an application would, once it is managed focused as by `focus`.
+    WindowId openFocused(const std::string& options, bool withActions = true, bool hold = true) {
+        const WindowId window = probe_->create(options);
+        EXPECT_TRUE(window != 0 && probe_->waitManaged(window, withActions)) << options;
+        focus(window, hold);
         return window;
     }
 
@@ -181,12 +176,7 @@ TEST_P(EndToEnd, TheLimitChosenInTheMenuMinimizesTheLeastRecentlyFocusedAndSurvi
 // from being counted; xfce4-panel a status notifier host, which draws the menu.
 INSTANTIATE_TEST_SUITE_P(Desktops, EndToEnd,
                          ::testing::Values("openbox", "fluxbox", "openbox+wmsystemtray", "openbox+xfce4-panel"),
-                         [](const auto& info) {
-                             std::string name = info.param;
-                             std::ranges::replace_if(
-                                 name, [](char c) { return !std::isalnum(c); }, '_');
-                             return name;
-                         });
+                         [](const auto& info) { return std::regex_replace(info.param, std::regex("[^a-z0-9]"), "_"); });
 
 TEST_F(Desktop, AWindowManagerThatCannotMinimizeIsNamedOnceUntilOneThatCanTakesOver) {
     startSession("i3");
@@ -198,11 +188,9 @@ TEST_F(Desktop, AWindowManagerThatCannotMinimizeIsNamedOnceUntilOneThatCanTakesO
     ASSERT_TRUE(waitUntil([&] { return said().find(notice) != std::string::npos; }, kSettle)) << said();
     EXPECT_EQ(iconicAmong(windows), std::vector<WindowId>{});
     pressInMenu({"Down", "Down", "Return"});
-    EXPECT_TRUE(waitUntil([&] { return readFile(session_->settingsFile()).ends_with("\nwindowLimit = 2\n"); }))
-        << said();
 
     // Replaced by one that minimizes, which adopts the windows (and focuses
-    // one of its choosing): the limit holds again.
+    // one of its choosing): the limit chosen meanwhile, 2, holds.
     std::string error;
     ASSERT_TRUE(session_->replaceWindowManager("openbox", error)) << error;
     EXPECT_EQ(settled(windows, 1, kSettle).size(), 1u);
@@ -240,9 +228,8 @@ TEST_F(Desktop, WindowsFirstSeenTogetherGoLeastRecentlyUsedFirst) {
         std::vector<WindowId> used;
         for (int i = 0; i < 6; ++i)
             used.push_back(
-                open("pid=" + std::to_string(programEach ? 6005 - i : 6000) + " title=used-" + std::to_string(i)));
-        for (const WindowId window : used)
-            focus(window, false);
+                openFocused("pid=" + std::to_string(programEach ? 6005 - i : 6000) + " title=used-" + std::to_string(i),
+                            true, false));
         startQuellan("windowLimit = 3\n");
         EXPECT_EQ(settled(used, 3), (std::vector<WindowId>{used[0], used[1], used[2]})) << programEach;
         expectCleanEnd();

@@ -32,8 +32,7 @@ protected:
         static char name[] = "quellan_qt_tests";
         static char* argv[] = {name, nullptr};
         static int argc = 1;
-        framework_ = makeFramework(argc, argv, {.handleTerminationSignals = false});
-        ASSERT_NE(framework_, nullptr);
+        ASSERT_TRUE(framework_ = makeFramework(argc, argv, {.handleTerminationSignals = false}));
         statusItem_ = framework_->systemStatusBar().statusItemWithLength(appkit::kVariableStatusItemLength);
     }
     QMenu* shown() { return internal::menuOf(*statusItem_); }

@@ -45,10 +45,6 @@ std::unique_ptr<WaylandSession> WaylandSession::start(Compositor which, std::str
     auto session = std::unique_ptr<WaylandSession>(new WaylandSession());
     session->compositor_ = which;
     const std::string home = session->home();
-    if (home.empty()) {
-        error = "mkdtemp: " + std::string(std::strerror(errno));
-        return nullptr;
-    }
     session->runtime_ = home + "/runtime";
     fs::create_directory(home + "/config");
     fs::create_directory(session->runtime_);

@@ -23,13 +23,10 @@ class ScriptedManagerTest : public ::testing::Test {
 protected:
     void SetUp() override {
         std::string error;
-        server_ = XServer::start(error);
-        ASSERT_TRUE(server_) << error;
-        probe_ = Probe::connect(server_->display(), error);
-        ASSERT_TRUE(probe_) << error;
+        ASSERT_TRUE(server_ = XServer::start(error)) << error;
+        ASSERT_TRUE(probe_ = Probe::connect(server_->display(), error)) << error;
         ConnectResult connected = X11Desktop::connect(server_->display());
-        ASSERT_TRUE(connected.desktop) << connected.error;
-        desktop_ = std::move(connected.desktop);
+        ASSERT_TRUE(desktop_ = std::move(connected.desktop)) << connected.error;
     }
 
     // Every element a test made is released by now.

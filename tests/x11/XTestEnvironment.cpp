@@ -16,6 +16,7 @@
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 
@@ -50,12 +51,13 @@ bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
 
 TemporaryFolder::TemporaryFolder(const std::string& name) {
     std::string pattern = "/tmp/quellan-" + name + "-XXXXXX";
-    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+    if (mkdtemp(pattern.data()) == nullptr) throw std::system_error(errno, std::generic_category(), pattern);
+    path_ = pattern;
 }
 
 TemporaryFolder::~TemporaryFolder() {
     std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+    std::filesystem::remove_all(path_, ignored);
 }
 
 // --- Process ---------------------------------------------------------------
@@ -200,10 +202,6 @@ std::unique_ptr<WindowManager> WindowManager::start(const std::string& program, 
                                                     std::string& error, bool expectEmpty) {
     auto manager = std::make_unique<WindowManager>();
     const std::string home = manager->home_.path();
-    if (home.empty()) {
-        error = "mkdtemp failed";
-        return nullptr;
-    }
     // Every input is the test's own: configuration, style, menus and keys,
     // no system autostart, and a do-nothing wallpaper helper first on PATH
     // (fluxbox runs one at start; without a wallpaper program installed

@@ -22,8 +22,8 @@ using namespace std::chrono_literals;
 /// Polls `condition` until it holds or `limit` passes; returns whether it held.
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit = 10s);
 
-/// A folder of its own in /tmp, removed with all it holds when destroyed;
-/// `path()` is empty if it could not be made.
+/// A folder of its own in /tmp, removed with all it holds when destroyed.
+/// Throws if it cannot be made: nothing a test does could go on without it.
 class TemporaryFolder {
 public:
     explicit TemporaryFolder(const std::string& name);
