@@ -3,6 +3,7 @@
 // from the product's, to hold the two against each other.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -32,12 +33,9 @@ inline std::optional<std::u32string> utf8CodePoints(std::string_view text) {
     std::u32string out;
     for (std::size_t i = 0; i < text.size();) {
         const auto lead = static_cast<unsigned char>(text[i]);
-        const std::size_t length = lead < 0x80   ? 1
-                                   : lead < 0xC0 ? 0
-                                   : lead < 0xE0 ? 2
-                                   : lead < 0xF0 ? 3
-                                   : lead < 0xF8 ? 4
-                                                 : 0;
+        // A lead byte's leading ones count its sequence's bytes; one alone marks a continuation byte.
+        const auto ones = static_cast<std::size_t>(std::countl_one(lead));
+        const std::size_t length = ones == 0 ? 1 : ones >= 2 && ones <= 4 ? ones : 0;
         if (length == 0 || text.size() - i < length) return std::nullopt;
         char32_t c = lead & kLeadBits[length];
         for (std::size_t k = 1; k < length; ++k) {

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <sys/stat.h>
 
@@ -24,45 +25,29 @@ std::unique_ptr<DesktopSession> DesktopSession::start(const std::string& windowM
                                                       bool withTray) {
     std::unique_ptr<DesktopSession> session(new DesktopSession);
     const auto plus = windowManager.find('+');
-    session->windowManagerName_ = windowManager.substr(0, plus);
     session->trayName_ = plus == std::string::npos ? "trayer" : windowManager.substr(plus + 1);
     if (!(session->server_ = XServer::start(error))) return nullptr;
     const std::string& display = session->display();
-    if (!(session->manager_ = WindowManager::start(session->windowManagerName_, display, error))) return nullptr;
+    if (!(session->manager_ = WindowManager::start(windowManager.substr(0, plus), display, error))) return nullptr;
     if (!(session->probe_ = Probe::connect(display, error))) return nullptr;
-
-    char pattern[] = "/tmp/quellan-e2e-XXXXXX";
-    if (mkdtemp(pattern) == nullptr) {
-        error = "cannot make a home folder";
-        return nullptr;
-    }
-    session->home_ = pattern;
     // Qt wants its runtime folder private.
-    std::filesystem::create_directories(session->home_ / "runtime");
-    chmod((session->home_ / "runtime").c_str(), 0700);
+    std::filesystem::create_directories(session->home() / "runtime");
+    chmod((session->home() / "runtime").c_str(), 0700);
     if (withTray && !session->startTray(error)) return nullptr;
     return session;
 }
 
 bool DesktopSession::startTray(std::string& error) {
-    if (trayName_ == "xfce4-panel") return (panel_ = PanelHost::start(display(), home_ / "panel", error)) != nullptr;
-    return (tray_ = TrayHost::start(display(), error, trayName_)) != nullptr;
+    if (trayName_ == "xfce4-panel") return (panel_ = PanelHost::start(display(), home() / "panel", error)) != nullptr;
+    return (tray_ = startTrayHost(trayName_, display(), error)) != nullptr;
 }
 
-bool DesktopSession::restartWindowManager(std::string& error, const std::string& replacement) {
+bool DesktopSession::replaceWindowManager(const std::string& replacement, std::string& error) {
     manager_.reset();
-    if (!replacement.empty()) windowManagerName_ = replacement;
-    manager_ = WindowManager::start(windowManagerName_, display(), error, false);
-    return manager_ != nullptr;
+    return (manager_ = WindowManager::start(replacement, display(), error, false)) != nullptr;
 }
 
-DesktopSession::~DesktopSession() {
-    panel_.reset(); // its programs write into the home until they end
-    std::error_code ignored;
-    if (!home_.empty()) std::filesystem::remove_all(home_, ignored);
-}
-
-std::filesystem::path DesktopSession::settingsFile() const { return home_ / "config" / "quellan" / "quellan.conf"; }
+std::filesystem::path DesktopSession::settingsFile() const { return home() / "config" / "quellan" / "quellan.conf"; }
 
 void DesktopSession::writeSettings(const std::string& text) const {
     std::filesystem::create_directories(settingsFile().parent_path());
@@ -71,9 +56,9 @@ void DesktopSession::writeSettings(const std::string& text) const {
 
 std::map<std::string, std::string> DesktopSession::environment() const {
     return {{"DISPLAY", display()},
-            {"HOME", home_.string()},
-            {"XDG_CONFIG_HOME", (home_ / "config").string()},
-            {"XDG_RUNTIME_DIR", (home_ / "runtime").string()},
+            {"HOME", home_.path()},
+            {"XDG_CONFIG_HOME", (home() / "config").string()},
+            {"XDG_RUNTIME_DIR", (home() / "runtime").string()},
             {"DBUS_SESSION_BUS_ADDRESS", panel_ ? panel_->busAddress() : "unix:path=/nonexistent/bus"},
             {"QT_QPA_PLATFORM", "xcb"}};
 }
@@ -84,12 +69,8 @@ std::vector<std::string> DesktopSession::visibleQuellanWindows() const {
 
 std::unique_ptr<Process> DesktopSession::startQuellan(std::string& error, bool waitForIcon, const std::string& screen) {
     // QUELLAN_UNDER runs it under a tool, "valgrind --leak-check=full" say.
-    std::vector<std::string> arguments;
-    if (const char* under = std::getenv("QUELLAN_UNDER")) {
-        std::istringstream words(under);
-        for (std::string word; words >> word;)
-            arguments.push_back(word);
-    }
+    std::istringstream under(std::getenv("QUELLAN_UNDER") ? std::getenv("QUELLAN_UNDER") : "");
+    std::vector<std::string> arguments(std::istream_iterator<std::string>(under), {});
     arguments.push_back(QUELLAN_PROGRAM);
     auto variables = environment();
     variables["DISPLAY"] += screen;

@@ -34,7 +34,6 @@ public:
     static std::unique_ptr<DesktopSession> start(const std::string& windowManager, std::string& error,
                                                  bool withTray = true);
     bool startTray(std::string& error);
-    ~DesktopSession();
     DesktopSession(const DesktopSession&) = delete;
     DesktopSession& operator=(const DesktopSession&) = delete;
 
@@ -49,10 +48,9 @@ public:
     std::map<std::string, std::string> environment() const;
     PanelHost* panel() { return panel_.get(); }
 
-    /// Ends the window manager and starts another of the same kind, as a
-    /// person restarting or replacing it would; false with `error` set when
-    /// the new one does not come up.
-    bool restartWindowManager(std::string& error, const std::string& replacement = {});
+    /// Ends the window manager and starts `replacement`, as a person
+    /// replacing it would; false with `error` set when it does not come up.
+    bool replaceWindowManager(const std::string& replacement, std::string& error);
     void stopWindowManager() { manager_.reset(); }
 
     /// Starts Quellan, with its standard error joined to its output, and
@@ -66,15 +64,16 @@ public:
 
 private:
     DesktopSession() = default;
-    std::string windowManagerName_;
+    std::filesystem::path home() const { return home_.path(); }
+    // The home outlives the panel, whose programs write into it until they end.
+    x11::testing::TemporaryFolder home_{"e2e"};
     std::string trayName_;
     std::string icon_;
     std::unique_ptr<x11::testing::XServer> server_;
     std::unique_ptr<x11::testing::WindowManager> manager_;
-    std::unique_ptr<x11::testing::TrayHost> tray_;
+    std::unique_ptr<Process> tray_;
     std::unique_ptr<PanelHost> panel_;
     std::unique_ptr<x11::testing::Probe> probe_;
-    std::filesystem::path home_;
 };
 
 } // namespace quellan::e2e

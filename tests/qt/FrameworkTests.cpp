@@ -32,23 +32,14 @@ protected:
         static char name[] = "quellan_qt_tests";
         static char* argv[] = {name, nullptr};
         static int argc = 1;
-        framework_ = makeFramework(argc, argv, {.handleTerminationSignals = false});
-        ASSERT_NE(framework_, nullptr);
+        ASSERT_TRUE(framework_ = makeFramework(argc, argv, {.handleTerminationSignals = false}));
         statusItem_ = framework_->systemStatusBar().statusItemWithLength(appkit::kVariableStatusItemLength);
-    }
-    void TearDown() override {
-        statusItem_.reset();
-        framework_.reset();
     }
     QMenu* shown() { return internal::menuOf(*statusItem_); }
     static QAction* row(QMenu* menu, int index) { return menu->actions().at(index); }
-    static bool opened(QMenu* menu) {
-        menu->popup(QPoint(10, 10));
-        return spinUntil([&] { return menu->isVisible(); });
-    }
 
     std::unique_ptr<QtFramework> framework_;
-    std::shared_ptr<appkit::StatusItem> statusItem_;
+    std::shared_ptr<appkit::StatusItem> statusItem_; // goes first, before the framework
 };
 
 MenuItem item(const std::string& title, appkit::ControlState state = appkit::ControlState::off) {
@@ -108,7 +99,8 @@ TEST_F(QtTest, MenuUpdatesRetitleInPlaceAndWaitForAnOpenMenuToClose) {
     EXPECT_EQ(shown(), first.data());
     EXPECT_EQ(row(first, 0)->text(), QStringLiteral("open 6s && more"));
 
-    ASSERT_TRUE(opened(first));
+    first->popup(QPoint(10, 10));
+    ASSERT_TRUE(spinUntil([&] { return first->isVisible(); }));
     statusItem_->setMenu(model(1, "open 7s"));
     EXPECT_EQ(row(first, 0)->text(), QStringLiteral("open 7s"));
     statusItem_->setMenu(model(2, "open 8s"));

@@ -5,8 +5,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <limits>
-#include <sstream>
 #include <sys/mount.h>
 #include <unistd.h>
 
@@ -53,9 +53,8 @@ TEST(SettingsFormat, ReadsWhatItWritesAndRejectsAnythingElseWhole) {
 }
 
 std::string readFile(const fs::path& path) {
-    std::ostringstream text;
-    text << std::ifstream(path, std::ios::binary).rdbuf();
-    return text.str();
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), {}};
 }
 
 class SettingsFile : public ::testing::Test {
@@ -101,9 +100,7 @@ TEST_F(SettingsFile, EveryChangeReachesTheFileWhichIsCreatedOnlyByAChange) {
 // new file the first change writes, even when that happens twice in a second.
 TEST_F(SettingsFile, UnreadableFileGivesDefaultsAndIsKeptAsideAtTheFirstChange) {
     fs::create_directories(path_.parent_path());
-    const std::string garbage("\x7f"
-                              "ELF\0garbage\xff\n",
-                              14);
+    const std::string garbage("\x7f\x45LF\0garbage\xff\n", 14); // "\x7fELF" would read as one escape
     std::ofstream(path_, std::ios::binary) << garbage;
     auto defaults = open();
     EXPECT_EQ(defaults->integerForKey("WindowLimit"), 0);

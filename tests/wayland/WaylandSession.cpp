@@ -42,14 +42,9 @@ std::string name(Compositor which) {
 
 std::unique_ptr<WaylandSession> WaylandSession::start(Compositor which, std::string& error) {
     error.clear();
-    char pattern[] = "/tmp/quellan-wl-XXXXXX";
-    if (mkdtemp(pattern) == nullptr) {
-        error = "mkdtemp: " + std::string(std::strerror(errno));
-        return nullptr;
-    }
     auto session = std::unique_ptr<WaylandSession>(new WaylandSession());
     session->compositor_ = which;
-    const std::string home = session->home_ = pattern;
+    const std::string home = session->home();
     session->runtime_ = home + "/runtime";
     fs::create_directory(home + "/config");
     fs::create_directory(session->runtime_);
@@ -119,11 +114,12 @@ std::unique_ptr<WaylandSession> WaylandSession::start(Compositor which, std::str
     if (error.empty()) session->server_ = Process::spawn(arguments, {.environment = environment}, error);
 
     std::string socket;
+    const auto running = [&] { return session->server_ && session->server_->running(); };
     const auto up = [&] {
         socket = socketIn(sockets, "wayland-");
-        return !session->running() || (!socket.empty() && answers(socket));
+        return !running() || (!socket.empty() && answers(socket));
     };
-    if (!session->server_ || !x11::testing::waitUntil(up, 30s) || !session->running()) {
+    if (!x11::testing::waitUntil(up, 30s) || !running()) {
         error = name(which) + " did not come up " + error + " (QUELLAN_X11_TEST_VERBOSE=1 shows its output)";
         return nullptr;
     }
@@ -139,17 +135,10 @@ std::unique_ptr<WaylandSession> WaylandSession::start(Compositor which, std::str
     return session;
 }
 
-WaylandSession::~WaylandSession() {
-    server_.reset();
-    bus_.reset();
-    std::error_code ignored;
-    fs::remove_all(home_, ignored);
-}
-
 std::map<std::string, std::string> WaylandSession::environment() const {
     const char* desktops[] = {"KDE", "sway", "weston"};
-    std::map<std::string, std::string> environment{{"HOME", home_},
-                                                   {"XDG_CONFIG_HOME", home_ + "/config"},
+    std::map<std::string, std::string> environment{{"HOME", home()},
+                                                   {"XDG_CONFIG_HOME", home() + "/config"},
                                                    {"XDG_RUNTIME_DIR", runtime_},
                                                    {"WAYLAND_DISPLAY", display_},
                                                    {"DISPLAY", ""},

@@ -26,7 +26,6 @@ public:
     /// Starts `which` headless and waits until it takes windows; null with
     /// `error` set if it cannot.
     static std::unique_ptr<WaylandSession> start(Compositor which, std::string& error);
-    ~WaylandSession();
 
     /// WAYLAND_DISPLAY, as a path: a client of any runtime directory reaches
     /// it (sway as root runs as another user, with a runtime directory of its own).
@@ -34,12 +33,11 @@ public:
     const std::string& busAddress() const { return busAddress_; }
     /// KWin's Xwayland display, for X11 clients; empty on the others.
     const std::string& xDisplay() const { return xDisplay_; }
-    const std::string& home() const { return home_; }
+    const std::string& home() const { return home_.path(); }
     /// WAYLAND_DISPLAY, XDG_RUNTIME_DIR, HOME, XDG_CONFIG_HOME,
     /// DBUS_SESSION_BUS_ADDRESS, XDG_SESSION_TYPE, XDG_CURRENT_DESKTOP, an
     /// empty DISPLAY, and on sway SWAYSOCK.
     std::map<std::string, std::string> environment() const;
-    bool running() { return server_ && server_->running(); }
 
     /// Starts a client with this desktop's environment over `options`'.
     std::unique_ptr<Process> startProgram(const std::vector<std::string>& arguments, std::string& error,
@@ -51,8 +49,9 @@ public:
 
 private:
     WaylandSession() = default;
+    x11::testing::TemporaryFolder home_{"wl"}; // outlives the compositor and the bus, which end in that order
     Compositor compositor_ = Compositor::weston;
-    std::string home_, runtime_, display_, busAddress_, swaySocket_, xDisplay_;
+    std::string runtime_, display_, busAddress_, swaySocket_, xDisplay_;
     std::unique_ptr<Process> bus_, server_;
 };
 

@@ -6,47 +6,40 @@
 #include <QWidget>
 
 #include <cstdio>
-#include <functional>
 #include <memory>
-#include <utility>
-#include <vector>
 
 namespace {
 
+/// A window titled the first of `titles`, which opens the window of the rest once it is shown.
 class Window : public QWidget {
 public:
-    Window(const QString& title, std::function<void()> shown) : shown_(std::move(shown)) {
-        setWindowTitle(title);
+    explicit Window(char** titles) : titles_(titles) {
+        setWindowTitle(*titles);
         resize(300, 200);
+        show();
     }
 
 protected:
-    bool event(QEvent* event) override {
-        // Widgets paint only once the compositor has shown their window.
-        if (event->type() == QEvent::Paint && shown_) {
-            std::printf("opened %s\n", windowTitle().toUtf8().constData());
-            std::fflush(stdout);
-            std::exchange(shown_, {})();
-        }
-        return QWidget::event(event);
+    // Widgets paint only once the compositor has shown their window.
+    void paintEvent(QPaintEvent*) override {
+        if (titles_ == nullptr) return;
+        std::printf("opened %s\n", *titles_);
+        std::fflush(stdout);
+        if (titles_[1] != nullptr) next_ = std::make_unique<Window>(titles_ + 1);
+        titles_ = nullptr;
     }
 
 private:
-    std::function<void()> shown_;
+    char** titles_;
+    std::unique_ptr<Window> next_;
 };
 
 } // namespace
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
-    if (argc < 3 || QString(argv[1]) != "--app-id") return 2;
+    if (argc < 4 || QString(argv[1]) != "--app-id") return 2;
     QGuiApplication::setDesktopFileName(argv[2]);
-    std::vector<std::unique_ptr<Window>> windows;
-    std::function<void(int)> openFrom = [&](int index) {
-        if (index >= argc) return;
-        windows.push_back(std::make_unique<Window>(argv[index], [&, index] { openFrom(index + 1); }));
-        windows.back()->show();
-    };
-    openFrom(3);
+    Window first(argv + 3);
     return application.exec();
 }

@@ -10,7 +10,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <unistd.h>
 
 namespace quellan::x11 {
@@ -24,13 +23,10 @@ class ScriptedManagerTest : public ::testing::Test {
 protected:
     void SetUp() override {
         std::string error;
-        server_ = XServer::start(error);
-        ASSERT_TRUE(server_) << error;
-        probe_ = Probe::connect(server_->display(), error);
-        ASSERT_TRUE(probe_) << error;
+        ASSERT_TRUE(server_ = XServer::start(error)) << error;
+        ASSERT_TRUE(probe_ = Probe::connect(server_->display(), error)) << error;
         ConnectResult connected = X11Desktop::connect(server_->display());
-        ASSERT_TRUE(connected.desktop) << connected.error;
-        desktop_ = std::move(connected.desktop);
+        ASSERT_TRUE(desktop_ = std::move(connected.desktop)) << connected.error;
     }
 
     // Every element a test made is released by now.
@@ -61,16 +57,6 @@ protected:
         for (const WindowId id : windows)
             list += (list.empty() ? "" : ",") + std::to_string(id);
         probe_->set(0, "_NET_CLIENT_LIST", "windows", list);
-    }
-
-    /// The element of `window` in its application's window list.
-    ax::Element elementOf(std::int32_t processIdentifier, WindowId window) {
-        ax::Value windows;
-        desktop_->copyAttributeValue(desktop_->createApplication(processIdentifier), ax::kWindowsAttribute, windows);
-        for (const auto& entry : windows.asList() ? *windows.asList() : ax::Value::List{}) {
-            if (desktop_->hash(*entry.asElement()) == window) return *entry.asElement();
-        }
-        return {};
     }
 
     /// The program's window source over this desktop: "pid:window title", "*" marking the focused one.
@@ -145,8 +131,11 @@ TEST_F(ScriptedManagerTest, OnlyVisibleMinimizableStandardWindowsOfLocalApplicat
     EXPECT_EQ(snapshot(),
               (std::vector<std::string>{row(4000, everywhere, "Untitled Window"), row(4000, named, "Caf\xC3\xA9"),
                                         row(4000, plain, "plain *"), row(4200, local, "local")}));
-    // The source leaves its own process out, but the window is known as the test's.
-    EXPECT_TRUE(elementOf(getpid(), anonymous));
+    // The source leaves its own process out, but the window is known as the test's, its only one.
+    ax::Value ours;
+    desktop_->copyAttributeValue(desktop_->createApplication(getpid()), ax::kWindowsAttribute, ours);
+    ASSERT_TRUE(ours.asList() && ours.asList()->size() == 1);
+    EXPECT_EQ(desktop_->hash(*ours.asList()->at(0).asElement()), anonymous);
 }
 
 TEST_F(ScriptedManagerTest, ClientsGainingTheFocusAreHeardInOrderThoughReadLate) {
@@ -165,26 +154,19 @@ TEST_F(ScriptedManagerTest, ClientsGainingTheFocusAreHeardInOrderThoughReadLate)
 
 TEST_F(ScriptedManagerTest, RegularURLsGoToXdgOpenAsOneArgumentAndOthersToTheHandler) {
     // A stand-in xdg-open first on PATH records what it is asked to open.
-    const std::filesystem::path directory =
-        std::filesystem::temp_directory_path() / ("quellan-open-" + server_->display().substr(1));
-    std::filesystem::create_directories(directory);
-    std::ofstream(directory / "xdg-open")
-        << "#!/bin/sh\nprintf '%s\\n' \"$@\" >> '" << (directory / "opened").string() << "'\n";
-    std::filesystem::permissions(directory / "xdg-open", std::filesystem::perms::owner_all);
+    const TemporaryFolder folder("open");
+    const std::string opener = folder.path() + "/xdg-open", recorded = folder.path() + "/opened";
+    std::ofstream(opener) << "#!/bin/sh\nprintf '%s\\n' \"$@\" >> '" << recorded << "'\n";
+    std::filesystem::permissions(opener, std::filesystem::perms::owner_all);
     const std::string oldPath = std::getenv("PATH") ? std::getenv("PATH") : "";
-    setenv("PATH", (directory.string() + ":" + oldPath).c_str(), 1);
+    setenv("PATH", (folder.path() + ":" + oldPath).c_str(), 1);
     std::vector<std::string> handled;
     desktop_->setAddressHandler([&](std::string_view address) { return handled.emplace_back(address), true; });
     EXPECT_TRUE(desktop_->openURL("https://example.org/help?q=1;x=$(id)"));
     EXPECT_TRUE(desktop_->openURL("x-quellan-settings:accessibility"));
-    const auto recorded = [&] {
-        std::ifstream in(directory / "opened");
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    };
-    EXPECT_TRUE(waitUntil([&] { return recorded().ends_with("\n"); }));
+    EXPECT_TRUE(waitUntil([&] { return readFile(recorded).ends_with("\n"); }));
     setenv("PATH", oldPath.c_str(), 1);
-    EXPECT_EQ(recorded(), "https://example.org/help?q=1;x=$(id)\n");
-    std::filesystem::remove_all(directory);
+    EXPECT_EQ(readFile(recorded), "https://example.org/help?q=1;x=$(id)\n");
     EXPECT_EQ(handled, std::vector<std::string>{"x-quellan-settings:accessibility"});
 
     for (const char* url : {"x-settings:privacy", "https:", "-https://example.org", "https://example.org/a b", ""})

@@ -16,6 +16,7 @@
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 
@@ -24,10 +25,18 @@ extern char** environ;
 namespace quellan::x11::testing {
 namespace {
 
-template <typename T> struct Freed {
-    T* pointer;
-    ~Freed() { std::free(pointer); }
+struct Free {
+    void operator()(void* pointer) const { std::free(pointer); }
 };
+template <typename T> using Freed = std::unique_ptr<T, Free>;
+
+std::vector<std::string> split(const std::string& text, char separator) {
+    std::vector<std::string> parts;
+    std::istringstream stream(text);
+    for (std::string part; std::getline(stream, part, separator);)
+        parts.push_back(part);
+    return parts;
+}
 
 } // namespace
 
@@ -38,6 +47,17 @@ bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
         if (std::chrono::steady_clock::now() > deadline) return false;
         std::this_thread::sleep_for(5ms);
     }
+}
+
+TemporaryFolder::TemporaryFolder(const std::string& name) {
+    std::string pattern = "/tmp/quellan-" + name + "-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) throw std::system_error(errno, std::generic_category(), pattern);
+    path_ = pattern;
+}
+
+TemporaryFolder::~TemporaryFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
 }
 
 // --- Process ---------------------------------------------------------------
@@ -104,9 +124,9 @@ bool Process::running() {
     return !reaped_;
 }
 
-std::optional<int> Process::waitStatus() {
-    if (running()) return std::nullopt;
-    return status_;
+std::optional<int> Process::exitCode(std::chrono::milliseconds limit) {
+    if (!waitUntil([&] { return !running(); }, limit) || !WIFEXITED(status_)) return std::nullopt;
+    return WEXITSTATUS(status_);
 }
 
 void Process::stop() {
@@ -144,6 +164,11 @@ std::optional<std::string> Process::readLine(std::chrono::milliseconds limit) {
     }
 }
 
+std::string readFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), {}};
+}
+
 std::vector<std::string> runCommand(const std::vector<std::string>& arguments,
                                     const std::map<std::string, std::string>& environment) {
     std::string error;
@@ -175,14 +200,8 @@ std::unique_ptr<XServer> XServer::start(std::string& error) {
 
 std::unique_ptr<WindowManager> WindowManager::start(const std::string& program, const std::string& display,
                                                     std::string& error, bool expectEmpty) {
-    char pattern[] = "/tmp/quellan-wm-XXXXXX";
-    if (mkdtemp(pattern) == nullptr) {
-        error = "mkdtemp failed";
-        return nullptr;
-    }
     auto manager = std::make_unique<WindowManager>();
-    manager->home_ = pattern;
-    const std::string home = manager->home_;
+    const std::string home = manager->home_.path();
     // Every input is the test's own: configuration, style, menus and keys,
     // no system autostart, and a do-nothing wallpaper helper first on PATH
     // (fluxbox runs one at start; without a wallpaper program installed
@@ -231,9 +250,7 @@ std::unique_ptr<WindowManager> WindowManager::start(const std::string& program, 
     const bool ready = waitUntil(
         [&] {
             const auto check = probe->cardinals(probe->root(), "_NET_SUPPORTING_WM_CHECK");
-            if (check.empty()) return false;
-            const auto own = probe->cardinals(check[0], "_NET_SUPPORTING_WM_CHECK");
-            return !own.empty() && own[0] == check[0] &&
+            return !check.empty() && probe->cardinals(check[0], "_NET_SUPPORTING_WM_CHECK") == check &&
                    !probe->cardinals(probe->root(), "_NET_CURRENT_DESKTOP").empty();
         },
         20s);
@@ -253,37 +270,27 @@ std::unique_ptr<WindowManager> WindowManager::start(const std::string& program, 
     // Anything already managed would skew every count a test makes; what a
     // window manager starts at start-up shows within a few tenths of a second.
     if (expectEmpty && waitUntil([&] { return !probe->clientList().empty(); }, 400ms)) {
-        if (const auto strays = probe->clientList(); !strays.empty()) {
-            error = program + " started with a window already there (xprop -id shows what it is):";
-            for (const WindowId stray : strays)
-                error += " " + std::to_string(stray);
-            return nullptr;
-        }
+        error = program + " started with a window already there (xprop -id shows what it is):";
+        for (const WindowId stray : probe->clientList())
+            error += " " + std::to_string(stray);
+        return nullptr;
     }
     return manager;
 }
 
-WindowManager::~WindowManager() {
-    if (process_) process_->stop();
-    std::error_code ignored;
-    if (!home_.empty()) std::filesystem::remove_all(home_, ignored);
-}
-
 // --- TrayHost ----------------------------------------------------------------
 
-std::unique_ptr<TrayHost> TrayHost::start(const std::string& display, std::string& error, const std::string& program) {
+std::unique_ptr<Process> startTrayHost(const std::string& program, const std::string& display, std::string& error) {
     auto probe = Probe::connect(display, error);
     if (!probe) return nullptr;
-    auto host = std::make_unique<TrayHost>();
     // trayer is a dock along the top; wmsystemtray, outside Window Maker, a plain untyped window.
     const std::vector<std::string> arguments =
         program == "trayer"
             ? std::vector<std::string>{"trayer", "--edge", "top", "--height", "32", "--widthtype", "request"}
             : std::vector<std::string>{program, "--non-wmaker"};
     // Neither reads configuration; a home that does not exist keeps them from the user's anyway.
-    host->process_ =
-        Process::spawn(arguments, {.environment = {{"DISPLAY", display}, {"HOME", "/nonexistent"}}}, error);
-    if (!host->process_) return nullptr;
+    auto host = Process::spawn(arguments, {.environment = {{"DISPLAY", display}, {"HOME", "/nonexistent"}}}, error);
+    if (!host) return nullptr;
     if (!waitUntil([&] { return probe->selectionOwned("_NET_SYSTEM_TRAY_S0"); }, 20s)) {
         error = program + " never took the tray";
         return nullptr;
@@ -325,18 +332,16 @@ Atom Probe::atom(const std::string& name) {
     xcb_connection_t* c = state_->connection;
     Freed<xcb_intern_atom_reply_t> reply{xcb_intern_atom_reply(
         c, xcb_intern_atom(c, 0, static_cast<std::uint16_t>(name.size()), name.c_str()), nullptr)};
-    return reply.pointer ? state_->atoms[name] = reply.pointer->atom : 0;
+    return reply ? state_->atoms[name] = reply->atom : 0;
 }
 
 std::vector<std::uint32_t> Probe::cardinals(WindowId window, const std::string& property) {
     xcb_connection_t* c = state_->connection;
     Freed<xcb_get_property_reply_t> reply{xcb_get_property_reply(
         c, xcb_get_property(c, 0, window, atom(property), XCB_GET_PROPERTY_TYPE_ANY, 0, 1 << 16), nullptr)};
-    std::vector<std::uint32_t> items;
-    if (!reply.pointer || reply.pointer->format != 32) return items;
-    const auto* data = static_cast<const std::uint32_t*>(xcb_get_property_value(reply.pointer));
-    items.assign(data, data + xcb_get_property_value_length(reply.pointer) / 4);
-    return items;
+    if (!reply || reply->format != 32) return {};
+    const auto* data = static_cast<const std::uint32_t*>(xcb_get_property_value(reply.get()));
+    return {data, data + xcb_get_property_value_length(reply.get()) / 4};
 }
 
 std::vector<WindowId> Probe::clientList() { return cardinals(root_, "_NET_CLIENT_LIST"); }
@@ -345,19 +350,17 @@ bool Probe::selectionOwned(const std::string& name) {
     xcb_connection_t* c = state_->connection;
     Freed<xcb_get_selection_owner_reply_t> owner{
         xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atom(name)), nullptr)};
-    return owner.pointer != nullptr && owner.pointer->owner != XCB_NONE;
+    return owner && owner->owner != XCB_NONE;
 }
 
 std::optional<WindowId> Probe::activeWindow() {
     const auto items = cardinals(root_, "_NET_ACTIVE_WINDOW");
-    if (items.empty() || items[0] == 0) return std::nullopt;
-    return items[0];
+    return items.empty() || items[0] == 0 ? std::nullopt : std::optional(items[0]);
 }
 
 std::optional<std::uint32_t> Probe::wmState(WindowId window) {
     const auto items = cardinals(window, "WM_STATE");
-    if (items.empty()) return std::nullopt;
-    return items[0];
+    return items.empty() ? std::nullopt : std::optional(items[0]);
 }
 
 void Probe::activate(WindowId window) {
@@ -365,29 +368,12 @@ void Probe::activate(WindowId window) {
     runCommand({"xdotool", "windowactivate", std::to_string(window)}, {{"DISPLAY", display_}});
 }
 
-namespace {
-
-std::vector<std::string> split(const std::string& text, char separator) {
-    std::vector<std::string> parts;
-    std::istringstream stream(text);
-    for (std::string part; std::getline(stream, part, separator);)
-        parts.push_back(part);
-    return parts;
-}
-
-} // namespace
-
 void Probe::sync() {
     xcb_connection_t* c = state_->connection;
     std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
 }
 
 void Probe::set(WindowId window, const std::string& property, const std::string& kind, const std::string& values) {
-    change(window, property, kind, values);
-    sync();
-}
-
-void Probe::change(WindowId window, const std::string& property, const std::string& kind, const std::string& values) {
     const WindowId target = window == 0 ? root_ : window;
     const auto write = [&](Atom type, std::uint8_t format, const void* data, std::size_t items) {
         xcb_change_property(state_->connection, XCB_PROP_MODE_REPLACE, target, atom(property), type, format,
@@ -404,6 +390,7 @@ void Probe::change(WindowId window, const std::string& property, const std::stri
             {"atoms", XCB_ATOM_ATOM}, {"windows", XCB_ATOM_WINDOW}, {"cardinals", XCB_ATOM_CARDINAL}};
         write(kind == "wmstate" ? atom("WM_STATE") : types.at(kind), 32, items.data(), items.size());
     }
+    sync();
 }
 
 WindowId Probe::create(const std::string& text) {
@@ -421,9 +408,9 @@ WindowId Probe::create(const std::string& text) {
     const WindowId parent = options.contains("parent") ? std::stoul(options["parent"]) : root_;
     xcb_create_window(c, XCB_COPY_FROM_PARENT, window, parent, 10, 10, 200, 120, 1, XCB_WINDOW_CLASS_INPUT_OUTPUT,
                       XCB_COPY_FROM_PARENT, XCB_CW_BACK_PIXEL, &white);
-    if (options["pid"] != "none") change(window, "_NET_WM_PID", "cardinals", options["pid"]);
-    if (options["machine"] != "none") change(window, "WM_CLIENT_MACHINE", "STRING", options["machine"]);
-    change(window, "WM_CLASS", "STRING", "quellan-test" + std::string(1, '\0') + options["class"] + '\0');
+    if (options["pid"] != "none") set(window, "_NET_WM_PID", "cardinals", options["pid"]);
+    if (options["machine"] != "none") set(window, "WM_CLIENT_MACHINE", "STRING", options["machine"]);
+    set(window, "WM_CLASS", "STRING", "quellan-test" + std::string(1, '\0') + options["class"] + '\0');
     // "dialog" names _NET_WM_WINDOW_TYPE_DIALOG, "hidden" _NET_WM_STATE_HIDDEN.
     for (const auto& [key, property] : {std::pair{"type", "_NET_WM_WINDOW_TYPE"}, {"state", "_NET_WM_STATE"}}) {
         if (!options.contains(key)) continue;
@@ -432,12 +419,10 @@ WindowId Probe::create(const std::string& text) {
             std::ranges::transform(name, name.begin(), [](unsigned char ch) { return std::toupper(ch); });
             names += (names.empty() ? "" : ",") + std::string(property) + "_" + name;
         }
-        change(window, property, "atoms", names);
+        set(window, property, "atoms", names);
     }
-    if (options.contains("transient")) change(window, "WM_TRANSIENT_FOR", "windows", options["transient"]);
-    if (options.contains("title")) change(window, "_NET_WM_NAME", "UTF8_STRING", options["title"]);
-    // WM_HINTS with StateHint and initial_state IconicState: start minimized.
-    if (options.contains("iconic")) change(window, "WM_HINTS", "cardinals", "2,0,3,0,0,0,0,0,0");
+    if (options.contains("transient")) set(window, "WM_TRANSIENT_FOR", "windows", options["transient"]);
+    if (options.contains("title")) set(window, "_NET_WM_NAME", "UTF8_STRING", options["title"]);
     if (options.contains("owns")) xcb_set_selection_owner(c, window, atom(options["owns"]), XCB_CURRENT_TIME);
     if (!options.contains("nomap")) xcb_map_window(c, window);
     sync();
@@ -446,7 +431,7 @@ WindowId Probe::create(const std::string& text) {
 
 void Probe::announceWindowManager() {
     const WindowId check = create("pid=none machine=none nomap");
-    change(check, "_NET_SUPPORTING_WM_CHECK", "windows", std::to_string(check));
+    set(check, "_NET_SUPPORTING_WM_CHECK", "windows", std::to_string(check));
     set(0, "_NET_SUPPORTING_WM_CHECK", "windows", std::to_string(check));
 }
 
@@ -458,9 +443,8 @@ void Probe::destroyWindow(WindowId window) {
 bool Probe::waitManaged(WindowId window, bool withActions, std::chrono::milliseconds limit) {
     return waitUntil(
         [&] {
-            const auto clients = clientList();
-            if (std::find(clients.begin(), clients.end(), window) == clients.end()) return false;
-            return wmState(window).has_value() && !cardinals(window, "_NET_WM_DESKTOP").empty() &&
+            return std::ranges::count(clientList(), window) != 0 && wmState(window).has_value() &&
+                   !cardinals(window, "_NET_WM_DESKTOP").empty() &&
                    (!withActions || !cardinals(window, "_NET_WM_ALLOWED_ACTIONS").empty());
         },
         limit);

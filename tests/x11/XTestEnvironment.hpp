@@ -22,6 +22,20 @@ using namespace std::chrono_literals;
 /// Polls `condition` until it holds or `limit` passes; returns whether it held.
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit = 10s);
 
+/// A folder of its own in /tmp, removed with all it holds when destroyed.
+/// Throws if it cannot be made: nothing a test does could go on without it.
+class TemporaryFolder {
+public:
+    explicit TemporaryFolder(const std::string& name);
+    ~TemporaryFolder();
+    TemporaryFolder(const TemporaryFolder&) = delete;
+    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
 /// A child process, ended (SIGTERM, then SIGKILL) when destroyed.
 class Process {
 public:
@@ -38,8 +52,8 @@ public:
 
     pid_t pid() const { return pid_; }
     bool running();
-    /// How it ended, as waitpid reports it, once it has.
-    std::optional<int> waitStatus();
+    /// Its exit status once it ends within `limit`; none if it does not, or a signal ends it.
+    std::optional<int> exitCode(std::chrono::milliseconds limit);
     void stop();
     /// The next line of its output, waiting at most `limit`.
     std::optional<std::string> readLine(std::chrono::milliseconds limit = 10s);
@@ -53,6 +67,9 @@ private:
     bool stopped_ = false;
     int status_ = 0;
 };
+
+/// What the file at `path` holds; empty if there is none.
+std::string readFile(const std::string& path);
 
 /// Runs a short command and returns its output lines.
 std::vector<std::string> runCommand(const std::vector<std::string>& arguments,
@@ -79,23 +96,15 @@ public:
     /// fails naming any client window already there.
     static std::unique_ptr<WindowManager> start(const std::string& program, const std::string& display,
                                                 std::string& error, bool expectEmpty = true);
-    ~WindowManager();
 
 private:
-    std::unique_ptr<Process> process_;
-    std::string home_;
-};
-
-/// An XEmbed system tray host: trayer, or wmsystemtray.
-class TrayHost {
-public:
-    /// Starts it and waits until it owns the tray selection.
-    static std::unique_ptr<TrayHost> start(const std::string& display, std::string& error,
-                                           const std::string& program = "trayer");
-
-private:
+    TemporaryFolder home_{"wm"}; // outlives the process
     std::unique_ptr<Process> process_;
 };
+
+/// Starts an XEmbed system tray host, trayer or wmsystemtray, and waits
+/// until it owns the tray selection.
+std::unique_ptr<Process> startTrayHost(const std::string& program, const std::string& display, std::string& error);
 
 /// A connection of the test's own to the display, to look and to ask.
 class Probe {
@@ -121,8 +130,7 @@ public:
     /// standing in for it, and maps it. `options`, space-separated:
     /// pid=N|none (else `defaultPid`), machine=S|none (else this host),
     /// class=S, type=a,b ("dialog"), state=a,b ("hidden"), transient=W,
-    /// title=S, iconic (starts minimized), nomap, parent=W (a child of W),
-    /// owns=SELECTION. 0 on failure.
+    /// title=S, nomap, parent=W (a child of W), owns=SELECTION. 0 on failure.
     WindowId create(const std::string& options = {});
     /// Sets `property` of `window` (0: the root): `kind` "atoms", "windows",
     /// "cardinals" or "wmstate" with comma-separated values, or a type name
@@ -136,8 +144,6 @@ public:
     bool waitManaged(WindowId window, bool withActions = true, std::chrono::milliseconds limit = 10s);
 
 private:
-    /// `set` without waiting for the server.
-    void change(WindowId window, const std::string& property, const std::string& kind, const std::string& values);
     void sync();
     struct State;
     std::unique_ptr<State> state_;
