@@ -78,16 +78,14 @@ protected:
 
     /// Opens the tray menu with a click on Quellan's icon and presses `keys` (xdotool's names) there.
     void pressInMenu(std::vector<std::string> keys) {
-        // A notice may be on screen as a window of Quellan's too (a click on the
-        // icon hides it), or show once a row is chosen: the menu is what the click opened.
-        const auto before = session_->visibleQuellanWindows();
-        std::vector<std::string> menu;
+        // Quellan's windows are the icon, the menu and the notices, which are
+        // tooltips and may show before the click or once a row is chosen.
         const auto menuOpen = [&] {
-            if (menu.empty())
-                std::ranges::copy_if(session_->visibleQuellanWindows(), std::back_inserter(menu),
-                                     [&](const auto& window) { return std::ranges::count(before, window) == 0; });
-            return std::ranges::any_of(session_->visibleQuellanWindows(),
-                                       [&](const auto& window) { return std::ranges::count(menu, window) != 0; });
+            return std::ranges::any_of(session_->visibleQuellanWindows(), [&](const std::string& window) {
+                return window != session_->icon() &&
+                       std::ranges::count(probe_->cardinals(std::stoul(window), "_NET_WM_WINDOW_TYPE"),
+                                          probe_->atom("_NET_WM_WINDOW_TYPE_TOOLTIP")) == 0;
+            });
         };
         const auto environment = session_->environment();
         runCommand({"xdotool", "mousemove", "--window", session_->icon(), "8", "8", "click", "1"}, environment);
