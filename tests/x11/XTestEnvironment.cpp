@@ -14,6 +14,7 @@
 #include <map>
 #include <poll.h>
 #include <sstream>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <system_error>
@@ -90,8 +91,10 @@ std::unique_ptr<Process> Process::spawn(const std::vector<std::string>& argument
         return nullptr;
     }
     if (pid == 0) {
-        // A group of its own, so stopping it also stops what it started.
+        // A group of its own, so stopping it also stops what it started; and
+        // ended with the test even when the test crashes.
         setpgid(0, 0);
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
         const int null = open("/dev/null", O_RDWR);
         dup2(null, STDIN_FILENO);
         dup2(options.pipes ? fromChild[1] : null, STDOUT_FILENO);
