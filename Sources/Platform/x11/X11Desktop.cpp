@@ -17,6 +17,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <unordered_set>
+#include <utility>
 
 extern char** environ;
 
@@ -30,6 +31,22 @@ constexpr std::uint32_t kMaxAtoms = 64;
 constexpr std::uint32_t kMaxTextLongs = kMaxTextBytes / 4;
 constexpr std::uint32_t kMaxClassLongs = 2 * kMaxNameBytes / 4;
 constexpr std::uint32_t kMaxMachineLongs = 64;
+
+// The root properties the view is made from, as bits of RootState::stale.
+enum RootProperty : std::uint32_t {
+    kStacking = 1u << 0,
+    kClientList = 1u << 1,
+    kActive = 1u << 2,
+    kCurrentDesktop = 1u << 3,
+    kSupported = 1u << 4,
+    kTrayOwner = 1u << 5,
+};
+
+// Each client's properties, as bits of ClientState::stale: the first
+// kClientPropertyCount are GetProperty reads in Connection::clientProperties'
+// order; the last is the X-Resource client pid, read once.
+constexpr std::size_t kClientPropertyCount = 11;
+constexpr std::uint32_t kClientPid = 1u << kClientPropertyCount;
 
 struct FreeDeleter {
     void operator()(void* pointer) const noexcept { std::free(pointer); }
@@ -155,9 +172,12 @@ struct X11Desktop::Connection {
     xcb_window_t root = XCB_NONE;
     Atom wmState = 0;
     Atom wmChangeState = 0;
-    /// _NET_SYSTEM_TRAY_S<screen>, whose owner is the tray.
+    /// _NET_SYSTEM_TRAY_S<screen>, whose owner is the tray, and the message a new owner announces itself with.
     Atom systemTray = 0;
+    Atom manager = 0;
     bool hasClientPids = false;
+    /// What is read of each client: property and length in 32-bit units.
+    std::array<std::pair<Atom, std::uint32_t>, kClientPropertyCount> clientProperties{};
     std::string hostname;
     TextTypes textTypes;
     WindowTypeAtoms typeAtoms;
@@ -168,6 +188,14 @@ struct X11Desktop::Connection {
     }
 
     bool broken() const { return xcb == nullptr || xcb_connection_has_error(xcb) != 0; }
+
+    /// The stale bit for a change of `property` on a client; 0 when none is read.
+    std::uint32_t clientBit(Atom property) const {
+        for (std::size_t i = 0; i < clientProperties.size(); ++i) {
+            if (clientProperties[i].first == property) return 1u << i;
+        }
+        return 0;
+    }
 
     xcb_get_property_cookie_t request(Statistics& statistics, xcb_window_t window, Atom property, std::uint32_t longs) {
         ++statistics.requests;
@@ -184,30 +212,6 @@ struct X11Desktop::Connection {
             answer.reply.reset();
         }
         return answer;
-    }
-
-    /// Takes every queued event, errors of earlier unchecked requests
-    /// included: adds the clients that gained the focus to `focused`, in
-    /// order, and says whether the root's active window changed among them.
-    bool drainEvents(std::vector<WindowId>& focused) {
-        bool activeChanged = false;
-        while (xcb_generic_event_t* event = xcb_poll_for_event(xcb)) {
-            const std::uint8_t kind = event->response_type & 0x7F;
-            if (kind == XCB_PROPERTY_NOTIFY) {
-                const auto* notify = reinterpret_cast<const xcb_property_notify_event_t*>(event);
-                activeChanged = activeChanged || (notify->window == root && notify->atom == ewmh._NET_ACTIVE_WINDOW);
-            } else if (kind == XCB_FOCUS_IN) {
-                // The client itself or a window inside it took the focus;
-                // not a grab's coming and going, nor a move within it.
-                const auto* focus = reinterpret_cast<const xcb_focus_in_event_t*>(event);
-                const bool grab = focus->mode == XCB_NOTIFY_MODE_GRAB || focus->mode == XCB_NOTIFY_MODE_UNGRAB;
-                if (!grab && focus->detail != XCB_NOTIFY_DETAIL_INFERIOR &&
-                    focus->detail <= XCB_NOTIFY_DETAIL_NONLINEAR_VIRTUAL)
-                    focused.push_back(focus->event);
-            }
-            std::free(event);
-        }
-        return activeChanged;
     }
 };
 
@@ -244,7 +248,7 @@ ConnectResult X11Desktop::connect(const std::optional<std::string>& displayName)
     // Every atom and the extension version in one pipelined round trip.
     xcb_intern_atom_cookie_t* ewmhCookies = xcb_ewmh_init_atoms(xcb, &connection->ewmh);
     const std::string trayAtom = "_NET_SYSTEM_TRAY_S" + std::to_string(screenNumber);
-    const std::array<std::string_view, 4> ownAtoms{"WM_STATE", "WM_CHANGE_STATE", "COMPOUND_TEXT", trayAtom};
+    const std::array<std::string_view, 5> ownAtoms{"WM_STATE", "WM_CHANGE_STATE", "COMPOUND_TEXT", trayAtom, "MANAGER"};
     std::array<xcb_intern_atom_cookie_t, ownAtoms.size()> atomCookies{};
     for (std::size_t i = 0; i < ownAtoms.size(); ++i) {
         atomCookies[i] = xcb_intern_atom(xcb, 0, static_cast<std::uint16_t>(ownAtoms[i].size()), ownAtoms[i].data());
@@ -271,8 +275,10 @@ ConnectResult X11Desktop::connect(const std::optional<std::string>& displayName)
     connection->wmState = atoms[0];
     connection->wmChangeState = atoms[1];
     connection->systemTray = atoms[3];
-    // The active window is followed as it changes, not only when asked.
-    const std::uint32_t rootEvents = XCB_EVENT_MASK_PROPERTY_CHANGE;
+    connection->manager = atoms[4];
+    // The root's properties are followed as they change, and a new tray
+    // announces itself to the root's structure listeners.
+    const std::uint32_t rootEvents = XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
     xcb_change_window_attributes(xcb, connection->root, XCB_CW_EVENT_MASK, &rootEvents);
     xcb_flush(xcb);
     const xcb_ewmh_connection_t& e = connection->ewmh;
@@ -291,6 +297,17 @@ ConnectResult X11Desktop::connect(const std::optional<std::string>& displayName)
                                             .notification = e._NET_WM_WINDOW_TYPE_NOTIFICATION,
                                             .combo = e._NET_WM_WINDOW_TYPE_COMBO,
                                             .dnd = e._NET_WM_WINDOW_TYPE_DND};
+    connection->clientProperties = {{{e._NET_WM_PID, 1},
+                                     {XCB_ATOM_WM_CLIENT_MACHINE, kMaxMachineLongs},
+                                     {XCB_ATOM_WM_CLASS, kMaxClassLongs},
+                                     {e._NET_WM_WINDOW_TYPE, kMaxAtoms},
+                                     {XCB_ATOM_WM_TRANSIENT_FOR, 1},
+                                     {e._NET_WM_STATE, kMaxAtoms},
+                                     {connection->wmState, 2},
+                                     {e._NET_WM_ALLOWED_ACTIONS, kMaxAtoms},
+                                     {e._NET_WM_DESKTOP, 1},
+                                     {e._NET_WM_NAME, kMaxTextLongs},
+                                     {XCB_ATOM_WM_NAME, kMaxTextLongs}}};
     connection->hostname = localHostname();
     return ConnectResult{std::unique_ptr<X11Desktop>(new X11Desktop(std::move(connection), name)), {}};
 }
@@ -311,44 +328,44 @@ bool X11Desktop::connectionLost() const { return !connection_ || connection_->br
 bool X11Desktop::checkTrust() {
     if (connectionLost()) return false;
     SigpipeShield shield;
+    pumpEvents();
+    if (trusted_) return *trusted_ && !connection_->broken();
     Connection& x = *connection_;
     const xcb_ewmh_connection_t& e = x.ewmh;
 
     // "The child window MUST also have the _NET_SUPPORTING_WM_CHECK property
     // set to the ID of the child window", which tells a live window manager
-    // from a stale root property. The child confirmed last time is asked in
-    // the same round trip; only a new one costs a second.
+    // from a stale root property.
     const auto checkCookie = x.request(statistics_, x.root, e._NET_SUPPORTING_WM_CHECK, 1);
     const auto supportedCookie = x.request(statistics_, x.root, e._NET_SUPPORTED, kMaxSupported);
-    std::optional<xcb_get_property_cookie_t> childCookie;
-    if (confirmedCheckWindow_ != 0) {
-        childCookie = x.request(statistics_, confirmedCheckWindow_, e._NET_SUPPORTING_WM_CHECK, 1);
-    }
     ++statistics_.roundTrips;
-    const PropertyReply check = x.collect(checkCookie);
-    const PropertyReply supported = x.collect(supportedCookie);
-    std::optional<PropertyReply> child;
-    if (childCookie) child = x.collect(*childCookie);
-
-    const std::optional<WindowId> checkWindow = decodeWindow(check.raw());
-    if (!checkWindow) {
-        confirmedCheckWindow_ = 0;
-        return false;
-    }
-    if (!child || *checkWindow != confirmedCheckWindow_) {
+    const std::optional<WindowId> checkWindow = decodeWindow(x.collect(checkCookie).raw());
+    const std::vector<Atom> hints = decodeAtomList(x.collect(supportedCookie).raw(), kMaxSupported);
+    bool confirmed = false;
+    if (checkWindow) {
+        // Watched from before the read, so its end is heard whenever it comes.
+        const std::uint32_t structure = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+        xcb_change_window_attributes(x.xcb, *checkWindow, XCB_CW_EVENT_MASK, &structure);
         const auto cookie = x.request(statistics_, *checkWindow, e._NET_SUPPORTING_WM_CHECK, 1);
+        ++statistics_.requests;
         ++statistics_.roundTrips;
-        child = x.collect(cookie);
+        confirmed = decodeWindow(x.collect(cookie).raw()) == checkWindow;
     }
-    const bool confirmed = decodeWindow(child->raw()) == checkWindow;
     confirmedCheckWindow_ = confirmed ? *checkWindow : 0;
-    // Another window manager may minimize where the last one would not.
+    // Another window manager may minimize where the last one would not,
+    // and what was heard of the desktop may have been lost in the change.
     if (confirmed && *checkWindow != windowManagerCheckWindow_) {
         if (windowManagerCheckWindow_ != 0) iconifyRequests_.forget();
         windowManagerCheckWindow_ = *checkWindow;
+        resynchronize();
     }
-    const std::vector<Atom> hints = decodeAtomList(supported.raw(), kMaxSupported);
-    return confirmed && contains(hints, e._NET_CLIENT_LIST) && contains(hints, e._NET_ACTIVE_WINDOW) && !x.broken();
+    const bool trusted =
+        confirmed && contains(hints, e._NET_CLIENT_LIST) && contains(hints, e._NET_ACTIVE_WINDOW) && !x.broken();
+    // Kept until an event says otherwise: a change of the root's properties,
+    // or the end of the check window. A check window not yet confirmed may
+    // be one still being set up, whose property no event would announce.
+    if (confirmed || !checkWindow) trusted_ = trusted;
+    return trusted;
 }
 
 bool X11Desktop::isProcessTrusted() { return checkTrust(); }
@@ -362,180 +379,243 @@ bool X11Desktop::isProcessTrustedWithOptions(const ax::TrustCheckOptions& option
 // --- the desktop view --------------------------------------------------------
 
 void X11Desktop::refreshView() {
-    view_ = View{};
-    view_.built = true;
-    if (connectionLost()) return;
+    if (connectionLost()) {
+        view_ = View{};
+        view_.built = true;
+        return;
+    }
     SigpipeShield shield;
     Connection& x = *connection_;
-    const xcb_ewmh_connection_t& e = x.ewmh;
     pumpEvents();
-
-    // First round trip: what the root window says about the desktop, and who holds the tray.
-    const auto stackingCookie = x.request(statistics_, x.root, e._NET_CLIENT_LIST_STACKING, kMaxClients);
-    const auto clientsCookie = x.request(statistics_, x.root, e._NET_CLIENT_LIST, kMaxClients);
-    const auto activeCookie = x.request(statistics_, x.root, e._NET_ACTIVE_WINDOW, 1);
-    const auto desktopCookie = x.request(statistics_, x.root, e._NET_CURRENT_DESKTOP, 1);
-    const auto supportedCookie = x.request(statistics_, x.root, e._NET_SUPPORTED, kMaxSupported);
-    const auto trayCookie = xcb_get_selection_owner(x.xcb, x.systemTray);
-    ++statistics_.requests;
-    ++statistics_.roundTrips;
-    const XcbPointer<xcb_get_selection_owner_reply_t> trayReply(
-        xcb_get_selection_owner_reply(x.xcb, trayCookie, nullptr));
-    const PropertyReply stackingReply = x.collect(stackingCookie);
-    const PropertyReply clientsReply = x.collect(clientsCookie);
-    const PropertyReply activeReply = x.collect(activeCookie);
-    const PropertyReply desktopReply = x.collect(desktopCookie);
-    const PropertyReply supportedReply = x.collect(supportedCookie);
-    if (x.broken()) return;
-
-    std::optional<std::vector<WindowId>> stacking, clients;
-    if (stackingReply.present()) stacking = decodeWindowList(stackingReply.raw(), kMaxClients);
-    if (clientsReply.present()) clients = decodeWindowList(clientsReply.raw(), kMaxClients);
-    const std::vector<WindowId> ordered = clientsFrontToBack(clients, stacking);
-    const std::optional<std::uint32_t> currentDesktop = decodeCardinal(desktopReply.raw());
-    const std::vector<Atom> supported = decodeAtomList(supportedReply.raw(), kMaxSupported);
-    const bool publishesAllowedActions = contains(supported, e._NET_WM_ALLOWED_ACTIONS);
-    view_.activeWindow = decodeWindow(activeReply.raw());
-
+    const std::uint64_t requestsBefore = statistics_.requests;
+    if (readRoot() || !view_.built) {
+        ordered_ = clientsFrontToBack(root_.clients, root_.stacking);
+        viewStale_ = true;
+    }
     // The tray and whatever holds Quellan's own windows (its icon, embedded
     // in the tray) are never counted, whatever their type: minimizing them
     // would hide the only way to reach Quellan.
     std::vector<WindowId> seeds = ownWindows_ ? ownWindows_() : std::vector<WindowId>{};
-    if (trayReply && trayReply->owner != XCB_NONE) seeds.push_back(trayReply->owner);
-    if (seeds != protectedSeeds_ || ordered != protectedAmong_) {
-        protectedClients_ = clientsHolding(seeds, ordered);
+    if (root_.trayOwner != 0) seeds.push_back(root_.trayOwner);
+    if (seeds != protectedSeeds_ || ordered_ != protectedAmong_) {
+        protectedClients_ = clientsHolding(seeds, ordered_);
         protectedSeeds_ = std::move(seeds);
-        protectedAmong_ = ordered;
+        protectedAmong_ = ordered_;
+        viewStale_ = true;
+    }
+    if (readClients() || viewStale_ || !view_.built) rebuildView();
+    settleIconifyRequests();
+    if (statistics_.requests != requestsBefore) xcb_flush(x.xcb);
+    // Replies waited for above may have queued events the descriptor will not announce.
+    pumpEvents();
+    if (x.broken()) {
+        view_ = View{};
+        view_.built = true;
+    }
+}
+
+bool X11Desktop::readRoot() {
+    if (root_.stale == 0) return false;
+    const std::uint32_t stale = std::exchange(root_.stale, 0);
+    Connection& x = *connection_;
+    const xcb_ewmh_connection_t& e = x.ewmh;
+    const auto read = [&](std::uint32_t bit, Atom property, std::uint32_t longs) {
+        return (stale & bit) != 0 ? std::optional(x.request(statistics_, x.root, property, longs)) : std::nullopt;
+    };
+    const auto stacking = read(kStacking, e._NET_CLIENT_LIST_STACKING, kMaxClients);
+    const auto clients = read(kClientList, e._NET_CLIENT_LIST, kMaxClients);
+    const auto active = read(kActive, e._NET_ACTIVE_WINDOW, 1);
+    const auto desktop = read(kCurrentDesktop, e._NET_CURRENT_DESKTOP, 1);
+    const auto supported = read(kSupported, e._NET_SUPPORTED, kMaxSupported);
+    std::optional<xcb_get_selection_owner_cookie_t> tray;
+    if ((stale & kTrayOwner) != 0) {
+        tray = xcb_get_selection_owner(x.xcb, x.systemTray);
+        ++statistics_.requests;
+    }
+    ++statistics_.roundTrips;
+    const auto windows = [&](const std::optional<xcb_get_property_cookie_t>& cookie,
+                             std::optional<std::vector<WindowId>>& into) {
+        if (!cookie) return;
+        const PropertyReply reply = x.collect(*cookie);
+        into = reply.present() ? std::optional(decodeWindowList(reply.raw(), kMaxClients)) : std::nullopt;
+    };
+    windows(stacking, root_.stacking);
+    windows(clients, root_.clients);
+    if (active) root_.activeWindow = lastActiveWindow_ = decodeWindow(x.collect(*active).raw());
+    if (desktop) root_.currentDesktop = decodeCardinal(x.collect(*desktop).raw());
+    if (supported) root_.supported = decodeAtomList(x.collect(*supported).raw(), kMaxSupported);
+    if (tray) {
+        const XcbPointer<xcb_get_selection_owner_reply_t> reply(xcb_get_selection_owner_reply(x.xcb, *tray, nullptr));
+        const WindowId owner = reply ? reply->owner : XCB_NONE;
+        if (owner != root_.trayOwner && owner != XCB_NONE) {
+            // Its end makes another tray's arrival worth a look.
+            const std::uint32_t structure = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+            xcb_change_window_attributes(x.xcb, owner, XCB_CW_EVENT_MASK, &structure);
+            ++statistics_.requests;
+        }
+        root_.trayOwner = owner;
+    }
+    return true;
+}
+
+bool X11Desktop::readClients() {
+    Connection& x = *connection_;
+    bool changed = false;
+    std::unordered_set<WindowId> listed;
+    for (const WindowId window : ordered_) {
+        if (!protectedClients_.contains(window)) listed.insert(window);
+    }
+    changed = std::erase_if(clients_, [&](const auto& entry) { return !listed.contains(entry.first); }) > 0;
+    // Watched before the first read: a change after it is then always heard.
+    const std::uint32_t clientEvents =
+        XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_FOCUS_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+    for (const WindowId window : listed) {
+        if (!clients_.try_emplace(window).second) continue;
+        xcb_change_window_attributes(x.xcb, window, XCB_CW_EVENT_MASK, &clientEvents);
+        ++statistics_.requests;
     }
 
-    // Second round trip: every property of every client, all sent before
-    // any answer is read. Requests the root's answers make pointless are left out.
+    // What changed of every client, all sent before any answer is read.
     struct Pending {
         WindowId window;
-        std::uint64_t fromBottom; // `ordered` runs front to back
-        xcb_get_property_cookie_t pid, machine, windowClass, type, transientFor, state, wmState, actions, desktop,
-            netName, name;
+        std::uint32_t bits;
+        std::array<xcb_get_property_cookie_t, kClientPropertyCount> properties;
         std::optional<xcb_res_query_client_ids_cookie_t> clientIds;
     };
     std::vector<Pending> pending;
-    pending.reserve(ordered.size());
-    for (std::size_t place = 0; place < ordered.size(); ++place) {
-        const WindowId window = ordered[place];
-        if (protectedClients_.contains(window)) continue;
-        Pending p{};
-        p.window = window;
-        p.fromBottom = ordered.size() - 1 - place;
-        p.pid = x.request(statistics_, window, e._NET_WM_PID, 1);
-        p.machine = x.request(statistics_, window, XCB_ATOM_WM_CLIENT_MACHINE, kMaxMachineLongs);
-        p.windowClass = x.request(statistics_, window, XCB_ATOM_WM_CLASS, kMaxClassLongs);
-        p.type = x.request(statistics_, window, e._NET_WM_WINDOW_TYPE, kMaxAtoms);
-        p.transientFor = x.request(statistics_, window, XCB_ATOM_WM_TRANSIENT_FOR, 1);
-        p.state = x.request(statistics_, window, e._NET_WM_STATE, kMaxAtoms);
-        p.wmState = x.request(statistics_, window, x.wmState, 2);
-        if (publishesAllowedActions) p.actions = x.request(statistics_, window, e._NET_WM_ALLOWED_ACTIONS, kMaxAtoms);
-        if (currentDesktop) p.desktop = x.request(statistics_, window, e._NET_WM_DESKTOP, 1);
-        p.netName = x.request(statistics_, window, e._NET_WM_NAME, kMaxTextLongs);
-        p.name = x.request(statistics_, window, XCB_ATOM_WM_NAME, kMaxTextLongs);
-        if (x.hasClientPids) {
+    for (auto& [window, client] : clients_) {
+        if (client.stale == 0) continue;
+        Pending p{window, std::exchange(client.stale, 0), {}, std::nullopt};
+        for (std::size_t i = 0; i < kClientPropertyCount; ++i) {
+            if ((p.bits & (1u << i)) == 0) continue;
+            const auto& [property, longs] = x.clientProperties[i];
+            p.properties[i] = x.request(statistics_, window, property, longs);
+        }
+        if ((p.bits & kClientPid) != 0 && x.hasClientPids) {
             xcb_res_client_id_spec_t spec{window, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
             p.clientIds = xcb_res_query_client_ids(x.xcb, 1, &spec);
             ++statistics_.requests;
         }
         pending.push_back(p);
     }
-    if (!pending.empty()) ++statistics_.roundTrips;
+    if (pending.empty()) return changed;
+    ++statistics_.roundTrips;
 
     for (const Pending& p : pending) {
+        ClientState& client = clients_.at(p.window);
         // Every reply is taken, even for a window found gone, so none is left queued.
-        const PropertyReply pid = x.collect(p.pid);
-        const PropertyReply machine = x.collect(p.machine);
-        const PropertyReply windowClass = x.collect(p.windowClass);
-        const PropertyReply type = x.collect(p.type);
-        const PropertyReply transientFor = x.collect(p.transientFor);
-        const PropertyReply state = x.collect(p.state);
-        const PropertyReply wmState = x.collect(p.wmState);
-        const PropertyReply actions = publishesAllowedActions ? x.collect(p.actions) : PropertyReply{};
-        const PropertyReply desktop = currentDesktop ? x.collect(p.desktop) : PropertyReply{};
-        const PropertyReply netName = x.collect(p.netName);
-        const PropertyReply name = x.collect(p.name);
-        std::optional<std::int32_t> clientPid;
-        bool clientGone = false;
+        bool gone = false;
+        for (std::size_t i = 0; i < kClientPropertyCount; ++i) {
+            if ((p.bits & (1u << i)) == 0) continue;
+            const PropertyReply reply = x.collect(p.properties[i]);
+            gone = gone || reply.windowGone;
+            const RawProperty raw = reply.raw();
+            switch (i) {
+            case 0:
+                client.netPid = decodeCardinal(raw);
+                break;
+            case 1:
+                client.host = decodeText(raw, x.textTypes, kMaxNameBytes);
+                break;
+            case 2:
+                client.className = decodeClassName(raw, x.textTypes);
+                break;
+            case 3:
+                client.types = decodeAtomList(raw, kMaxAtoms);
+                break;
+            case 4:
+                client.transientFor = decodeWindow(raw);
+                break;
+            case 5:
+                client.states = decodeAtomList(raw, kMaxAtoms);
+                break;
+            case 6:
+                client.wmState = decodeWmState(raw, x.wmState);
+                break;
+            case 7:
+                client.actions = decodeAtomList(raw, kMaxAtoms);
+                break;
+            case 8:
+                client.desktop = decodeCardinal(raw);
+                break;
+            case 9:
+                client.netName = decodeText(raw, x.textTypes);
+                break;
+            default:
+                client.name = decodeText(raw, x.textTypes);
+                break;
+            }
+        }
         if (p.clientIds) {
             xcb_generic_error_t* error = nullptr;
             XcbPointer<xcb_res_query_client_ids_reply_t> reply(
                 xcb_res_query_client_ids_reply(x.xcb, *p.clientIds, &error));
             if (error != nullptr) {
-                clientGone = true;
+                gone = true;
                 std::free(error);
             } else if (reply) {
                 const auto* ids = reinterpret_cast<const std::uint8_t*>(reply.get() + 1);
-                clientPid = decodeClientPid({ids, static_cast<std::size_t>(reply->length) * 4}, reply->num_ids);
+                client.clientPid = decodeClientPid({ids, static_cast<std::size_t>(reply->length) * 4}, reply->num_ids);
             }
         }
-        const bool gone = pid.windowGone || machine.windowGone || windowClass.windowGone || type.windowGone ||
-                          transientFor.windowGone || state.windowGone || wmState.windowGone || actions.windowGone ||
-                          desktop.windowGone || netName.windowGone || name.windowGone || clientGone;
-        if (gone) continue; // destroyed since the client list was read
+        // Destroyed since the client list was read; its DestroyNotify may still be on its way.
+        if (gone) clients_.erase(p.window);
+    }
+    return true;
+}
 
-        const std::optional<std::string> host = decodeText(machine.raw(), x.textTypes, kMaxNameBytes);
-        if (host && !host->empty() && !isLocalMachine(*host, x.hostname)) continue;
-        std::optional<std::int32_t> processIdentifier;
-        if (const auto netPid = decodeCardinal(pid.raw());
-            netPid && *netPid > 0 && *netPid <= static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max())) {
-            processIdentifier = static_cast<std::int32_t>(*netPid);
-        } else {
-            processIdentifier = clientPid;
+void X11Desktop::rebuildView() {
+    viewStale_ = false;
+    Connection& x = *connection_;
+    const xcb_ewmh_connection_t& e = x.ewmh;
+    view_ = View{};
+    view_.built = true;
+    view_.activeWindow = root_.activeWindow;
+    const bool publishesAllowedActions = contains(root_.supported, e._NET_WM_ALLOWED_ACTIONS);
+    for (std::size_t place = 0; place < ordered_.size(); ++place) {
+        const auto found = clients_.find(ordered_[place]);
+        if (found == clients_.end()) continue; // protected, or gone
+        const ClientState& client = found->second;
+        if (client.host && !client.host->empty() && !isLocalMachine(*client.host, x.hostname)) continue;
+        std::optional<std::int32_t> processIdentifier = client.clientPid;
+        if (client.netPid && *client.netPid > 0 &&
+            *client.netPid <= static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max())) {
+            processIdentifier = static_cast<std::int32_t>(*client.netPid);
         }
         if (!processIdentifier) continue;
+        if (client.wmState == WmState::withdrawn) continue; // being unmanaged
 
-        const std::optional<WmState> iccmState = decodeWmState(wmState.raw(), x.wmState);
-        if (iccmState == WmState::withdrawn) continue; // being unmanaged
-        const std::vector<Atom> states = decodeAtomList(state.raw(), kMaxAtoms);
-        const std::vector<Atom> types = decodeAtomList(type.raw(), kMaxAtoms);
         WindowRecord record;
-        record.id = p.window;
+        record.id = found->first;
         record.processIdentifier = *processIdentifier;
-        record.kind = classifyWindow(types, decodeWindow(transientFor.raw()), p.window,
-                                     contains(states, e._NET_WM_STATE_SKIP_TASKBAR),
-                                     contains(states, e._NET_WM_STATE_MODAL), x.typeAtoms);
-        record.minimized = iccmState == WmState::iconic || contains(states, e._NET_WM_STATE_HIDDEN);
-        record.minimizable = publishesAllowedActions
-                                 ? contains(decodeAtomList(actions.raw(), kMaxAtoms), e._NET_WM_ACTION_MINIMIZE)
-                                 : record.kind == WindowKind::standard;
-        if (stacking) record.stackingPosition = p.fromBottom;
-        record.title = decodeText(netName.raw(), x.textTypes);
-        if (!record.title) record.title = decodeText(name.raw(), x.textTypes);
+        record.kind = classifyWindow(client.types, client.transientFor, record.id,
+                                     contains(client.states, e._NET_WM_STATE_SKIP_TASKBAR),
+                                     contains(client.states, e._NET_WM_STATE_MODAL), x.typeAtoms);
+        record.minimized = client.wmState == WmState::iconic || contains(client.states, e._NET_WM_STATE_HIDDEN);
+        record.minimizable = publishesAllowedActions ? contains(client.actions, e._NET_WM_ACTION_MINIMIZE)
+                                                     : record.kind == WindowKind::standard;
+        if (root_.stacking) record.stackingPosition = ordered_.size() - 1 - place; // `ordered_` runs front to back
+        record.title = client.netName ? client.netName : client.name;
 
         ApplicationRecord& application = view_.applications[record.processIdentifier];
-        if (!application.name) application.name = decodeClassName(windowClass.raw(), x.textTypes);
+        if (!application.name) application.name = client.className;
         if (record.kind != WindowKind::desktopPart) {
             application.regular = true;
-            if (onCurrentDesktop(decodeCardinal(desktop.raw()), currentDesktop)) {
-                application.windows.push_back(record.id);
-            }
+            if (onCurrentDesktop(client.desktop, root_.currentDesktop)) application.windows.push_back(record.id);
         }
         view_.windows.emplace(record.id, std::move(record));
     }
     for (auto& [processIdentifier, application] : view_.applications) {
         if (!application.name) application.name = processName(processIdentifier);
     }
-    settleIconifyRequests();
-    // Clients not seen before tell when they gain the focus: read as events
-    // arrive, these name the window, so a burst of focus changes loses none.
-    const std::uint32_t clientEvents = XCB_EVENT_MASK_FOCUS_CHANGE;
-    std::erase_if(watchedClients_, [&](WindowId window) { return !view_.windows.contains(window); });
-    for (const auto& [window, record] : view_.windows) {
-        if (!watchedClients_.insert(window).second) continue;
-        xcb_change_window_attributes(x.xcb, window, XCB_CW_EVENT_MASK, &clientEvents);
-        ++statistics_.requests;
-    }
-    xcb_flush(x.xcb);
-    // Replies waited for above may have queued a focus change the descriptor will not announce.
-    pumpEvents();
-    if (x.broken()) {
-        view_ = View{};
-        view_.built = true;
-    }
+}
+
+void X11Desktop::resynchronize() {
+    root_.stale = ~0u;
+    for (auto& [window, client] : clients_)
+        client.stale = ~0u;
+    protectedSeeds_.clear();
+    viewStale_ = true;
 }
 
 int X11Desktop::eventDescriptor() const { return connectionLost() ? -1 : xcb_get_file_descriptor(connection_->xcb); }
@@ -547,17 +627,64 @@ void X11Desktop::processEvents() {
 }
 
 void X11Desktop::pumpEvents() {
+    Connection& x = *connection_;
+    const xcb_ewmh_connection_t& e = x.ewmh;
     std::vector<WindowId> focused;
-    const bool activeChanged = connection_->drainEvents(focused);
+    bool activeChanged = false;
+    // Every queued event, errors of earlier unchecked requests included.
+    while (xcb_generic_event_t* event = xcb_poll_for_event(x.xcb)) {
+        switch (event->response_type & 0x7F) {
+        case XCB_PROPERTY_NOTIFY: {
+            const auto* notify = reinterpret_cast<const xcb_property_notify_event_t*>(event);
+            const Atom property = notify->atom;
+            if (notify->window == x.root) {
+                if (property == e._NET_ACTIVE_WINDOW) activeChanged = true;
+                if (property == e._NET_CLIENT_LIST_STACKING) root_.stale |= kStacking;
+                if (property == e._NET_CLIENT_LIST) root_.stale |= kClientList;
+                if (property == e._NET_CURRENT_DESKTOP) root_.stale |= kCurrentDesktop;
+                if (property == e._NET_SUPPORTED) root_.stale |= kSupported;
+                if (property == e._NET_SUPPORTED || property == e._NET_SUPPORTING_WM_CHECK) trusted_.reset();
+            } else if (const auto client = clients_.find(notify->window); client != clients_.end()) {
+                client->second.stale |= x.clientBit(property);
+            }
+            break;
+        }
+        case XCB_FOCUS_IN: {
+            // The client itself or a window inside it took the focus;
+            // not a grab's coming and going, nor a move within it.
+            const auto* focus = reinterpret_cast<const xcb_focus_in_event_t*>(event);
+            const bool grab = focus->mode == XCB_NOTIFY_MODE_GRAB || focus->mode == XCB_NOTIFY_MODE_UNGRAB;
+            if (!grab && focus->detail != XCB_NOTIFY_DETAIL_INFERIOR &&
+                focus->detail <= XCB_NOTIFY_DETAIL_NONLINEAR_VIRTUAL)
+                focused.push_back(focus->event);
+            break;
+        }
+        case XCB_DESTROY_NOTIFY: {
+            const WindowId window = reinterpret_cast<const xcb_destroy_notify_event_t*>(event)->window;
+            if (window == confirmedCheckWindow_) trusted_.reset();
+            if (window == root_.trayOwner) root_.stale |= kTrayOwner;
+            if (clients_.erase(window) > 0) viewStale_ = true;
+            break;
+        }
+        case XCB_CLIENT_MESSAGE: {
+            const auto* message = reinterpret_cast<const xcb_client_message_event_t*>(event);
+            if (message->window == x.root && message->type == x.manager) root_.stale |= kTrayOwner;
+            break;
+        }
+        default:
+            break;
+        }
+        std::free(event);
+    }
     for (const WindowId window : focused)
         recordFocus(window);
     if (!activeChanged) return;
-    Connection& x = *connection_;
-    const auto cookie = x.request(statistics_, x.root, x.ewmh._NET_ACTIVE_WINDOW, 1);
+    // Read at once, so that a focus held shorter than a scan is still told.
+    const auto cookie = x.request(statistics_, x.root, e._NET_ACTIVE_WINDOW, 1);
     ++statistics_.roundTrips;
     const std::optional<WindowId> active = decodeWindow(x.collect(cookie).raw());
     if (active && active != lastActiveWindow_) recordFocus(*active);
-    lastActiveWindow_ = active;
+    lastActiveWindow_ = root_.activeWindow = view_.activeWindow = active;
 }
 
 void X11Desktop::recordFocus(WindowId window) {
@@ -743,11 +870,23 @@ ax::Error X11Desktop::iconify(WindowId window) {
     const ax::Error answer = iconifyRequests_.reportsSuccess() ? ax::kSuccess : ax::kCannotComplete;
     if (iconifyRequests_.isPending(window)) return answer;
 
+    // A window that changed since the view was made is looked at again
+    // first: it may have become one not to touch, or be gone.
+    SigpipeShield shield;
+    pumpEvents();
+    const auto client = clients_.find(window);
+    if (client == clients_.end() || client->second.stale != 0 || viewStale_) {
+        refreshView();
+        const auto found = view_.windows.find(window);
+        if (found == view_.windows.end() || found->second.minimized || !found->second.minimizable ||
+            found->second.kind != WindowKind::standard)
+            return ax::kCannotComplete;
+    }
+
     // "The client should send a ClientMessage event to the root ... with
     // window = the client's top-level window, type = WM_CHANGE_STATE,
     // format = 32, data[0] = IconicState", with SubstructureRedirect|SubstructureNotify.
     // Sent without waiting: the answer is read from the next views.
-    SigpipeShield shield;
     Connection& x = *connection_;
     xcb_client_message_event_t request{};
     request.response_type = XCB_CLIENT_MESSAGE;

@@ -47,10 +47,18 @@
 // - Element hash: the window id (the pid for application elements);
 //   equality: the same window, or the same pid.
 //
-// One snapshot of the desktop (the "view") is read per frontmostApplication
-// call in a few pipelined round trips; runningApplications right after it
-// and element reads answer from that view. Nothing else is kept between
-// snapshots. A lost connection makes every call fail softly.
+// The view of the desktop is kept current by events, not read afresh: the
+// root's properties and every listed client's are read once, and again
+// only when a PropertyNotify says that property changed (clients are
+// watched for property, focus and structure changes from before their
+// first read, so no change falls between). A snapshot on an unchanged
+// desktop therefore sends no request at all; one after changes reads just
+// what changed, pipelined in one round trip (two when the root changed
+// too). The trust check is answered the same way: the window manager's
+// check window is watched for its destruction and the root for new ones.
+// A new window manager makes the view start again from scratch, and a
+// window whose properties changed since the view was made is read again
+// before it is iconified. A lost connection makes every call fail softly.
 #pragma once
 
 #include "Platform/ElementTable.hpp"
@@ -177,10 +185,37 @@ private:
         std::map<std::int32_t, ApplicationRecord> applications;
     };
 
+    /// What one client's properties said when last read, and which of them
+    /// changed since (bits of `ClientProperty`).
+    struct ClientState {
+        std::uint32_t stale = ~0u;
+        std::optional<std::uint32_t> netPid;
+        std::optional<std::int32_t> clientPid;
+        std::optional<std::string> host, className, netName, name;
+        std::vector<Atom> types, states, actions;
+        std::optional<WindowId> transientFor;
+        std::optional<WmState> wmState;
+        std::optional<std::uint32_t> desktop;
+    };
+
+    /// The root's properties as last read, and which changed since (bits of `RootProperty`).
+    struct RootState {
+        std::uint32_t stale = ~0u;
+        std::optional<std::vector<WindowId>> stacking, clients;
+        std::optional<WindowId> activeWindow;
+        std::optional<std::uint32_t> currentDesktop;
+        std::vector<Atom> supported;
+        WindowId trayOwner = 0;
+    };
+
     explicit X11Desktop(std::unique_ptr<Connection> connection, std::string displayName);
 
     bool checkTrust();
     void refreshView();
+    bool readRoot();
+    bool readClients();
+    void rebuildView();
+    void resynchronize();
     const View& currentView();
     workspace::RunningApplication describe(std::int32_t processIdentifier, const ApplicationRecord& record) const;
     ax::Error iconify(WindowId window);
@@ -196,8 +231,16 @@ private:
     View view_;
     /// Set by frontmostApplication, taken by the runningApplications call after it.
     bool viewFreshForRunning_ = false;
-    /// The check window the last trust check confirmed, to confirm it again in one round trip.
+    /// The check window the last trust check confirmed, watched for its end.
     WindowId confirmedCheckWindow_ = 0;
+    /// The last trust check's answer, good until an event says otherwise.
+    std::optional<bool> trusted_;
+    RootState root_;
+    /// Listed clients, watched for changes; protected ones are left out.
+    std::unordered_map<WindowId, ClientState> clients_;
+    /// The clients, front to back, the view was last made from.
+    std::vector<WindowId> ordered_;
+    bool viewStale_ = true;
     ax::ElementTable elements_{this};
     Statistics statistics_;
     std::function<void()> trustPromptHandler_;
@@ -211,8 +254,6 @@ private:
     std::vector<WindowId> protectedAmong_;
     std::unordered_set<WindowId> protectedClients_;
     std::optional<WindowId> lastActiveWindow_;
-    /// Listed clients whose focus changes this connection hears of.
-    std::unordered_set<WindowId> watchedClients_;
     /// Active windows seen since the last `takeFocusChanges`, with their instants.
     std::vector<std::pair<WindowId, double>> focusChanges_;
     std::vector<int> openerProcesses_;
