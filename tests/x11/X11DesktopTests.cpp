@@ -152,6 +152,43 @@ TEST_F(ScriptedManagerTest, ClientsGainingTheFocusAreHeardInOrderThoughReadLate)
     EXPECT_EQ(order, windowIdentifier(4000, a) + " " + windowIdentifier(4000, b) + " ");
 }
 
+TEST_F(ScriptedManagerTest, AnUnchangedDesktopCostsNoRequestAndAChangeOnlyItsReads) {
+    announce();
+    const WindowId a = window("title=a"), b = window("title=b");
+    manage({a, b});
+    const std::vector<std::string> rows = snapshot();
+    Statistics before = desktop_->statistics();
+    const auto sent = [&] {
+        const Statistics now = desktop_->statistics();
+        return std::pair{now.requests - before.requests, now.roundTrips - before.roundTrips};
+    };
+    EXPECT_EQ(snapshot(), rows);
+    EXPECT_EQ(sent(), std::pair(0ul, 0ul)) << "idle";
+
+    probe_->set(b, "_NET_WM_NAME", "UTF8_STRING", "renamed");
+    before = desktop_->statistics();
+    EXPECT_EQ(snapshot(), (std::vector<std::string>{windowIdentifier(4000, b) + " renamed", rows[1]}));
+    EXPECT_EQ(sent(), std::pair(1ul, 1ul)) << "the title alone";
+
+    // Turned into a dialog after the view was made: looked at again, not iconified.
+    probe_->set(b, "_NET_WM_WINDOW_TYPE", "atoms", "_NET_WM_WINDOW_TYPE_DIALOG");
+    before = desktop_->statistics();
+    ax::Value windows;
+    desktop_->copyAttributeValue(desktop_->createApplication(4000), ax::kWindowsAttribute, windows);
+    ASSERT_TRUE(windows.asList() && windows.asList()->size() == 2);
+    const ax::Element& dialog = *windows.asList()->at(0).asElement();
+    ASSERT_EQ(desktop_->hash(dialog), b);
+    EXPECT_EQ(desktop_->setAttributeValue(dialog, ax::kMinimizedAttribute, ax::Value::boolean(true)),
+              ax::kCannotComplete);
+    EXPECT_EQ(sent(), std::pair(1ul, 1ul)) << "the type read again, no iconify request";
+
+    // A new window manager: everything is read afresh.
+    probe_->announceWindowManager();
+    before = desktop_->statistics();
+    EXPECT_EQ(snapshot(), std::vector<std::string>{rows[1]});
+    EXPECT_GE(sent().first, 20ul);
+}
+
 TEST_F(ScriptedManagerTest, RegularURLsGoToXdgOpenAsOneArgumentAndOthersToTheHandler) {
     // A stand-in xdg-open first on PATH records what it is asked to open.
     const TemporaryFolder folder("open");
