@@ -1,7 +1,8 @@
-// What one snapshot costs on a real display (Xvfb, openbox) for 5, 50
-// and 200 windows, against two references measured in the same run: as
-// many bare property requests, all pipelined, and the same requests made
-// one at a time.
+// What a snapshot costs on a real display (Xvfb, openbox) for 5 to 1000
+// windows: on an unchanged desktop (what every idle tick costs), and
+// reading the whole desktop again (as after a new window manager) against
+// two references measured in the same run: as many bare property
+// requests, all pipelined, and the same requests made one at a time.
 #include "Platform/Platform.hpp"
 #include "Platform/x11/X11Desktop.hpp"
 #include "Quellan/AccessibilityWindowSource.hpp"
@@ -58,11 +59,12 @@ std::vector<ManagedWindow> snapshot(X11Desktop& desktop) {
     return AccessibilityWindowSource().snapshot().windows;
 }
 
-/// Requests one snapshot sends, measured on the backend itself.
-std::uint64_t requestsPerSnapshot() {
+/// Requests a snapshot of the whole desktop sends, measured on the backend itself.
+std::uint64_t requestsPerFullSnapshot() {
     X11Desktop& desktop = *environment->desktop;
     snapshot(desktop);
     const auto before = desktop.statistics().requests;
+    desktop.resynchronize();
     snapshot(desktop);
     return desktop.statistics().requests - before;
 }
@@ -86,30 +88,36 @@ void propertyRequests(std::uint64_t count, bool pipelined) {
         std::free(xcb_get_property_reply(e.reference, cookie, nullptr));
 }
 
-void Snapshot(benchmark::State& state) {
+/// `full`: the whole desktop read again for every snapshot; otherwise an unchanged desktop.
+void snapshotBenchmark(benchmark::State& state, bool full) {
     const auto count = static_cast<std::size_t>(state.range(0));
     if (!ensureWindows(count)) {
         state.SkipWithError("windows were not managed");
         return;
     }
     X11Desktop& desktop = *environment->desktop;
+    snapshot(desktop);
     const Statistics before = desktop.statistics();
     std::size_t kept = 0;
-    for (auto _ : state)
+    for (auto _ : state) {
+        if (full) desktop.resynchronize();
         kept = snapshot(desktop).size();
+    }
     const auto iterations = static_cast<double>(state.iterations());
     state.counters["windows"] = static_cast<double>(kept);
     state.counters["requests"] = static_cast<double>(desktop.statistics().requests - before.requests) / iterations;
     state.counters["roundTrips"] =
         static_cast<double>(desktop.statistics().roundTrips - before.roundTrips) / iterations;
 }
+void IdleSnapshot(benchmark::State& state) { snapshotBenchmark(state, false); }
+void Snapshot(benchmark::State& state) { snapshotBenchmark(state, true); }
 
 void PipelinedRequests(benchmark::State& state) {
     if (!ensureWindows(static_cast<std::size_t>(state.range(0)))) {
         state.SkipWithError("windows were not managed");
         return;
     }
-    const std::uint64_t count = requestsPerSnapshot();
+    const std::uint64_t count = requestsPerFullSnapshot();
     for (auto _ : state)
         propertyRequests(count, true);
     state.counters["requests"] = static_cast<double>(count);
@@ -120,22 +128,30 @@ void SequentialRequests(benchmark::State& state) {
         state.SkipWithError("windows were not managed");
         return;
     }
-    const std::uint64_t count = requestsPerSnapshot();
+    const std::uint64_t count = requestsPerFullSnapshot();
     for (auto _ : state)
         propertyRequests(count, false);
     state.counters["requests"] = static_cast<double>(count);
 }
 
-// Grouped by window count, so each count's three figures sit together.
-BENCHMARK(Snapshot)->Arg(5)->Unit(benchmark::kMicrosecond);
-BENCHMARK(PipelinedRequests)->Arg(5)->Unit(benchmark::kMicrosecond);
-BENCHMARK(SequentialRequests)->Arg(5)->Unit(benchmark::kMicrosecond);
-BENCHMARK(Snapshot)->Arg(50)->Unit(benchmark::kMicrosecond);
-BENCHMARK(PipelinedRequests)->Arg(50)->Unit(benchmark::kMicrosecond);
-BENCHMARK(SequentialRequests)->Arg(50)->Unit(benchmark::kMicrosecond);
-BENCHMARK(Snapshot)->Arg(200)->Unit(benchmark::kMicrosecond);
-BENCHMARK(PipelinedRequests)->Arg(200)->Unit(benchmark::kMicrosecond);
-BENCHMARK(SequentialRequests)->Arg(200)->Unit(benchmark::kMicrosecond);
+// Grouped by window count, so each count's figures sit together.
+void perCount(benchmark::internal::Benchmark* benchmark) { benchmark->Unit(benchmark::kMicrosecond); }
+BENCHMARK(IdleSnapshot)->Arg(5)->Apply(perCount);
+BENCHMARK(Snapshot)->Arg(5)->Apply(perCount);
+BENCHMARK(PipelinedRequests)->Arg(5)->Apply(perCount);
+BENCHMARK(SequentialRequests)->Arg(5)->Apply(perCount);
+BENCHMARK(IdleSnapshot)->Arg(50)->Apply(perCount);
+BENCHMARK(Snapshot)->Arg(50)->Apply(perCount);
+BENCHMARK(PipelinedRequests)->Arg(50)->Apply(perCount);
+BENCHMARK(SequentialRequests)->Arg(50)->Apply(perCount);
+BENCHMARK(IdleSnapshot)->Arg(200)->Apply(perCount);
+BENCHMARK(Snapshot)->Arg(200)->Apply(perCount);
+BENCHMARK(PipelinedRequests)->Arg(200)->Apply(perCount);
+BENCHMARK(SequentialRequests)->Arg(200)->Apply(perCount);
+BENCHMARK(IdleSnapshot)->Arg(1000)->Apply(perCount);
+BENCHMARK(Snapshot)->Arg(1000)->Apply(perCount);
+BENCHMARK(PipelinedRequests)->Arg(1000)->Apply(perCount);
+BENCHMARK(SequentialRequests)->Arg(1000)->Apply(perCount);
 
 int run(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);

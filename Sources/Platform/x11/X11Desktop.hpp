@@ -136,6 +136,8 @@ public:
 
     std::size_t liveElements() const { return elements_.size(); }
     const Statistics& statistics() const { return statistics_; }
+    /// Makes the next view read the whole desktop again, as a new window manager does.
+    void resynchronize();
 
     // --- backend interfaces ----------------------------------------------
     bool isProcessTrusted() override;
@@ -215,7 +217,6 @@ private:
     bool readRoot();
     bool readClients();
     void rebuildView();
-    void resynchronize();
     const View& currentView();
     workspace::RunningApplication describe(std::int32_t processIdentifier, const ApplicationRecord& record) const;
     ax::Error iconify(WindowId window);
