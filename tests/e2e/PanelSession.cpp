@@ -122,6 +122,8 @@ int PanelHost::layoutUpdates() {
 }
 
 std::vector<MenuRow> PanelHost::menu() {
+    // As a panel opens the menu: told first, then reading it.
+    call(address_, service_, menuPath_, "com.canonical.dbusmenu", "AboutToShow", {0});
     const auto reply =
         call(address_, service_, menuPath_, "com.canonical.dbusmenu", "GetLayout", {0, -1, QStringList()});
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 2) return {};

@@ -29,6 +29,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace quellan::qt {
@@ -216,7 +217,12 @@ public:
         if (menu && model_ && menu_ && !pending_ && (open || !menuShown_)) {
             const auto difference = appkit::compareMenus(*menu, *model_);
             if (difference != appkit::MenuDifference::other) {
-                if (difference == appkit::MenuDifference::labelTitles) internal::retitleMenu(*menu_, *menu);
+                // A closed menu is retitled as it opens: nobody sees it
+                // meanwhile, and a panel would be sent each change.
+                if (difference == appkit::MenuDifference::labelTitles) {
+                    titlesBehind_ = !open;
+                    if (open) internal::retitleMenu(*menu_, *menu);
+                }
                 model_ = std::move(menu);
                 return;
             }
@@ -228,9 +234,13 @@ public:
         pending_.reset();
         model_ = menu;
         menuShown_ = false;
+        titlesBehind_ = false;
         if (!menu_) {
             menu_ = internal::buildMenu(menu ? *menu : appkit::Menu());
-            QObject::connect(menu_, &QMenu::aboutToShow, menu_, [this] { menuShown_ = true; });
+            QObject::connect(menu_, &QMenu::aboutToShow, menu_, [this] {
+                menuShown_ = true;
+                if (std::exchange(titlesBehind_, false) && model_) internal::retitleMenu(*menu_, *model_);
+            });
             // Queued: the menu hides before the chosen action is delivered.
             QObject::connect(menu_, &QMenu::aboutToHide, menu_, [this] {
                 QMetaObject::invokeMethod(
@@ -323,6 +333,8 @@ private:
     QPointer<QMenu> menu_;
     /// The model to show once the open menu closes (null: no menu).
     std::optional<std::shared_ptr<const appkit::Menu>> pending_;
+    /// The menu's labels are older than `model_`'s, to be brought up to date as it opens.
+    bool titlesBehind_ = false;
     /// The model menu_ was built from, and whether menu_ has been open since.
     std::shared_ptr<const appkit::Menu> model_;
     bool menuShown_ = false;
