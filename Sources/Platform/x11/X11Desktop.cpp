@@ -388,8 +388,11 @@ void X11Desktop::refreshView() {
     Connection& x = *connection_;
     pumpEvents();
     const std::uint64_t requestsBefore = statistics_.requests;
+    bool listChanged = false;
     if (readRoot() || !view_.built) {
-        ordered_ = clientsFrontToBack(root_.clients, root_.stacking);
+        std::vector<WindowId> ordered = clientsFrontToBack(root_.clients, root_.stacking);
+        listChanged = ordered != ordered_;
+        ordered_ = std::move(ordered);
         viewStale_ = true;
     }
     // The tray and whatever holds Quellan's own windows (its icon, embedded
@@ -401,13 +404,15 @@ void X11Desktop::refreshView() {
         protectedClients_ = clientsHolding(seeds, ordered_);
         protectedSeeds_ = std::move(seeds);
         protectedAmong_ = ordered_;
-        viewStale_ = true;
+        viewStale_ = listChanged = true;
     }
-    if (readClients() || viewStale_ || !view_.built) rebuildView();
+    if (readClients(listChanged) || viewStale_ || !view_.built) rebuildView();
     settleIconifyRequests();
-    if (statistics_.requests != requestsBefore) xcb_flush(x.xcb);
-    // Replies waited for above may have queued events the descriptor will not announce.
-    pumpEvents();
+    if (statistics_.requests != requestsBefore) {
+        xcb_flush(x.xcb);
+        // Replies waited for above may have queued events the descriptor will not announce.
+        pumpEvents();
+    }
     if (x.broken()) {
         view_ = View{};
         view_.built = true;
@@ -458,22 +463,25 @@ bool X11Desktop::readRoot() {
     return true;
 }
 
-bool X11Desktop::readClients() {
+bool X11Desktop::readClients(bool listChanged) {
     Connection& x = *connection_;
     bool changed = false;
-    std::unordered_set<WindowId> listed;
-    for (const WindowId window : ordered_) {
-        if (!protectedClients_.contains(window)) listed.insert(window);
+    if (listChanged) {
+        std::unordered_set<WindowId> listed;
+        for (const WindowId window : ordered_) {
+            if (!protectedClients_.contains(window)) listed.insert(window);
+        }
+        changed = std::erase_if(clients_, [&](const auto& entry) { return !listed.contains(entry.first); }) > 0;
+        // Watched before the first read: a change after it is then always heard.
+        const std::uint32_t clientEvents =
+            XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_FOCUS_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+        for (const WindowId window : listed) {
+            if (!clients_.try_emplace(window).second) continue;
+            xcb_change_window_attributes(x.xcb, window, XCB_CW_EVENT_MASK, &clientEvents);
+            ++statistics_.requests;
+        }
     }
-    changed = std::erase_if(clients_, [&](const auto& entry) { return !listed.contains(entry.first); }) > 0;
-    // Watched before the first read: a change after it is then always heard.
-    const std::uint32_t clientEvents =
-        XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_FOCUS_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
-    for (const WindowId window : listed) {
-        if (!clients_.try_emplace(window).second) continue;
-        xcb_change_window_attributes(x.xcb, window, XCB_CW_EVENT_MASK, &clientEvents);
-        ++statistics_.requests;
-    }
+    if (std::ranges::none_of(clients_, [](const auto& entry) { return entry.second.stale != 0; })) return changed;
 
     // What changed of every client, all sent before any answer is read.
     struct Pending {

@@ -215,7 +215,7 @@ private:
     bool checkTrust();
     void refreshView();
     bool readRoot();
-    bool readClients();
+    bool readClients(bool listChanged);
     void rebuildView();
     const View& currentView();
     workspace::RunningApplication describe(std::int32_t processIdentifier, const ApplicationRecord& record) const;
