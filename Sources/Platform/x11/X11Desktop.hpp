@@ -188,7 +188,7 @@ private:
     };
 
     /// What one client's properties said when last read, and which of them
-    /// changed since (bits of `ClientProperty`).
+    /// changed since (one bit per property read, in the order X11Desktop.cpp reads them).
     struct ClientState {
         std::uint32_t stale = ~0u;
         std::optional<std::uint32_t> netPid;
