@@ -105,7 +105,7 @@ def main(results, docs):
     out("snapshot of an unchanged desktop (every idle tick) sends nothing. Reading the whole desktop again, as")
     out("after a new window manager, is set against two references measured in the same run: as many bare")
     out("property requests, all pipelined (the floor for reading that much; target at most 1.2 times it), and")
-    out("the same requests one at a time. The full read takes two round trips, the root's list first.")
+    out("the same requests one at a time. The clients already known are read in the root's round trip.")
     out("")
     out("| windows | unchanged desktop (µs) | its requests | full read (µs) | requests | round trips | pipelined floor (µs) | full read / floor | one at a time (µs) | speed-up |")
     out("| ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: |")

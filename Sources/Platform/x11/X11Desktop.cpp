@@ -388,8 +388,13 @@ void X11Desktop::refreshView() {
     Connection& x = *connection_;
     pumpEvents();
     const std::uint64_t requestsBefore = statistics_.requests;
+    // What is known to have changed of the clients already watched is read
+    // in the root's round trip; only clients new to the list take another.
+    std::vector<PendingClient> early;
     bool listChanged = false;
-    if (readRoot() || !view_.built) {
+    const bool rootRead = readRoot([&] { sendClientReads(early); });
+    const bool clientsRead = collectClientReads(early);
+    if (rootRead || !view_.built) {
         std::vector<WindowId> ordered = clientsFrontToBack(root_.clients, root_.stacking);
         listChanged = ordered != ordered_;
         ordered_ = std::move(ordered);
@@ -406,7 +411,7 @@ void X11Desktop::refreshView() {
         protectedAmong_ = ordered_;
         viewStale_ = listChanged = true;
     }
-    if (readClients(listChanged) || viewStale_ || !view_.built) rebuildView();
+    if (readClients(listChanged) || clientsRead || viewStale_ || !view_.built) rebuildView();
     settleIconifyRequests();
     if (statistics_.requests != requestsBefore) {
         xcb_flush(x.xcb);
@@ -419,7 +424,7 @@ void X11Desktop::refreshView() {
     }
 }
 
-bool X11Desktop::readRoot() {
+bool X11Desktop::readRoot(const std::function<void()>& alongside) {
     if (root_.stale == 0) return false;
     const std::uint32_t stale = std::exchange(root_.stale, 0);
     Connection& x = *connection_;
@@ -437,6 +442,7 @@ bool X11Desktop::readRoot() {
         tray = xcb_get_selection_owner(x.xcb, x.systemTray);
         ++statistics_.requests;
     }
+    alongside();
     ++statistics_.roundTrips;
     const auto windows = [&](const std::optional<xcb_get_property_cookie_t>& cookie,
                              std::optional<std::vector<WindowId>>& into) {
@@ -463,37 +469,18 @@ bool X11Desktop::readRoot() {
     return true;
 }
 
-bool X11Desktop::readClients(bool listChanged) {
-    Connection& x = *connection_;
-    bool changed = false;
-    if (listChanged) {
-        std::unordered_set<WindowId> listed;
-        for (const WindowId window : ordered_) {
-            if (!protectedClients_.contains(window)) listed.insert(window);
-        }
-        changed = std::erase_if(clients_, [&](const auto& entry) { return !listed.contains(entry.first); }) > 0;
-        // Watched before the first read: a change after it is then always heard.
-        const std::uint32_t clientEvents =
-            XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_FOCUS_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
-        for (const WindowId window : listed) {
-            if (!clients_.try_emplace(window).second) continue;
-            xcb_change_window_attributes(x.xcb, window, XCB_CW_EVENT_MASK, &clientEvents);
-            ++statistics_.requests;
-        }
-    }
-    if (std::ranges::none_of(clients_, [](const auto& entry) { return entry.second.stale != 0; })) return changed;
+struct X11Desktop::PendingClient {
+    WindowId window;
+    std::uint32_t bits;
+    std::array<xcb_get_property_cookie_t, kClientPropertyCount> properties;
+    std::optional<xcb_res_query_client_ids_cookie_t> clientIds;
+};
 
-    // What changed of every client, all sent before any answer is read.
-    struct Pending {
-        WindowId window;
-        std::uint32_t bits;
-        std::array<xcb_get_property_cookie_t, kClientPropertyCount> properties;
-        std::optional<xcb_res_query_client_ids_cookie_t> clientIds;
-    };
-    std::vector<Pending> pending;
+void X11Desktop::sendClientReads(std::vector<PendingClient>& pending) {
+    Connection& x = *connection_;
     for (auto& [window, client] : clients_) {
         if (client.stale == 0) continue;
-        Pending p{window, std::exchange(client.stale, 0), {}, std::nullopt};
+        PendingClient p{window, std::exchange(client.stale, 0), {}, std::nullopt};
         for (std::size_t i = 0; i < kClientPropertyCount; ++i) {
             if ((p.bits & (1u << i)) == 0) continue;
             const auto& [property, longs] = x.clientProperties[i];
@@ -506,12 +493,15 @@ bool X11Desktop::readClients(bool listChanged) {
         }
         pending.push_back(p);
     }
-    if (pending.empty()) return changed;
-    ++statistics_.roundTrips;
+}
 
-    for (const Pending& p : pending) {
-        ClientState& client = clients_.at(p.window);
+bool X11Desktop::collectClientReads(const std::vector<PendingClient>& pending) {
+    Connection& x = *connection_;
+    for (const PendingClient& p : pending) {
         // Every reply is taken, even for a window found gone, so none is left queued.
+        ClientState scratch;
+        const auto found = clients_.find(p.window);
+        ClientState& client = found != clients_.end() ? found->second : scratch;
         bool gone = false;
         for (std::size_t i = 0; i < kClientPropertyCount; ++i) {
             if ((p.bits & (1u << i)) == 0) continue;
@@ -567,9 +557,34 @@ bool X11Desktop::readClients(bool listChanged) {
             }
         }
         // Destroyed since the client list was read; its DestroyNotify may still be on its way.
-        if (gone) clients_.erase(p.window);
+        if (gone && found != clients_.end()) clients_.erase(found);
     }
-    return true;
+    return !pending.empty();
+}
+
+bool X11Desktop::readClients(bool listChanged) {
+    Connection& x = *connection_;
+    bool changed = false;
+    if (listChanged) {
+        std::unordered_set<WindowId> listed;
+        for (const WindowId window : ordered_) {
+            if (!protectedClients_.contains(window)) listed.insert(window);
+        }
+        changed = std::erase_if(clients_, [&](const auto& entry) { return !listed.contains(entry.first); }) > 0;
+        // Watched before the first read: a change after it is then always heard.
+        const std::uint32_t clientEvents =
+            XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_FOCUS_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+        for (const WindowId window : listed) {
+            if (!clients_.try_emplace(window).second) continue;
+            xcb_change_window_attributes(x.xcb, window, XCB_CW_EVENT_MASK, &clientEvents);
+            ++statistics_.requests;
+        }
+    }
+    std::vector<PendingClient> pending;
+    sendClientReads(pending);
+    if (pending.empty()) return changed;
+    ++statistics_.roundTrips;
+    return collectClientReads(pending);
 }
 
 void X11Desktop::rebuildView() {

@@ -53,12 +53,13 @@
 // watched for property, focus and structure changes from before their
 // first read, so no change falls between). A snapshot on an unchanged
 // desktop therefore sends no request at all; one after changes reads just
-// what changed, pipelined in one round trip (two when the root changed
-// too). The trust check is answered the same way: the window manager's
-// check window is watched for its destruction and the root for new ones.
-// A new window manager makes the view start again from scratch, and a
-// window whose properties changed since the view was made is read again
-// before it is iconified. A lost connection makes every call fail softly.
+// what changed, pipelined in one round trip, the known clients' reads
+// riding along with the root's (clients new to the list take a second).
+// The trust check is answered the same way: the window manager's check
+// window is watched for its destruction and the root for new ones. A new
+// window manager makes the view start again from scratch, and a window
+// whose properties changed since the view was made is read again before
+// it is iconified. A lost connection makes every call fail softly.
 #pragma once
 
 #include "Platform/ElementTable.hpp"
@@ -214,7 +215,11 @@ private:
 
     bool checkTrust();
     void refreshView();
-    bool readRoot();
+    struct PendingClient;
+    /// Reads what changed of the root; `alongside` sends more requests into the same round trip.
+    bool readRoot(const std::function<void()>& alongside);
+    void sendClientReads(std::vector<PendingClient>& pending);
+    bool collectClientReads(const std::vector<PendingClient>& pending);
     bool readClients(bool listChanged);
     void rebuildView();
     const View& currentView();
