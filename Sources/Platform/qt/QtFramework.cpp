@@ -209,7 +209,7 @@ public:
     // since refilling each time would be most of an idle Quellan's work.
     // Any other change to a menu a person has open waits until it closes:
     // refilling it would close it under the pointer. A menu that has been
-    // open is refilled: Qt toggles the check of a chosen row.
+    // open and closed is refilled: Qt toggles the check of a chosen row.
     void setMenu(std::shared_ptr<const appkit::Menu> menu) override {
         platform::requireMainThread("StatusItem::setMenu");
         if (owner_ == nullptr) return;
@@ -238,11 +238,14 @@ public:
         if (!menu_) {
             menu_ = internal::buildMenu(menu ? *menu : appkit::Menu());
             QObject::connect(menu_, &QMenu::aboutToShow, menu_, [this] {
-                menuShown_ = true;
                 if (std::exchange(titlesBehind_, false) && model_) internal::retitleMenu(*menu_, *model_);
             });
-            // Queued: the menu hides before the chosen action is delivered.
+            // Marked as it closes, not as it opens: a panel never shows the
+            // QMenu itself, and refilling the menu it has open would change
+            // the rows it is about to click. Queued: the menu hides before
+            // the chosen action is delivered.
             QObject::connect(menu_, &QMenu::aboutToHide, menu_, [this] {
+                menuShown_ = true;
                 QMetaObject::invokeMethod(
                     menu_, [this] { applyPendingMenu(); }, Qt::QueuedConnection);
             });
