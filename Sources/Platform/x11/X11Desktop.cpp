@@ -48,6 +48,12 @@ enum RootProperty : std::uint32_t {
 constexpr std::size_t kClientPropertyCount = 11;
 constexpr std::uint32_t kClientPid = 1u << kClientPropertyCount;
 
+// What this connection hears of the windows it watches: clients, the window
+// manager's check window and the tray. One mask for all, since selecting
+// replaces the last selection and one window may be more than one of these.
+constexpr std::uint32_t kWatchedEvents =
+    XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_FOCUS_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+
 struct FreeDeleter {
     void operator()(void* pointer) const noexcept { std::free(pointer); }
 };
@@ -344,8 +350,7 @@ bool X11Desktop::checkTrust() {
     bool confirmed = false;
     if (checkWindow) {
         // Watched from before the read, so its end is heard whenever it comes.
-        const std::uint32_t structure = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
-        xcb_change_window_attributes(x.xcb, *checkWindow, XCB_CW_EVENT_MASK, &structure);
+        xcb_change_window_attributes(x.xcb, *checkWindow, XCB_CW_EVENT_MASK, &kWatchedEvents);
         const auto cookie = x.request(statistics_, *checkWindow, e._NET_SUPPORTING_WM_CHECK, 1);
         ++statistics_.requests;
         ++statistics_.roundTrips;
@@ -460,8 +465,7 @@ bool X11Desktop::readRoot(const std::function<void()>& alongside) {
         const WindowId owner = reply ? reply->owner : XCB_NONE;
         if (owner != root_.trayOwner && owner != XCB_NONE) {
             // Its end makes another tray's arrival worth a look.
-            const std::uint32_t structure = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
-            xcb_change_window_attributes(x.xcb, owner, XCB_CW_EVENT_MASK, &structure);
+            xcb_change_window_attributes(x.xcb, owner, XCB_CW_EVENT_MASK, &kWatchedEvents);
             ++statistics_.requests;
         }
         root_.trayOwner = owner;
@@ -572,11 +576,9 @@ bool X11Desktop::readClients(bool listChanged) {
         }
         changed = std::erase_if(clients_, [&](const auto& entry) { return !listed.contains(entry.first); }) > 0;
         // Watched before the first read: a change after it is then always heard.
-        const std::uint32_t clientEvents =
-            XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_FOCUS_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
         for (const WindowId window : listed) {
             if (!clients_.try_emplace(window).second) continue;
-            xcb_change_window_attributes(x.xcb, window, XCB_CW_EVENT_MASK, &clientEvents);
+            xcb_change_window_attributes(x.xcb, window, XCB_CW_EVENT_MASK, &kWatchedEvents);
             ++statistics_.requests;
         }
     }
