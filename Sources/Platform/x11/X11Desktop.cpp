@@ -410,10 +410,9 @@ void X11Desktop::refreshView() {
     // would hide the only way to reach Quellan.
     std::vector<WindowId> seeds = ownWindows_ ? ownWindows_() : std::vector<WindowId>{};
     if (root_.trayOwner != 0) seeds.push_back(root_.trayOwner);
-    if (seeds != protectedSeeds_ || ordered_ != protectedAmong_) {
+    if (listChanged || seeds != protectedSeeds_) {
         protectedClients_ = clientsHolding(seeds, ordered_);
         protectedSeeds_ = std::move(seeds);
-        protectedAmong_ = ordered_;
         viewStale_ = listChanged = true;
     }
     if (readClients(listChanged) || clientsRead || viewStale_ || !view_.built) rebuildView();
@@ -457,7 +456,7 @@ bool X11Desktop::readRoot(const std::function<void()>& alongside) {
     };
     windows(stacking, root_.stacking);
     windows(clients, root_.clients);
-    if (active) root_.activeWindow = lastActiveWindow_ = decodeWindow(x.collect(*active).raw());
+    if (active) root_.activeWindow = decodeWindow(x.collect(*active).raw());
     if (desktop) root_.currentDesktop = decodeCardinal(x.collect(*desktop).raw());
     if (supported) root_.supported = decodeAtomList(x.collect(*supported).raw(), kMaxSupported);
     if (tray) {
@@ -708,8 +707,8 @@ void X11Desktop::pumpEvents() {
     const auto cookie = x.request(statistics_, x.root, e._NET_ACTIVE_WINDOW, 1);
     ++statistics_.roundTrips;
     const std::optional<WindowId> active = decodeWindow(x.collect(cookie).raw());
-    if (active && active != lastActiveWindow_) recordFocus(*active);
-    lastActiveWindow_ = root_.activeWindow = view_.activeWindow = active;
+    if (active && active != root_.activeWindow) recordFocus(*active);
+    root_.activeWindow = view_.activeWindow = active;
 }
 
 void X11Desktop::recordFocus(WindowId window) {
@@ -717,7 +716,7 @@ void X11Desktop::recordFocus(WindowId window) {
     constexpr std::size_t kMaxFocusChanges = 64;
     if (focusChanges_.size() == kMaxFocusChanges) focusChanges_.erase(focusChanges_.begin());
     auto* clock = platform::installed().clock;
-    focusChanges_.push_back({window, clock != nullptr ? clock->now() : clock::SystemClock().now()});
+    focusChanges_.push_back({window, clock != nullptr ? clock->now() : clock::systemClock().now()});
 }
 
 std::vector<ax::FocusChange> X11Desktop::takeFocusChanges() {

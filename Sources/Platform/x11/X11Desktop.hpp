@@ -257,9 +257,7 @@ private:
     /// The window manager the answers above are about.
     WindowId windowManagerCheckWindow_ = 0;
     std::vector<WindowId> protectedSeeds_;
-    std::vector<WindowId> protectedAmong_;
     std::unordered_set<WindowId> protectedClients_;
-    std::optional<WindowId> lastActiveWindow_;
     /// Active windows seen since the last `takeFocusChanges`, with their instants.
     std::vector<std::pair<WindowId, double>> focusChanges_;
     std::vector<int> openerProcesses_;
