@@ -82,5 +82,48 @@ TEST(MonitorLife, StartPromptsOnceThenTicksUntilStopped) {
     EXPECT_EQ(f.runLoop.advance(60), 0);
 }
 
+TEST(MonitorLife, WhereTheDesktopTellsItsChangesScansRestBetweenThem) {
+    MonitorFixture f;
+    f.desktop.tellsChanges = true;
+    f.open(100, "a");
+    f.monitor->start();
+    EXPECT_EQ(f.runLoop.advance(600), 0) << "nothing changed and nothing pending";
+
+    f.desktop.focus(f.open(200, "b"));
+    f.desktop.announceChange();
+    f.desktop.announceChange();
+    EXPECT_EQ(f.runLoop.advance(0.01), 1) << "a change is scanned at once, once";
+    EXPECT_EQ(f.last().visibleWindowCount, 2);
+    f.desktop.announceChange();
+    EXPECT_EQ(f.runLoop.advance(0.33), 0) << "but never sooner than a tick after the last scan";
+    EXPECT_EQ(f.runLoop.advance(0.02), 1);
+
+    f.desktop.settled = false;
+    f.desktop.announceChange();
+    EXPECT_EQ(f.runLoop.advance(3.5), 10) << "something pending: ticking";
+    f.desktop.settled = true;
+    EXPECT_EQ(f.runLoop.advance(3.5), 1);
+
+    f.monitor->setDurationsShown(true);
+    EXPECT_EQ(f.last().activeWindows.back().openDurationSeconds, 607) << "scanned as they come on screen";
+    EXPECT_EQ(f.runLoop.advance(3.5), 10) << "and kept current";
+    f.monitor->setDurationsShown(false);
+    EXPECT_EQ(f.runLoop.advance(3.5), 1);
+}
+
+TEST(MonitorLife, ARestEndsWhenAWindowFallsInactiveAndAtLeastEveryMinuteBefore) {
+    MonitorFixture f;
+    f.desktop.tellsChanges = true;
+    const auto a = f.open(100, "a");
+    f.desktop.focus(f.open(200, "b"));
+    f.monitor->setInactiveMinutes(5);
+    f.monitor->start();
+    EXPECT_EQ(f.runLoop.advance(299), 4);
+    EXPECT_FALSE(f.isMinimized(a));
+    EXPECT_LE(f.runLoop.advance(1.5), 3);
+    EXPECT_TRUE(f.isMinimized(a));
+    EXPECT_EQ(f.runLoop.advance(600), 0) << "the focused window is never due";
+}
+
 } // namespace
 } // namespace quellan

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -135,6 +136,16 @@ public:
     /// bottom: a lower window was used less recently. None where the
     /// platform cannot tell.
     virtual std::optional<std::uint64_t> stackingPosition(const Element&) { return std::nullopt; }
+    /// Where the desktop tells of its changes: keeps `onChange` (empty: none)
+    /// and calls it whenever something the calls above answer may have
+    /// changed, on the main thread and possibly inside another call, so it
+    /// must not call back. False where the desktop tells nothing (macOS):
+    /// then only asking again finds changes.
+    virtual bool observeDesktopChanges(std::function<void()>) { return false; }
+    /// True when what the calls answer can change only through what
+    /// `onChange` will announce: nothing is waiting to be read or answered
+    /// (an unanswered minimize request is). Handles what has arrived first.
+    virtual bool desktopSettled() { return false; }
 
     virtual void retain(Token token) noexcept = 0;
     virtual void release(Token token) noexcept = 0;
@@ -153,5 +164,7 @@ bool equal(const Element& a, const Element& b);
 std::uint64_t hash(const Element& element);
 std::vector<FocusChange> takeFocusChanges();
 std::optional<std::uint64_t> stackingPosition(const Element& window);
+bool observeDesktopChanges(std::function<void()> onChange);
+bool desktopSettled();
 
 } // namespace quellan::ax

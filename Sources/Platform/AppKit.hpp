@@ -72,10 +72,23 @@ struct MenuItem {
     }
 };
 
+/// Told as a person opens and closes a menu.
+class MenuDelegate {
+public:
+    virtual ~MenuDelegate() = default;
+    virtual void menuWillOpen() = 0;
+    virtual void menuDidClose() = 0;
+};
+
 class Menu {
 public:
     void addItem(MenuItem item) { items_.push_back(std::move(item)); }
     const std::vector<MenuItem>& items() const { return items_; }
+
+    /// Told as the menu opens and closes where the backend tells it: the Qt
+    /// one does for a status item's menu, before it shows the rows; the
+    /// macOS one does not. Not part of the comparison below.
+    std::weak_ptr<MenuDelegate> delegate;
 
 private:
     std::vector<MenuItem> items_;

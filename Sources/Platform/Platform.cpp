@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 namespace quellan::platform {
 namespace {
@@ -80,6 +81,10 @@ std::vector<FocusChange> takeFocusChanges() { return accessibility().takeFocusCh
 std::optional<std::uint64_t> stackingPosition(const Element& window) {
     return window ? accessibility().stackingPosition(window) : std::nullopt;
 }
+bool observeDesktopChanges(std::function<void()> onChange) {
+    return accessibility().observeDesktopChanges(std::move(onChange));
+}
+bool desktopSettled() { return accessibility().desktopSettled(); }
 
 Element::Element(const Element& other) noexcept : backend_(other.backend_), token_(other.token_) {
     if (backend_ != nullptr) backend_->retain(token_);

@@ -185,4 +185,10 @@ bool AccessibilityWindowSource::readApplication(const workspace::RunningApplicat
     return true;
 }
 
+bool AccessibilityWindowSource::observeChanges(std::function<void()> onChange) {
+    return ax::observeDesktopChanges(std::move(onChange));
+}
+
+bool AccessibilityWindowSource::settled() { return pauses_.empty() && ax::desktopSettled(); }
+
 } // namespace quellan

@@ -5,6 +5,7 @@
 #include "Platform/Workspace.hpp"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -61,6 +62,13 @@ class WindowSource {
 public:
     virtual ~WindowSource() = default;
     virtual WindowSnapshot snapshot() = 0;
+    /// Where the desktop tells of its changes: keeps `onChange` (empty: none)
+    /// and calls it, possibly inside another call, whenever a snapshot may
+    /// differ from the last one. False where it cannot tell.
+    virtual bool observeChanges(std::function<void()> /*onChange*/) { return false; }
+    /// True when a snapshot taken now could differ from the last one only by
+    /// what `onChange` will announce, so that nobody need look meanwhile.
+    virtual bool settled() { return false; }
 };
 
 /// The live desktop through the accessibility interface: the visible,
@@ -83,6 +91,9 @@ public:
     AccessibilityWindowSource();
 
     WindowSnapshot snapshot() override;
+    bool observeChanges(std::function<void()> onChange) override;
+    /// Also unsettled while an application is paused: only asking tells when it answers.
+    bool settled() override;
 
 private:
     struct Pause {

@@ -32,4 +32,12 @@ void AppDelegate::applicationWillTerminate() {
     if (monitor_) monitor_->stop();
 }
 
+void AppDelegate::menuWillOpen() {
+    if (monitor_) monitor_->setDurationsShown(true);
+}
+
+void AppDelegate::menuDidClose() {
+    if (monitor_) monitor_->setDurationsShown(false);
+}
+
 } // namespace quellan

@@ -12,6 +12,7 @@ namespace quellan {
 
 class AppDelegate final : public appkit::ApplicationDelegate,
                           public appkit::MenuTarget,
+                          public appkit::MenuDelegate,
                           public std::enable_shared_from_this<AppDelegate> {
     struct Passkey {};
 
@@ -39,6 +40,9 @@ public:
     void applicationWillTerminate() override;
     /// Dispatches a chosen menu item's selector to its command.
     void performAction(std::string_view selector, const appkit::MenuItem& sender) override;
+    /// The menu shows how long each window has been open: current while it is.
+    void menuWillOpen() override;
+    void menuDidClose() override;
 
     /// Whole seconds as the active-window rows show them: "59s", "1m 15s", "25h 0m".
     static std::string formatDuration(std::int64_t seconds);

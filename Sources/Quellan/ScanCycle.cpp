@@ -19,9 +19,10 @@ using IndexByID = std::unordered_map<std::string_view, std::size_t, WindowMonito
 
 } // namespace
 
-void WindowMonitor::scanNow() {
-    platform::requireMainThread("WindowMonitor::scanNow");
-
+void WindowMonitor::scan() {
+    lastScanAt_ = clock::now();
+    minimizedInLastScan_ = false;
+    nextInactiveAt_.reset();
     // Without trust nothing is known about any window: forget them all.
     if (!ax::isProcessTrusted()) {
         lastTouchedByWindowID_.clear();
@@ -151,6 +152,16 @@ void WindowMonitor::scanNow() {
         }
     }
 
+    // The rule's next choice, for a scan that would otherwise not come.
+    if (inactiveMinutes) {
+        for (std::size_t i = 0; i < n; ++i) {
+            if (firstIndexOf[i] != i || isChosen[i] || i == currentIndex) continue;
+            const double at = *lastTouchedOf[i] + static_cast<double>(*inactiveMinutes * 60);
+            nextInactiveAt_ = std::min(nextInactiveAt_.value_or(at), at);
+        }
+    }
+
+    minimizedInLastScan_ = !chosen.empty();
     std::int64_t successCount = 0;
     for (const std::size_t index : chosen) {
         const ManagedWindow& window = windows[index];

@@ -76,6 +76,7 @@ void AppDelegate::rebuildMenu() {
     const auto mark = [](bool on) { return on ? appkit::ControlState::on : appkit::ControlState::off; };
 
     auto menu = std::make_shared<appkit::Menu>();
+    menu->delegate = weak_from_this();
     menu->addItem(label("Velquor"));
     menu->addItem(appkit::MenuItem::separatorItem());
 

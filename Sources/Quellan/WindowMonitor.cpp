@@ -2,6 +2,7 @@
 // prompt and the scan timer, stop, and the two setting changes.
 #include "Quellan/WindowMonitor.hpp"
 
+#include "Platform/Clock.hpp"
 #include "Platform/MainThread.hpp"
 #include "Platform/Platform.hpp"
 
@@ -60,23 +61,65 @@ void WindowMonitor::start() {
         // The answer comes later, through the scans that follow.
         (void)ax::isProcessTrustedWithOptions(ax::TrustCheckOptions{.prompt = true});
     }
+    // Held strongly until stop(), as the timer holds its target.
+    observed_ = source_->observeChanges([self = shared_from_this()] { self->desktopChanged(); });
+    cadence_ = Cadence::ticking;
+    schedule(scanInterval, true);
     scanNow();
-
-    // The timer holds the monitor strongly, as a timer holds its target.
-    auto& runLoop = platform::mainRunLoop();
-    timer_ = runLoop.scheduledTimer(scanInterval, true, [self = shared_from_this()] { self->timerFired(); });
-    if (timer_) runLoop.addTimer(timer_, platform::RunLoopMode::commonModes);
 }
 
 void WindowMonitor::stop() {
     platform::requireMainThread("WindowMonitor::stop");
+    cadence_ = Cadence::stopped;
     // Moved out first: invalidating drops the timer's hold on this monitor.
     if (const auto timer = std::exchange(timer_, nullptr)) timer->invalidate();
+    if (std::exchange(observed_, false)) source_->observeChanges(nullptr);
 }
 
-void WindowMonitor::timerFired() {
-    platform::requireMainThread("WindowMonitor::timerFired");
-    scanNow();
+void WindowMonitor::scanNow() {
+    platform::requireMainThread("WindowMonitor::scanNow");
+    changeSeen_ = false;
+    scan();
+    planNextScan();
+}
+
+void WindowMonitor::setDurationsShown(bool shown) {
+    platform::requireMainThread("WindowMonitor::setDurationsShown");
+    durationsShown_ = shown;
+    // The durations published before the rest are as old as the rest.
+    if (shown && (cadence_ == Cadence::resting || cadence_ == Cadence::waking)) scanNow();
+}
+
+void WindowMonitor::schedule(double interval, bool repeats) {
+    if (const auto timer = std::exchange(timer_, nullptr)) timer->invalidate();
+    auto& runLoop = platform::mainRunLoop();
+    timer_ = runLoop.scheduledTimer(interval, repeats, [self = shared_from_this()] { self->scanNow(); });
+    if (timer_) runLoop.addTimer(timer_, platform::RunLoopMode::commonModes);
+}
+
+void WindowMonitor::planNextScan() {
+    if (cadence_ == Cadence::stopped) return;
+    // Asked first: settling may bring news of a change.
+    const bool mayRest = observed_ && !durationsShown_ && !minimizedInLastScan_ && source_->settled() && !changeSeen_;
+    if (!mayRest) {
+        if (cadence_ != Cadence::ticking) schedule(scanInterval, true);
+        cadence_ = Cadence::ticking;
+        return;
+    }
+    cadence_ = Cadence::resting;
+    if (nextInactiveAt_) {
+        schedule(std::clamp(*nextInactiveAt_ - clock::now(), scanInterval, longestRestBeforeInactivity), false);
+    } else if (const auto timer = std::exchange(timer_, nullptr)) {
+        timer->invalidate();
+    }
+}
+
+void WindowMonitor::desktopChanged() {
+    changeSeen_ = true;
+    if (cadence_ != Cadence::resting) return;
+    // At once, but never sooner after the last scan than a tick would be.
+    cadence_ = Cadence::waking;
+    schedule(std::clamp(lastScanAt_ + scanInterval - clock::now(), 0.0, scanInterval), false);
 }
 
 void WindowMonitor::setLimit(std::int64_t newLimit) {

@@ -106,8 +106,15 @@ public:
     WindowMonitor(Passkey, std::shared_ptr<WindowSource> source, std::shared_ptr<platform::UserDefaults> defaults);
 
     /// Asks for access when it is missing (the system prompt, once), scans
-    /// once, then schedules the repeating scan on the main run loop. The
-    /// timer holds the monitor until `stop()`.
+    /// once, then scans every `scanInterval` on the main run loop. The timer
+    /// (and the source's change observer) holds the monitor until `stop()`.
+    ///
+    /// Where the source tells of changes, a scan that changed nothing and
+    /// left nothing pending is followed by a rest: no timer runs until the
+    /// desktop changes (then a scan follows at once, never sooner than
+    /// `scanInterval` after the last) or until the next window falls
+    /// inactive. A scan during the rest would find what the last one found
+    /// but for the durations, and those are kept current while shown.
     void start();
     /// No scan runs on its own afterwards; tables, settings and the
     /// published state stay as they are.
@@ -123,6 +130,13 @@ public:
     /// One complete pass: trust check, snapshot, tables, policy, minimizing,
     /// publication. Main thread only.
     void scanNow();
+    /// Whether the published durations are on screen (the menu is open):
+    /// while they are, the scans do not rest, and a rest ends at once.
+    void setDurationsShown(bool shown);
+
+    /// The longest rest with an inactive window to come: a timer stops
+    /// while the machine sleeps, the wall clock the rule is timed by does not.
+    static constexpr double longestRestBeforeInactivity = 60;
 
     /// The observer of published states.
     StateCallback onStateChange;
@@ -138,7 +152,15 @@ private:
                                           const std::optional<std::string>& currentWindowID);
     void publishState(std::int64_t visibleWindowCount, std::vector<ActiveWindowSummary> activeWindows);
     void rebaseAfterClockWentBack(double now);
-    void timerFired();
+    void scan();
+    void planNextScan();
+    void desktopChanged();
+    void schedule(double interval, bool repeats);
+
+    /// How scans are timed: none before start and after stop; every
+    /// `scanInterval`; none until a change (or the rest's end); one soon,
+    /// for a change heard while resting.
+    enum class Cadence { stopped, ticking, resting, waking };
 
     const std::shared_ptr<WindowSource> source_;
     const std::shared_ptr<platform::UserDefaults> defaults_;
@@ -149,6 +171,15 @@ private:
     std::shared_ptr<const MonitorState> lastState_;
     /// `now` of the last trusted scan, to notice a wall clock set back.
     std::optional<double> lastScanInstant_;
+    Cadence cadence_ = Cadence::stopped;
+    bool observed_ = false;
+    bool changeSeen_ = false;
+    bool durationsShown_ = false;
+    /// What the last scan leaves for later: whether it minimized anything,
+    /// and when the next window would fall inactive (wall clock).
+    bool minimizedInLastScan_ = false;
+    std::optional<double> nextInactiveAt_;
+    double lastScanAt_ = 0;
     SummarySorter summarySorter_;
 };
 

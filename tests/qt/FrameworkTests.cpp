@@ -85,20 +85,30 @@ TEST_F(QtTest, MenuIsBuiltFromTheModelAndShowsTextLiterally) {
 // Labels tick every second: they are retitled in place. Any other change
 // to an open menu waits until it closes, not to close it under the pointer.
 TEST_F(QtTest, MenuUpdatesRetitleInPlaceAndWaitForAnOpenMenuToClose) {
-    const auto model = [](int checked, const std::string& label) {
+    struct Delegate : appkit::MenuDelegate {
+        std::function<void()> willOpen;
+        int closed = 0;
+        void menuWillOpen() override { std::exchange(willOpen, nullptr)(); }
+        void menuDidClose() override { ++closed; }
+    };
+    const auto delegate = std::make_shared<Delegate>();
+    const auto model = [&](int checked, const std::string& label) {
         auto menu = std::make_shared<Menu>();
         menu->addItem(MenuItem(label, std::nullopt, ""));
         for (int limit = 1; limit <= 2; ++limit)
             menu->addItem(
                 item(std::to_string(limit), limit == checked ? appkit::ControlState::on : appkit::ControlState::off));
+        menu->delegate = delegate;
         return menu;
     };
     statusItem_->setMenu(model(1, "open 5s"));
     QPointer<QMenu> first = shown();
-    statusItem_->setMenu(model(1, "open 6s & more"));
+    statusItem_->setMenu(model(1, "open 5.5s"));
     EXPECT_EQ(shown(), first.data());
     EXPECT_EQ(row(first, 0)->text(), QStringLiteral("open 5s")) << "closed: retitled as it opens";
 
+    // What the delegate publishes as it is told of the opening is what shows.
+    delegate->willOpen = [&] { statusItem_->setMenu(model(1, "open 6s & more")); };
     first->popup(QPoint(10, 10));
     ASSERT_TRUE(spinUntil([&] { return first->isVisible(); }));
     EXPECT_EQ(row(first, 0)->text(), QStringLiteral("open 6s && more"));
@@ -116,6 +126,7 @@ TEST_F(QtTest, MenuUpdatesRetitleInPlaceAndWaitForAnOpenMenuToClose) {
     ASSERT_TRUE(spinUntil([&] { return row(first, 2)->isChecked(); }));
     EXPECT_EQ(shown(), first.data());
     EXPECT_EQ(row(first, 0)->text(), QStringLiteral("open 9s"));
+    EXPECT_EQ(delegate->closed, 1);
 }
 
 TEST_F(QtTest, TimersRepeatOrFireOnceAndInvalidateReleasesTheCallback) {

@@ -162,13 +162,21 @@ TEST_F(ScriptedManagerTest, AnUnchangedDesktopCostsNoRequestAndAChangeOnlyItsRea
         const Statistics now = desktop_->statistics();
         return std::pair{now.requests - before.requests, now.roundTrips - before.roundTrips};
     };
+    int told = 0;
+    ASSERT_TRUE(desktop_->observeDesktopChanges([&] { ++told; }));
     EXPECT_EQ(snapshot(), rows);
     EXPECT_EQ(sent(), std::pair(0ul, 0ul)) << "idle";
+    probe_->set(a, "_NET_WM_USER_TIME", "cardinals", "7");
+    EXPECT_TRUE(desktop_->desktopSettled());
+    EXPECT_EQ(told, 0) << "a property the view does not hold";
 
     probe_->set(b, "_NET_WM_NAME", "UTF8_STRING", "renamed");
+    EXPECT_FALSE(desktop_->desktopSettled());
+    EXPECT_EQ(told, 1);
     before = desktop_->statistics();
     EXPECT_EQ(snapshot(), (std::vector<std::string>{windowIdentifier(4000, b) + " renamed", rows[1]}));
     EXPECT_EQ(sent(), std::pair(1ul, 1ul)) << "the title alone";
+    EXPECT_TRUE(desktop_->desktopSettled());
 
     // Turned into a dialog after the view was made: looked at again, not iconified.
     probe_->set(b, "_NET_WM_WINDOW_TYPE", "atoms", "_NET_WM_WINDOW_TYPE_DIALOG");

@@ -238,6 +238,8 @@ public:
         if (!menu_) {
             menu_ = internal::buildMenu(menu ? *menu : appkit::Menu());
             QObject::connect(menu_, &QMenu::aboutToShow, menu_, [this] {
+                // Told first: what it publishes in return is what the menu shows.
+                if (const auto delegate = model_ ? model_->delegate.lock() : nullptr) delegate->menuWillOpen();
                 if (std::exchange(titlesBehind_, false) && model_) internal::retitleMenu(*menu_, *model_);
             });
             // Marked as it closes, not as it opens: a panel never shows the
@@ -246,6 +248,7 @@ public:
             // the chosen action is delivered.
             QObject::connect(menu_, &QMenu::aboutToHide, menu_, [this] {
                 menuShown_ = true;
+                if (const auto delegate = model_ ? model_->delegate.lock() : nullptr) delegate->menuDidClose();
                 QMetaObject::invokeMethod(
                     menu_, [this] { applyPendingMenu(); }, Qt::QueuedConnection);
             });

@@ -105,6 +105,13 @@ public:
     /// Whether focus changes are kept for `takeFocusChanges`, as a desktop
     /// that reports them as they happen would.
     bool reportsFocusChanges = false;
+    /// Whether the desktop tells of its changes; it tells only when the test
+    /// says (`announceChange`), and is settled while `settled` is.
+    bool tellsChanges = false;
+    bool settled = true;
+    void announceChange() {
+        if (changeHandler_) changeHandler_();
+    }
 
     SimApplication& addApplication(std::int32_t processIdentifier, std::optional<std::string> name);
     /// Adds a standard window at the back of the application's window list.
@@ -158,6 +165,11 @@ public:
     std::uint64_t hash(const ax::Element& element) override;
     std::vector<ax::FocusChange> takeFocusChanges() override;
     std::optional<std::uint64_t> stackingPosition(const ax::Element& element) override;
+    bool observeDesktopChanges(std::function<void()> onChange) override {
+        changeHandler_ = tellsChanges ? std::move(onChange) : nullptr;
+        return tellsChanges;
+    }
+    bool desktopSettled() override { return settled; }
     void retain(ax::Token token) noexcept override;
     void release(ax::Token token) noexcept override;
 
@@ -169,6 +181,7 @@ public:
     clock::Instant now() override;
 
 private:
+    std::function<void()> changeHandler_;
     struct ElementObject {
         bool isApplication = false;
         std::int32_t processIdentifier = 0;

@@ -248,8 +248,11 @@ bool WaylandDesktop::connectionLost() const { return display_ == nullptr || wl_d
 void WaylandDesktop::processEvents() {
     if (connectionLost()) return;
     // Whatever has arrived, never waiting for more.
+    int handled = 0;
     while (wl_display_prepare_read(display_) != 0) {
-        if (wl_display_dispatch_pending(display_) < 0) return; // the connection broke
+        const int dispatched = wl_display_dispatch_pending(display_);
+        if (dispatched < 0) return; // the connection broke
+        handled += dispatched;
     }
     wl_display_flush(display_);
     pollfd readable{wl_display_get_fd(display_), POLLIN, 0};
@@ -258,8 +261,20 @@ void WaylandDesktop::processEvents() {
     } else {
         wl_display_cancel_read(display_);
     }
-    wl_display_dispatch_pending(display_);
+    handled += std::max(wl_display_dispatch_pending(display_), 0);
     settleMinimizeRequests();
+    // Only the window-management objects live on this connection, so every event may change the model.
+    if (handled > 0 && changeHandler_) changeHandler_();
+}
+
+bool WaylandDesktop::observeDesktopChanges(std::function<void()> onChange) {
+    changeHandler_ = std::move(onChange);
+    return true;
+}
+
+bool WaylandDesktop::desktopSettled() {
+    processEvents();
+    return !connectionLost() && !minimizeRequests_.awaitingAnswers(std::chrono::steady_clock::now());
 }
 
 void WaylandDesktop::onToplevel(void* handle, std::uint32_t internalId, std::string uuid) {

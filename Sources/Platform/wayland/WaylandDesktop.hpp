@@ -23,6 +23,8 @@
 //   honoured, and a compositor that never honours one is said once and left alone.
 // - Focus changes: the active toplevel's changes, stamped with the wall
 //   clock as they are read (`processEvents`, when `eventDescriptor` is readable).
+// - Changes: any event read is told to the observer (`observeDesktopChanges`);
+//   settled while no minimize request waits for its answer.
 // - Element hash: a number the backend gives each toplevel when it appears.
 #pragma once
 
@@ -93,6 +95,8 @@ public:
     std::uint64_t hash(const ax::Element& element) override { return elements_.hash(element); }
     std::vector<ax::FocusChange> takeFocusChanges() override;
     std::optional<std::uint64_t> stackingPosition(const ax::Element& element) override;
+    bool observeDesktopChanges(std::function<void()> onChange) override;
+    bool desktopSettled() override;
     void retain(ax::Token token) noexcept override { elements_.retain(token); }
     void release(ax::Token token) noexcept override { elements_.release(token); }
 
@@ -162,6 +166,7 @@ private:
     platform::MinimizeRequests minimizeRequests_;
     std::function<void(const std::string&)> noticeHandler_;
     std::function<void()> trustPromptHandler_;
+    std::function<void()> changeHandler_;
     std::function<bool(std::string_view)> addressHandler_;
 
     /// Above any pid: Linux hands out at most 2^22.

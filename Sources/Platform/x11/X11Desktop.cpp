@@ -655,6 +655,9 @@ void X11Desktop::pumpEvents() {
     const xcb_ewmh_connection_t& e = x.ewmh;
     std::vector<WindowId> focused;
     bool activeChanged = false;
+    // Whether any of it bears on the view; other properties' changes (user
+    // times, icons, a terminal's cursor) do not.
+    bool changed = false;
     // Every queued event, errors of earlier unchecked requests included.
     while (xcb_generic_event_t* event = xcb_poll_for_event(x.xcb)) {
         switch (event->response_type & 0x7F) {
@@ -662,14 +665,21 @@ void X11Desktop::pumpEvents() {
             const auto* notify = reinterpret_cast<const xcb_property_notify_event_t*>(event);
             const Atom property = notify->atom;
             if (notify->window == x.root) {
+                const std::uint32_t staleBefore = root_.stale;
                 if (property == e._NET_ACTIVE_WINDOW) activeChanged = true;
                 if (property == e._NET_CLIENT_LIST_STACKING) root_.stale |= kStacking;
                 if (property == e._NET_CLIENT_LIST) root_.stale |= kClientList;
                 if (property == e._NET_CURRENT_DESKTOP) root_.stale |= kCurrentDesktop;
                 if (property == e._NET_SUPPORTED) root_.stale |= kSupported;
-                if (property == e._NET_SUPPORTED || property == e._NET_SUPPORTING_WM_CHECK) trusted_.reset();
+                if (property == e._NET_SUPPORTED || property == e._NET_SUPPORTING_WM_CHECK) {
+                    trusted_.reset();
+                    changed = true;
+                }
+                changed = changed || root_.stale != staleBefore;
             } else if (const auto client = clients_.find(notify->window); client != clients_.end()) {
-                client->second.stale |= x.clientBit(property);
+                const std::uint32_t bit = x.clientBit(property);
+                client->second.stale |= bit;
+                changed = changed || bit != 0;
             }
             break;
         }
@@ -685,14 +695,19 @@ void X11Desktop::pumpEvents() {
         }
         case XCB_DESTROY_NOTIFY: {
             const WindowId window = reinterpret_cast<const xcb_destroy_notify_event_t*>(event)->window;
+            const bool dropped = clients_.erase(window) > 0;
+            changed = changed || dropped || window == confirmedCheckWindow_ || window == root_.trayOwner;
             if (window == confirmedCheckWindow_) trusted_.reset();
             if (window == root_.trayOwner) root_.stale |= kTrayOwner;
-            if (clients_.erase(window) > 0) viewStale_ = true;
+            if (dropped) viewStale_ = true;
             break;
         }
         case XCB_CLIENT_MESSAGE: {
             const auto* message = reinterpret_cast<const xcb_client_message_event_t*>(event);
-            if (message->window == x.root && message->type == x.manager) root_.stale |= kTrayOwner;
+            if (message->window == x.root && message->type == x.manager) {
+                root_.stale |= kTrayOwner;
+                changed = true;
+            }
             break;
         }
         default:
@@ -702,13 +717,30 @@ void X11Desktop::pumpEvents() {
     }
     for (const WindowId window : focused)
         recordFocus(window);
-    if (!activeChanged) return;
-    // Read at once, so that a focus held shorter than a scan is still told.
-    const auto cookie = x.request(statistics_, x.root, e._NET_ACTIVE_WINDOW, 1);
-    ++statistics_.roundTrips;
-    const std::optional<WindowId> active = decodeWindow(x.collect(cookie).raw());
-    if (active && active != root_.activeWindow) recordFocus(*active);
-    root_.activeWindow = view_.activeWindow = active;
+    if (activeChanged) {
+        // Read at once, so that a focus held shorter than a scan is still told.
+        const auto cookie = x.request(statistics_, x.root, e._NET_ACTIVE_WINDOW, 1);
+        ++statistics_.roundTrips;
+        const std::optional<WindowId> active = decodeWindow(x.collect(cookie).raw());
+        if (active && active != root_.activeWindow) recordFocus(*active);
+        changed = changed || active != root_.activeWindow;
+        root_.activeWindow = view_.activeWindow = active;
+    }
+    if ((changed || !focused.empty()) && changeHandler_) changeHandler_();
+}
+
+bool X11Desktop::observeDesktopChanges(std::function<void()> onChange) {
+    changeHandler_ = std::move(onChange);
+    return true;
+}
+
+bool X11Desktop::desktopSettled() {
+    if (connectionLost()) return false;
+    // First what xcb queued while waiting for replies: the descriptor will not announce that.
+    processEvents();
+    return trusted_.has_value() && root_.stale == 0 && !viewStale_ && focusChanges_.empty() &&
+           std::ranges::none_of(clients_, [](const auto& client) { return client.second.stale != 0; }) &&
+           !iconifyRequests_.awaitingAnswers(std::chrono::steady_clock::now()) && !connection_->broken();
 }
 
 void X11Desktop::recordFocus(WindowId window) {

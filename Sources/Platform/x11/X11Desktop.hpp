@@ -39,6 +39,10 @@
 // - Never listed, whatever their type: the tray (the managed client holding
 //   the owner of _NET_SYSTEM_TRAY_S<screen>) and the managed clients holding
 //   any of the program's own windows (its tray icon, embedded in a tray).
+// - Changes: every event above that changes what the view holds is told
+//   to the observer (`observeDesktopChanges`), so a caller may rest while
+//   the desktop stands still; settled while no property is left to read,
+//   no focus change to take and no iconify request to settle.
 // - Focus changes: listed clients report when they gain the focus, and
 //   _NET_ACTIVE_WINDOW is followed by its change events (for a client not
 //   yet listed). Both are read whenever `processEvents` runs (call it when
@@ -152,6 +156,8 @@ public:
     std::uint64_t hash(const ax::Element& element) override { return elements_.hash(element); }
     std::vector<ax::FocusChange> takeFocusChanges() override;
     std::optional<std::uint64_t> stackingPosition(const ax::Element& element) override;
+    bool observeDesktopChanges(std::function<void()> onChange) override;
+    bool desktopSettled() override;
     void retain(ax::Token token) noexcept override { elements_.retain(token); }
     void release(ax::Token token) noexcept override { elements_.release(token); }
 
@@ -253,6 +259,7 @@ private:
     std::function<bool(std::string_view)> addressHandler_;
     std::function<void(const std::string&)> noticeHandler_;
     std::function<std::vector<WindowId>()> ownWindows_;
+    std::function<void()> changeHandler_;
     platform::MinimizeRequests iconifyRequests_;
     /// The window manager the answers above are about.
     WindowId windowManagerCheckWindow_ = 0;
