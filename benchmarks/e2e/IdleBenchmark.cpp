@@ -1,9 +1,10 @@
 // What Quellan costs while a person works and nothing changes: the real
-// program on Xvfb with openbox and trayer, ten normal windows open and the
-// limit at ten, so that every scan reads and weighs all ten. Reports its
-// CPU use (all threads), the X server's over the same time (it answers
-// every scan), and the program's memory. QUELLAN_IDLE_SECONDS sets the
-// measured time (60 by default).
+// program on Xvfb with openbox and a tray (trayer, or a status notifier
+// panel), ten normal windows open and the limit at ten. Reports its CPU use
+// (all threads), how often its main thread woke, the X server's CPU over the
+// same time, and the program's memory; with the panel, also the CPU while
+// the panel holds the menu open, when every scan runs. QUELLAN_IDLE_SECONDS
+// sets each measured time (60 by default).
 #include "DesktopSession.hpp"
 #include "ProcessCpu.hpp"
 
@@ -34,13 +35,29 @@ double statusField(const std::string& file, const std::string& name) {
     return 0;
 }
 
-void Idle(benchmark::State& state) {
-    const auto windowCount = static_cast<int>(state.range(0));
+/// CPU of Quellan and of the X server, and Quellan's wakeups, over `measured`.
+struct Usage {
+    double cpuPercent = 0, serverCpuPercent = 0, wakeupsPerMinute = 0, seconds = 0;
+};
+
+Usage measure(pid_t pid, pid_t server, std::chrono::duration<double> measured) {
+    const double cpu = cpuNanoseconds(pid), serverCpu = cpuNanoseconds(server);
+    const double wakeups = benchmarks::mainThreadWakeups(pid);
+    const auto start = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(measured);
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return Usage{(cpuNanoseconds(pid) - cpu) / 1e9 / wall * 100,
+                 (cpuNanoseconds(server) - serverCpu) / 1e9 / wall * 100,
+                 (benchmarks::mainThreadWakeups(pid) - wakeups) / wall * 60, wall};
+}
+
+void Idle(benchmark::State& state, const std::string& desktop) {
+    constexpr int windowCount = 10;
     const char* seconds = std::getenv("QUELLAN_IDLE_SECONDS");
     const auto measured = std::chrono::duration<double>(seconds ? std::strtod(seconds, nullptr) : 60.0);
 
     std::string error;
-    auto session = DesktopSession::start("openbox", error);
+    auto session = DesktopSession::start(desktop, error);
     if (!session) {
         state.SkipWithError(error.c_str());
         return;
@@ -64,16 +81,17 @@ void Idle(benchmark::State& state) {
     // Past the start and the first scans with the new windows.
     std::this_thread::sleep_for(3s);
 
-    const pid_t pid = quellan->pid();
-    double cpu = 0, serverCpu = 0, wall = 0;
+    const pid_t pid = quellan->pid(), server = session->server().pid();
+    Usage idle, menuOpen;
     for (auto _ : state) {
-        const double cpuBefore = cpuNanoseconds(pid), serverBefore = cpuNanoseconds(session->server().pid());
-        const auto start = std::chrono::steady_clock::now();
-        std::this_thread::sleep_for(measured);
-        wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        cpu = cpuNanoseconds(pid) - cpuBefore;
-        serverCpu = cpuNanoseconds(session->server().pid()) - serverBefore;
-        state.SetIterationTime(wall);
+        idle = measure(pid, server, measured);
+        state.SetIterationTime(idle.seconds);
+    }
+    if (PanelHost* panel = session->panel()) {
+        // Held open, as by a person reading it: every scan runs and publishes.
+        if (panel->menu().empty()) return state.SkipWithError("the panel could not open the menu");
+        menuOpen = measure(pid, server, measured);
+        panel->closeMenu();
     }
     if (!quellan->running()) {
         state.SkipWithError("quellan ended while idle");
@@ -82,16 +100,24 @@ void Idle(benchmark::State& state) {
     const std::string status = "/proc/" + std::to_string(pid) + "/status";
     const auto visible = std::ranges::count_if(
         windows, [&](WindowId window) { return session->probe().wmState(window).value_or(0) == 1; });
-    state.counters["cpuPercentOfACore"] = cpu / 1e9 / wall * 100;
-    state.counters["xServerCpuPercent"] = serverCpu / 1e9 / wall * 100;
-    state.counters["cpuMsPerScan"] = cpu / 1e6 / (wall / 0.35);
+    state.counters["cpuPercentOfACore"] = idle.cpuPercent;
+    state.counters["xServerCpuPercent"] = idle.serverCpuPercent;
+    state.counters["wakeupsPerMinute"] = idle.wakeupsPerMinute;
+    if (session->panel()) {
+        state.counters["menuOpenCpuPercent"] = menuOpen.cpuPercent;
+        state.counters["menuOpenWakeupsPerMinute"] = menuOpen.wakeupsPerMinute;
+    }
     state.counters["rssKiB"] = statusField(status, "VmRSS");
     state.counters["peakRssKiB"] = statusField(status, "VmHWM");
     state.counters["pssKiB"] = statusField("/proc/" + std::to_string(pid) + "/smaps_rollup", "Pss");
     state.counters["visibleWindows"] = static_cast<double>(visible);
 }
 
-BENCHMARK(Idle)->Arg(10)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(Idle, trayer, std::string("openbox"))->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(Idle, statusNotifierPanel, std::string("openbox+xfce4-panel"))
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kSecond);
 
 } // namespace
 } // namespace quellan::e2e

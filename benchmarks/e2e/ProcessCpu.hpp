@@ -20,4 +20,13 @@ inline double cpuNanoseconds(pid_t pid) {
     return total;
 }
 
+/// How many times the main thread of `pid` has been given the CPU so far:
+/// each time it woke up, to a timer or to something to read.
+inline double mainThreadWakeups(pid_t pid) {
+    std::ifstream schedstat("/proc/" + std::to_string(pid) + "/schedstat");
+    double onCpu = 0, waiting = 0, slices = 0;
+    schedstat >> onCpu >> waiting >> slices;
+    return slices;
+}
+
 } // namespace quellan::benchmarks

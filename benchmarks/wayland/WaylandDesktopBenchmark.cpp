@@ -95,18 +95,20 @@ void Idle(benchmark::State& state) {
     if (!quellan || !waitUntil([&] { return panel->findItem(); }, std::chrono::seconds(30)))
         return state.SkipWithError("no icon");
     std::this_thread::sleep_for(std::chrono::seconds(3)); // past the start
-    double cpu = 0, wall = 0;
+    double cpu = 0, wall = 0, wakeups = 0;
     for (auto _ : state) {
         const double before = benchmarks::cpuNanoseconds(quellan->pid()) / 1e9;
+        const double wakeupsBefore = benchmarks::mainThreadWakeups(quellan->pid());
         const auto start = std::chrono::steady_clock::now();
         std::this_thread::sleep_for(measured);
         wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         cpu = benchmarks::cpuNanoseconds(quellan->pid()) / 1e9 - before;
+        wakeups = benchmarks::mainThreadWakeups(quellan->pid()) - wakeupsBefore;
         state.SetIterationTime(wall);
     }
     if (!quellan->running()) return state.SkipWithError("quellan ended while idle");
     state.counters["cpuPercentOfACore"] = cpu / wall * 100;
-    state.counters["cpuMsPerScan"] = cpu * 1000 / (wall / 0.35);
+    state.counters["wakeupsPerMinute"] = wakeups / wall * 60;
 }
 
 BENCHMARK(Snapshot)->Arg(5)->Arg(50)->Unit(benchmark::kMicrosecond);

@@ -136,8 +136,15 @@ bool PanelHost::choose(const std::string& label) {
     if (row == rows.end() || !row->enabled) return false;
     call(address_, service_, menuPath_, "com.canonical.dbusmenu", "AboutToShow", {row->id});
     const QVariantList event{row->id, "clicked", QVariant::fromValue(QDBusVariant(0)), 0u};
-    return call(address_, service_, menuPath_, "com.canonical.dbusmenu", "Event", event).type() ==
-           QDBusMessage::ReplyMessage;
+    const bool clicked = call(address_, service_, menuPath_, "com.canonical.dbusmenu", "Event", event).type() ==
+                         QDBusMessage::ReplyMessage;
+    closeMenu();
+    return clicked;
+}
+
+void PanelHost::closeMenu() {
+    call(address_, service_, menuPath_, "com.canonical.dbusmenu", "Event",
+         {0, "closed", QVariant::fromValue(QDBusVariant(0)), 0u});
 }
 
 } // namespace quellan::e2e

@@ -26,12 +26,13 @@ public:
 
     /// Finds the menu of the one item registered with the panel.
     bool findItem();
-    /// The item's menu, read afresh.
+    /// Opens the item's menu as a panel does and reads it; it stays open until `closeMenu`.
     std::vector<MenuRow> menu();
+    void closeMenu();
     /// How many times the item has told the panel its layout changed, since found.
     int layoutUpdates();
-    /// Reads the menu, opens the row labelled `label` and clicks it; false
-    /// if there is none, it is disabled, or the item refused the click.
+    /// Opens the menu, clicks the row labelled `label` and closes the menu;
+    /// false if there is none, it is disabled, or the item refused the click.
     bool choose(const std::string& label);
 
 private:
