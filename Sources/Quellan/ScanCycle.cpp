@@ -130,9 +130,10 @@ void WindowMonitor::scan() {
     }
 
     std::vector<std::string> inactive;
+    const double inactiveInterval = inactiveMinutes ? static_cast<double>(*inactiveMinutes * 60) : 0;
     if (inactiveMinutes) {
-        const auto interval = static_cast<double>(*inactiveMinutes * 60);
-        inactive = WindowLimitPolicy::inactiveWindowsToMinimize(activities, interval, now, snapshot.currentWindowID);
+        inactive =
+            WindowLimitPolicy::inactiveWindowsToMinimize(activities, inactiveInterval, now, snapshot.currentWindowID);
     }
     const std::vector<std::string> overLimit = WindowLimitPolicy::windowsToMinimize(activities, limit);
 
@@ -156,7 +157,7 @@ void WindowMonitor::scan() {
     if (inactiveMinutes) {
         for (std::size_t i = 0; i < n; ++i) {
             if (firstIndexOf[i] != i || isChosen[i] || i == currentIndex) continue;
-            const double at = *lastTouchedOf[i] + static_cast<double>(*inactiveMinutes * 60);
+            const double at = *lastTouchedOf[i] + inactiveInterval;
             nextInactiveAt_ = std::min(nextInactiveAt_.value_or(at), at);
         }
     }

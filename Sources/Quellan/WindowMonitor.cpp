@@ -71,8 +71,7 @@ void WindowMonitor::start() {
 void WindowMonitor::stop() {
     platform::requireMainThread("WindowMonitor::stop");
     cadence_ = Cadence::stopped;
-    // Moved out first: invalidating drops the timer's hold on this monitor.
-    if (const auto timer = std::exchange(timer_, nullptr)) timer->invalidate();
+    cancelTimer();
     if (std::exchange(observed_, false)) source_->observeChanges(nullptr);
 }
 
@@ -90,8 +89,13 @@ void WindowMonitor::setDurationsShown(bool shown) {
     if (shown && (cadence_ == Cadence::resting || cadence_ == Cadence::waking)) scanNow();
 }
 
-void WindowMonitor::schedule(double interval, bool repeats) {
+void WindowMonitor::cancelTimer() {
+    // Moved out first: invalidating drops the timer's hold on this monitor.
     if (const auto timer = std::exchange(timer_, nullptr)) timer->invalidate();
+}
+
+void WindowMonitor::schedule(double interval, bool repeats) {
+    cancelTimer();
     auto& runLoop = platform::mainRunLoop();
     timer_ = runLoop.scheduledTimer(interval, repeats, [self = shared_from_this()] { self->scanNow(); });
     if (timer_) runLoop.addTimer(timer_, platform::RunLoopMode::commonModes);
@@ -109,8 +113,8 @@ void WindowMonitor::planNextScan() {
     cadence_ = Cadence::resting;
     if (nextInactiveAt_) {
         schedule(std::clamp(*nextInactiveAt_ - clock::now(), scanInterval, longestRestBeforeInactivity), false);
-    } else if (const auto timer = std::exchange(timer_, nullptr)) {
-        timer->invalidate();
+    } else {
+        cancelTimer();
     }
 }
 

@@ -156,6 +156,7 @@ private:
     void planNextScan();
     void desktopChanged();
     void schedule(double interval, bool repeats);
+    void cancelTimer();
 
     /// How scans are timed: none before start and after stop; every
     /// `scanInterval`; none until a change (or the rest's end); one soon,
