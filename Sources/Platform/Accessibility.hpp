@@ -143,8 +143,8 @@ public:
     /// then only asking again finds changes.
     virtual bool observeDesktopChanges(std::function<void()>) { return false; }
     /// True when what the calls answer can change only through what
-    /// `onChange` will announce: nothing is waiting to be read or answered
-    /// (an unanswered minimize request is). Handles what has arrived first.
+    /// `onChange` will announce: nothing has arrived that is not yet read.
+    /// Handles what has arrived first.
     virtual bool desktopSettled() { return false; }
 
     virtual void retain(Token token) noexcept = 0;

@@ -12,11 +12,6 @@ bool MinimizeRequests::mayAsk(WindowKey window, Clock::time_point now) {
     return true;
 }
 
-bool MinimizeRequests::awaitingAnswers(Clock::time_point now) const {
-    return !pending_.empty() ||
-           std::ranges::any_of(pausedUntil_, [&](const auto& pause) { return now < pause.second; });
-}
-
 bool MinimizeRequests::settle(const std::function<std::optional<bool>(WindowKey)>& minimized, Clock::time_point now) {
     std::erase_if(pending_, [&](const auto& entry) {
         const auto [window, sentAt] = entry;

@@ -31,9 +31,6 @@ public:
     /// the desktop is first learned to refuse.
     bool settle(const std::function<std::optional<bool>(WindowKey)>& minimized, Clock::time_point now);
     bool refuses() const { return refuses_; }
-    /// Whether only a later look settles something: a request not yet
-    /// answered, or a window paused after an ignored one (asked again after).
-    bool awaitingAnswers(Clock::time_point now) const;
     /// Another desktop took over: everything learned starts afresh.
     void forget() { *this = MinimizeRequests(); }
 

@@ -274,7 +274,7 @@ bool WaylandDesktop::observeDesktopChanges(std::function<void()> onChange) {
 
 bool WaylandDesktop::desktopSettled() {
     processEvents();
-    return !connectionLost() && !minimizeRequests_.awaitingAnswers(std::chrono::steady_clock::now());
+    return !connectionLost();
 }
 
 void WaylandDesktop::onToplevel(void* handle, std::uint32_t internalId, std::string uuid) {

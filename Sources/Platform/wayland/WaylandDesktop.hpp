@@ -23,8 +23,7 @@
 //   honoured, and a compositor that never honours one is said once and left alone.
 // - Focus changes: the active toplevel's changes, stamped with the wall
 //   clock as they are read (`processEvents`, when `eventDescriptor` is readable).
-// - Changes: any event read is told to the observer (`observeDesktopChanges`);
-//   settled while no minimize request waits for its answer.
+// - Changes: any event read is told to the observer (`observeDesktopChanges`).
 // - Element hash: a number the backend gives each toplevel when it appears.
 #pragma once
 

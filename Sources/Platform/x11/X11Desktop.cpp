@@ -740,7 +740,7 @@ bool X11Desktop::desktopSettled() {
     processEvents();
     return trusted_.has_value() && root_.stale == 0 && !viewStale_ && focusChanges_.empty() &&
            std::ranges::none_of(clients_, [](const auto& client) { return client.second.stale != 0; }) &&
-           !iconifyRequests_.awaitingAnswers(std::chrono::steady_clock::now()) && !connection_->broken();
+           !connection_->broken();
 }
 
 void X11Desktop::recordFocus(WindowId window) {

@@ -41,8 +41,9 @@
 //   any of the program's own windows (its tray icon, embedded in a tray).
 // - Changes: every event above that changes what the view holds is told
 //   to the observer (`observeDesktopChanges`), so a caller may rest while
-//   the desktop stands still; settled while no property is left to read,
-//   no focus change to take and no iconify request to settle.
+//   the desktop stands still; settled while no property is left to read
+//   and no focus change to take. (A window chosen for minimizing keeps the
+//   caller looking, so an unanswered request needs no look of its own.)
 // - Focus changes: listed clients report when they gain the focus, and
 //   _NET_ACTIVE_WINDOW is followed by its change events (for a client not
 //   yet listed). Both are read whenever `processEvents` runs (call it when
