@@ -23,7 +23,8 @@ namespace {
 
 using namespace std::chrono_literals;
 using namespace x11::testing;
-using benchmarks::cpuNanoseconds;
+using benchmarks::measureUsage;
+using benchmarks::Usage;
 
 /// A "Name:   value kB" line of a /proc status file, in KiB.
 double statusField(const std::string& file, const std::string& name) {
@@ -33,22 +34,6 @@ double statusField(const std::string& file, const std::string& name) {
         if (line.rfind(name + ":", 0) == 0) return std::strtod(line.c_str() + name.size() + 1, nullptr);
     }
     return 0;
-}
-
-/// CPU of Quellan and of the X server, and Quellan's wakeups, over `measured`.
-struct Usage {
-    double cpuPercent = 0, serverCpuPercent = 0, wakeupsPerMinute = 0, seconds = 0;
-};
-
-Usage measure(pid_t pid, pid_t server, std::chrono::duration<double> measured) {
-    const double cpu = cpuNanoseconds(pid), serverCpu = cpuNanoseconds(server);
-    const double wakeups = benchmarks::mainThreadWakeups(pid);
-    const auto start = std::chrono::steady_clock::now();
-    std::this_thread::sleep_for(measured);
-    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    return Usage{(cpuNanoseconds(pid) - cpu) / 1e9 / wall * 100,
-                 (cpuNanoseconds(server) - serverCpu) / 1e9 / wall * 100,
-                 (benchmarks::mainThreadWakeups(pid) - wakeups) / wall * 60, wall};
 }
 
 void Idle(benchmark::State& state, const std::string& desktop) {
@@ -84,13 +69,13 @@ void Idle(benchmark::State& state, const std::string& desktop) {
     const pid_t pid = quellan->pid(), server = session->server().pid();
     Usage idle, menuOpen;
     for (auto _ : state) {
-        idle = measure(pid, server, measured);
+        idle = measureUsage(pid, server, measured);
         state.SetIterationTime(idle.seconds);
     }
     if (PanelHost* panel = session->panel()) {
         // Held open, as by a person reading it: every scan runs and publishes.
         if (panel->menu().empty()) return state.SkipWithError("the panel could not open the menu");
-        menuOpen = measure(pid, server, measured);
+        menuOpen = measureUsage(pid, server, measured);
         panel->closeMenu();
     }
     if (!quellan->running()) {

@@ -95,20 +95,14 @@ void Idle(benchmark::State& state) {
     if (!quellan || !waitUntil([&] { return panel->findItem(); }, std::chrono::seconds(30)))
         return state.SkipWithError("no icon");
     std::this_thread::sleep_for(std::chrono::seconds(3)); // past the start
-    double cpu = 0, wall = 0, wakeups = 0;
+    benchmarks::Usage idle;
     for (auto _ : state) {
-        const double before = benchmarks::cpuNanoseconds(quellan->pid()) / 1e9;
-        const double wakeupsBefore = benchmarks::mainThreadWakeups(quellan->pid());
-        const auto start = std::chrono::steady_clock::now();
-        std::this_thread::sleep_for(measured);
-        wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        cpu = benchmarks::cpuNanoseconds(quellan->pid()) / 1e9 - before;
-        wakeups = benchmarks::mainThreadWakeups(quellan->pid()) - wakeupsBefore;
-        state.SetIterationTime(wall);
+        idle = benchmarks::measureUsage(quellan->pid(), 0, measured);
+        state.SetIterationTime(idle.seconds);
     }
     if (!quellan->running()) return state.SkipWithError("quellan ended while idle");
-    state.counters["cpuPercentOfACore"] = cpu / wall * 100;
-    state.counters["wakeupsPerMinute"] = wakeups / wall * 60;
+    state.counters["cpuPercentOfACore"] = idle.cpuPercent;
+    state.counters["wakeupsPerMinute"] = idle.wakeupsPerMinute;
 }
 
 BENCHMARK(Snapshot)->Arg(5)->Arg(50)->Unit(benchmark::kMicrosecond);
