@@ -74,8 +74,9 @@ class Compositors : public OnCompositor, public ::testing::WithParamInterface<Co
 
 TEST_P(Compositors, ListWindowsByProgramWithTheFocusAndLearnWhetherMinimizingWorks) {
     open(GetParam(), {{"maker.one", {"A1", "A2"}}, {"maker.two", {"B1"}}});
-    int notices = 0;
+    int notices = 0, told = 0;
     desktop_->setNoticeHandler([&](const std::string&) { ++notices; });
+    ASSERT_TRUE(desktop_->observeDesktopChanges([&] { ++told; }));
     // Programs apart, the newest window focused; each program's windows front
     // to back where the compositor tells the stacking (KWin), as announced otherwise.
     std::vector<std::string> all{"maker.one A2", "maker.one A1", "maker.two B1 *"};
@@ -103,6 +104,7 @@ TEST_P(Compositors, ListWindowsByProgramWithTheFocusAndLearnWhetherMinimizingWor
     EXPECT_TRUE(waitUntil([&] { return rows().empty(); }, 5s)) << ::testing::PrintToString(rows());
     EXPECT_EQ(titles(*desktop_, true).size(), stacked ? 3u : 0u);
     EXPECT_EQ(notices, stacked ? 0 : 1);
+    EXPECT_TRUE(told > 0 || !stacked) << "KWin's minimizing, at least, is told";
 }
 
 TEST_F(OnCompositor, WindowsOnAnotherVirtualDesktopOfKWinAreOutOfSight) {
