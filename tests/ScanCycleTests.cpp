@@ -5,135 +5,126 @@
 namespace quellan {
 namespace {
 
-using testing_support::MonitorFixture;
 using Access = WindowMonitorTestAccess;
 using Ids = std::vector<std::string>;
+using Windows = std::vector<simulated::WindowID>;
 
-TEST(ScanCycle, NewWindowsRankByTheirPlaceAndTheFocusedOneIsRemembered) {
-    MonitorFixture f;
-    f.monitor->limit = 2;
-    const auto a = f.open(100, "A"), b = f.open(100, "B"), c = f.open(200, "C");
-    f.monitor->scanNow();
-    EXPECT_TRUE(f.isMinimized(a)) << "first in the snapshot counts as the oldest";
-    EXPECT_EQ(f.last().visibleWindowCount, 2);
-    ASSERT_EQ(f.rowIDs(), (Ids{f.idOf(c), f.idOf(b)})) << "rows in the summary order";
-    EXPECT_FALSE(Access::lastTouched(*f.monitor).contains(f.idOf(a))) << "a minimized window starts again";
+class ScanCycle : public ::testing::Test, protected testing_support::MonitorFixture {};
 
-    f.desktop.focus(b);
-    f.desktop.advance(10);
-    f.monitor->scanNow();
-    EXPECT_EQ(f.last().activeWindows, (std::vector<ActiveWindowSummary>{{f.idOf(c), "mail", "C", 10, false},
-                                                                        {f.idOf(b), "Notes", "B", 10, true}}));
-    f.desktop.frontmostProcessIdentifier.reset();
-    f.desktop.advance(10);
-    f.monitor->limit = 1;
-    f.monitor->scanNow();
-    EXPECT_TRUE(f.isMinimized(c)) << "B was focused after C was last seen new";
-    EXPECT_FALSE(f.isMinimized(b));
+TEST_F(ScanCycle, NewWindowsRankByTheirPlaceAndTheFocusedOneIsRemembered) {
+    monitor->limit = 2;
+    const auto a = open(100, "A"), b = open(100, "B"), c = open(200, "C");
+    monitor->scanNow();
+    EXPECT_EQ(desktop.minimizedWindows(), Windows{a}) << "first in the snapshot counts as the oldest";
+    EXPECT_EQ(last().visibleWindowCount, 2);
+    ASSERT_EQ(rowIDs(), (Ids{idOf(c), idOf(b)})) << "rows in the summary order";
+    EXPECT_FALSE(Access::lastTouched(*monitor).contains(idOf(a))) << "a minimized window starts again";
+
+    desktop.focus(b);
+    desktop.advance(10);
+    monitor->scanNow();
+    EXPECT_EQ(last().activeWindows,
+              (std::vector<ActiveWindowSummary>{{idOf(c), "mail", "C", 10, false}, {idOf(b), "Notes", "B", 10, true}}));
+    desktop.frontmostProcessIdentifier.reset();
+    desktop.advance(10);
+    monitor->limit = 1;
+    monitor->scanNow();
+    EXPECT_EQ(desktop.minimizedWindows(), (Windows{a, c})) << "B was focused after C was last seen new";
 }
 
-TEST(ScanCycle, NewWindowsTheDesktopStacksRankLowestFirst) {
-    MonitorFixture f;
-    f.monitor->limit = 1;
-    const auto a = f.open(100, "A"), b = f.open(100, "B"), c = f.open(200, "C");
+TEST_F(ScanCycle, NewWindowsTheDesktopStacksRankLowestFirst) {
+    monitor->limit = 1;
+    const auto a = open(100, "A"), b = open(100, "B"), c = open(200, "C");
     for (const auto& [window, position] : {std::pair{a, 2}, {b, 0}, {c, 1}})
-        f.desktop.window(window).stackingPosition = position;
-    f.monitor->scanNow();
-    EXPECT_EQ(f.desktop.minimizedWindows(), (std::vector<simulated::WindowID>{b, c}));
+        desktop.window(window).stackingPosition = position;
+    monitor->scanNow();
+    EXPECT_EQ(desktop.minimizedWindows(), (Windows{b, c}));
 }
 
-TEST(ScanCycle, AFocusBetweenScansCountsAtItsInstant) {
-    MonitorFixture f;
-    f.desktop.reportsFocusChanges = true;
-    f.monitor->limit = 2;
-    const auto a = f.open(100, "A"), b = f.open(100, "B");
-    f.desktop.focus(b);
-    f.monitor->scanNow();
-    f.desktop.advance(5);
-    f.desktop.focus(a); // only until the next window opens, before any scan
-    f.desktop.advance(0.1);
-    const auto c = f.open(200, "C");
-    f.desktop.focus(c);
-    f.monitor->scanNow();
-    EXPECT_EQ(f.desktop.minimizedWindows(), (std::vector<simulated::WindowID>{b}));
+TEST_F(ScanCycle, AFocusBetweenScansCountsAtItsInstant) {
+    desktop.reportsFocusChanges = true;
+    monitor->limit = 2;
+    const auto a = open(100, "A"), b = open(100, "B");
+    desktop.focus(b);
+    monitor->scanNow();
+    desktop.advance(5);
+    desktop.focus(a); // only until the next window opens, before any scan
+    desktop.advance(0.1);
+    const auto c = open(200, "C");
+    desktop.focus(c);
+    monitor->scanNow();
+    EXPECT_EQ(desktop.minimizedWindows(), (Windows{b}));
 }
 
-TEST(ScanCycle, InactivityTakesWindowsIdleForTheWholePeriodAfterTheOverLimitOnes) {
-    MonitorFixture f;
-    const auto a = f.open(100, "A"), b = f.open(100, "B"), c = f.open(100, "C");
-    f.monitor->scanNow();
-    f.monitor->inactiveMinutes = 5;
-    f.desktop.advance(299.5);
-    f.monitor->scanNow();
-    EXPECT_TRUE(f.desktop.minimizedWindows().empty());
-    f.desktop.advance(0.5);
-    f.monitor->limit = 2;
-    f.monitor->scanNow();
-    EXPECT_EQ(f.desktop.minimizedWindows(), (std::vector<simulated::WindowID>{a, b, c})) << "over the limit first";
+TEST_F(ScanCycle, InactivityTakesWindowsIdleForTheWholePeriodAfterTheOverLimitOnes) {
+    const auto a = open(100, "A"), b = open(100, "B"), c = open(100, "C");
+    monitor->scanNow();
+    monitor->inactiveMinutes = 5;
+    desktop.advance(299.5);
+    monitor->scanNow();
+    EXPECT_TRUE(desktop.minimizedWindows().empty());
+    desktop.advance(0.5);
+    monitor->limit = 2;
+    monitor->scanNow();
+    EXPECT_EQ(desktop.minimizedWindows(), (Windows{a, b, c})) << "over the limit first";
 }
 
-TEST(ScanCycle, AFocusedWindowListedMoreThanOnceIsNeverMinimized) {
-    MonitorFixture f;
-    f.monitor->limit = 1;
-    const auto a = f.open(100, "A"), b = f.open(100, "B");
-    f.desktop.application(100).windowsExtras = {simulated::WindowRef{b}, simulated::WindowRef{b}};
-    f.desktop.focus(b);
-    f.monitor->scanNow();
-    EXPECT_TRUE(f.isMinimized(a));
-    EXPECT_FALSE(f.isMinimized(b));
+TEST_F(ScanCycle, AFocusedWindowListedMoreThanOnceIsNeverMinimized) {
+    monitor->limit = 1;
+    const auto a = open(100, "A"), b = open(100, "B");
+    desktop.application(100).windowsExtras = {simulated::WindowRef{b}, simulated::WindowRef{b}};
+    desktop.focus(b);
+    monitor->scanNow();
+    EXPECT_EQ(desktop.minimizedWindows(), Windows{a});
 }
 
-TEST(ScanCycle, WithoutTrustEverythingIsForgotten) {
-    MonitorFixture f;
-    f.open(100, "A");
-    f.monitor->scanNow();
-    f.desktop.trusted = false;
-    f.monitor->scanNow();
-    EXPECT_TRUE(Access::lastTouched(*f.monitor).empty());
-    EXPECT_TRUE(Access::openedAt(*f.monitor).empty());
-    EXPECT_EQ(f.last(), (MonitorState{false, 0, 3, std::nullopt, {}}));
+TEST_F(ScanCycle, WithoutTrustEverythingIsForgotten) {
+    open(100, "A");
+    monitor->scanNow();
+    desktop.trusted = false;
+    monitor->scanNow();
+    EXPECT_TRUE(Access::lastTouched(*monitor).empty());
+    EXPECT_TRUE(Access::openedAt(*monitor).empty());
+    EXPECT_EQ(last(), (MonitorState{false, 0, 3, std::nullopt, {}}));
 }
 
-TEST(ScanCycle, AClockSetBackKeepsAgesAndTheFocusedWindow) {
-    MonitorFixture f;
-    f.monitor->limit = 2;
-    const auto a = f.open(100, "A"), b = f.open(100, "B");
-    f.monitor->scanNow();
-    f.desktop.advance(120);
-    f.monitor->scanNow();
-    f.desktop.advance(-3600);
-    const auto c = f.open(100, "C");
-    f.desktop.focus(c);
-    f.monitor->scanNow();
-    EXPECT_TRUE(f.isMinimized(a));
-    EXPECT_FALSE(f.isMinimized(c));
-    f.desktop.advance(10);
-    f.monitor->scanNow();
-    for (const auto& row : f.last().activeWindows)
-        EXPECT_EQ(row.openDurationSeconds, row.id == f.idOf(b) ? 130 : 10) << row.title;
+TEST_F(ScanCycle, AClockSetBackKeepsAgesAndTheFocusedWindow) {
+    monitor->limit = 2;
+    const auto a = open(100, "A"), b = open(100, "B");
+    monitor->scanNow();
+    desktop.advance(120);
+    monitor->scanNow();
+    desktop.advance(-3600);
+    const auto c = open(100, "C");
+    desktop.focus(c);
+    monitor->scanNow();
+    EXPECT_EQ(desktop.minimizedWindows(), Windows{a});
+    desktop.advance(10);
+    monitor->scanNow();
+    for (const auto& row : last().activeWindows)
+        EXPECT_EQ(row.openDurationSeconds, row.id == idOf(b) ? 130 : 10) << row.title;
 }
 
-TEST(ScanCycle, AHungApplicationIsLeftOutForAGrowingPauseAndRanksAsBeforeOnceItAnswers) {
-    MonitorFixture f;
-    f.monitor->limit = 2;
-    f.desktop.addApplication(300, "Term");
-    const auto a = f.open(100, "A"), b = f.open(200, "B");
-    f.desktop.focus(a);
-    f.monitor->start();
-    f.runLoop.advance(10);
-    f.desktop.focus(b);
-    f.runLoop.advance(10);
-    f.desktop.application(100).hangs = true;
-    const auto c = f.open(300, "C");
-    f.desktop.focus(c);
+TEST_F(ScanCycle, AHungApplicationIsLeftOutForAGrowingPauseAndRanksAsBeforeOnceItAnswers) {
+    monitor->limit = 2;
+    desktop.addApplication(300, "Term");
+    const auto a = open(100, "A"), b = open(200, "B");
+    desktop.focus(a);
+    monitor->start();
+    runLoop.advance(10);
+    desktop.focus(b);
+    runLoop.advance(10);
+    desktop.application(100).hangs = true;
+    const auto c = open(300, "C");
+    desktop.focus(c);
 
     // Each try costs the whole timeout; the pauses between tries double.
-    const double start = f.desktop.time;
+    const double start = desktop.time;
     std::vector<double> tries;
-    for (double waited = 0; f.desktop.time < start + 200;) {
-        f.runLoop.advance(0.35);
-        if (f.desktop.waitedSeconds() > waited) tries.push_back(f.desktop.time);
-        waited = f.desktop.waitedSeconds();
+    for (double waited = 0; desktop.time < start + 200;) {
+        runLoop.advance(0.35);
+        if (desktop.waitedSeconds() > waited) tries.push_back(desktop.time);
+        waited = desktop.waitedSeconds();
     }
     ASSERT_EQ(tries.size(), 6u);
     for (std::size_t i = 1; i < tries.size(); ++i) {
@@ -141,13 +132,13 @@ TEST(ScanCycle, AHungApplicationIsLeftOutForAGrowingPauseAndRanksAsBeforeOnceItA
         EXPECT_GE(tries[i] - tries[i - 1], pause) << i;
         EXPECT_LT(tries[i] - tries[i - 1], pause + 1) << i;
     }
-    EXPECT_LT(f.desktop.waitedSeconds() / (f.desktop.time - tries[0]), 0.1) << "busy time per second";
-    EXPECT_EQ(f.rowIDs(), (Ids{f.idOf(b), f.idOf(c)})) << "the others are still listed";
-    EXPECT_TRUE(f.desktop.minimizedWindows().empty());
+    EXPECT_LT(desktop.waitedSeconds() / (desktop.time - tries[0]), 0.1) << "busy time per second";
+    EXPECT_EQ(rowIDs(), (Ids{idOf(b), idOf(c)})) << "the others are still listed";
+    EXPECT_TRUE(desktop.minimizedWindows().empty());
 
-    f.desktop.application(100).hangs = false;
-    f.runLoop.advance(81);
-    EXPECT_EQ(f.desktop.minimizedWindows(), (std::vector<simulated::WindowID>{a})) << "A was used before B";
+    desktop.application(100).hangs = false;
+    runLoop.advance(81);
+    EXPECT_EQ(desktop.minimizedWindows(), (Windows{a})) << "A was used before B";
 }
 
 } // namespace
