@@ -11,7 +11,6 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <poll.h>
 #include <sstream>
 #include <sys/prctl.h>
@@ -26,10 +25,7 @@ extern char** environ;
 namespace quellan::x11::testing {
 namespace {
 
-struct Free {
-    void operator()(void* pointer) const { std::free(pointer); }
-};
-template <typename T> using Freed = std::unique_ptr<T, Free>;
+template <typename T> using Freed = std::unique_ptr<T, decltype(&std::free)>;
 
 std::vector<std::string> split(const std::string& text, char separator) {
     std::vector<std::string> parts;
@@ -303,24 +299,15 @@ std::unique_ptr<Process> startTrayHost(const std::string& program, const std::st
 
 // --- Probe -------------------------------------------------------------------
 
-struct Probe::State {
-    xcb_connection_t* connection = nullptr;
-    std::map<std::string, Atom> atoms; // a round trip each the first time only
-    ~State() {
-        if (connection) xcb_disconnect(connection);
-    }
-};
-
 std::unique_ptr<Probe> Probe::connect(const std::string& display, std::string& error) {
     auto probe = std::make_unique<Probe>();
-    probe->state_ = std::make_unique<State>();
     int screen = 0;
-    probe->state_->connection = xcb_connect(display.c_str(), &screen);
-    if (xcb_connection_has_error(probe->state_->connection)) {
+    probe->connection_ = xcb_connect(display.c_str(), &screen);
+    if (xcb_connection_has_error(probe->connection_)) {
         error = "probe cannot connect to " + display;
         return nullptr;
     }
-    xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(probe->state_->connection));
+    xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(probe->connection_));
     for (int i = 0; i < screen; ++i)
         xcb_screen_next(&screens);
     probe->root_ = screens.data->root;
@@ -328,20 +315,19 @@ std::unique_ptr<Probe> Probe::connect(const std::string& display, std::string& e
     return probe;
 }
 
-Probe::~Probe() = default;
+Probe::~Probe() { xcb_disconnect(connection_); }
 
 Atom Probe::atom(const std::string& name) {
-    if (const auto known = state_->atoms.find(name); known != state_->atoms.end()) return known->second;
-    xcb_connection_t* c = state_->connection;
-    Freed<xcb_intern_atom_reply_t> reply{xcb_intern_atom_reply(
-        c, xcb_intern_atom(c, 0, static_cast<std::uint16_t>(name.size()), name.c_str()), nullptr)};
-    return reply ? state_->atoms[name] = reply->atom : 0;
+    if (const auto known = atoms_.find(name); known != atoms_.end()) return known->second;
+    const auto request = xcb_intern_atom(connection_, 0, static_cast<std::uint16_t>(name.size()), name.c_str());
+    const Freed<xcb_intern_atom_reply_t> reply{xcb_intern_atom_reply(connection_, request, nullptr), std::free};
+    return reply ? atoms_[name] = reply->atom : 0;
 }
 
 std::vector<std::uint32_t> Probe::cardinals(WindowId window, const std::string& property) {
-    xcb_connection_t* c = state_->connection;
-    Freed<xcb_get_property_reply_t> reply{xcb_get_property_reply(
-        c, xcb_get_property(c, 0, window, atom(property), XCB_GET_PROPERTY_TYPE_ANY, 0, 1 << 16), nullptr)};
+    const auto request =
+        xcb_get_property(connection_, 0, window, atom(property), XCB_GET_PROPERTY_TYPE_ANY, 0, 1 << 16);
+    const Freed<xcb_get_property_reply_t> reply{xcb_get_property_reply(connection_, request, nullptr), std::free};
     if (!reply || reply->format != 32) return {};
     const auto* data = static_cast<const std::uint32_t*>(xcb_get_property_value(reply.get()));
     return {data, data + xcb_get_property_value_length(reply.get()) / 4};
@@ -350,9 +336,9 @@ std::vector<std::uint32_t> Probe::cardinals(WindowId window, const std::string& 
 std::vector<WindowId> Probe::clientList() { return cardinals(root_, "_NET_CLIENT_LIST"); }
 
 bool Probe::selectionOwned(const std::string& name) {
-    xcb_connection_t* c = state_->connection;
-    Freed<xcb_get_selection_owner_reply_t> owner{
-        xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atom(name)), nullptr)};
+    const auto request = xcb_get_selection_owner(connection_, atom(name));
+    const Freed<xcb_get_selection_owner_reply_t> owner{xcb_get_selection_owner_reply(connection_, request, nullptr),
+                                                       std::free};
     return owner && owner->owner != XCB_NONE;
 }
 
@@ -371,15 +357,12 @@ void Probe::activate(WindowId window) {
     runCommand({"xdotool", "windowactivate", std::to_string(window)}, {{"DISPLAY", display_}});
 }
 
-void Probe::sync() {
-    xcb_connection_t* c = state_->connection;
-    std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
-}
+void Probe::sync() { std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr)); }
 
 void Probe::set(WindowId window, const std::string& property, const std::string& kind, const std::string& values) {
     const WindowId target = window == 0 ? root_ : window;
     const auto write = [&](Atom type, std::uint8_t format, const void* data, std::size_t items) {
-        xcb_change_property(state_->connection, XCB_PROP_MODE_REPLACE, target, atom(property), type, format,
+        xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, target, atom(property), type, format,
                             static_cast<std::uint32_t>(items), data);
     };
     if (kind != "atoms" && kind != "windows" && kind != "cardinals" && kind != "wmstate") {
@@ -405,7 +388,7 @@ WindowId Probe::create(const std::string& text) {
         const auto equals = std::min(word.find('='), word.size());
         if (!word.empty()) options[word.substr(0, equals)] = word.substr(std::min(equals + 1, word.size()));
     }
-    xcb_connection_t* c = state_->connection;
+    xcb_connection_t* c = connection_;
     const WindowId window = xcb_generate_id(c);
     const std::uint32_t white = 0xFFFFFF;
     const WindowId parent = options.contains("parent") ? std::stoul(options["parent"]) : root_;
@@ -439,7 +422,7 @@ void Probe::announceWindowManager() {
 }
 
 void Probe::destroyWindow(WindowId window) {
-    xcb_destroy_window(state_->connection, window);
+    xcb_destroy_window(connection_, window);
     sync();
 }
 

@@ -15,6 +15,8 @@
 #include <sys/types.h>
 #include <vector>
 
+struct xcb_connection_t;
+
 namespace quellan::x11::testing {
 
 using namespace std::chrono_literals;
@@ -110,7 +112,10 @@ std::unique_ptr<Process> startTrayHost(const std::string& program, const std::st
 class Probe {
 public:
     static std::unique_ptr<Probe> connect(const std::string& display, std::string& error);
+    Probe() = default;
     ~Probe();
+    Probe(const Probe&) = delete;
+    Probe& operator=(const Probe&) = delete;
 
     Atom atom(const std::string& name);
     std::vector<std::uint32_t> cardinals(WindowId window, const std::string& property);
@@ -145,8 +150,8 @@ public:
 
 private:
     void sync();
-    struct State;
-    std::unique_ptr<State> state_;
+    xcb_connection_t* connection_ = nullptr;
+    std::map<std::string, Atom> atoms_; // a round trip each the first time only
     WindowId root_ = 0;
     std::string display_;
 };
