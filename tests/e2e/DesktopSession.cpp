@@ -11,9 +11,10 @@ namespace quellan::e2e {
 using namespace std::chrono_literals;
 using namespace x11::testing;
 
-void collectOutput(Process& process, std::string& into) {
+std::string& collectOutput(Process& process, std::string& into) {
     while (auto line = process.readLine(50ms))
         into += *line + "\n";
+    return into;
 }
 
 int slowdown() {

@@ -18,8 +18,8 @@ namespace quellan::e2e {
 using x11::WindowId;
 using x11::testing::Process;
 
-/// Adds to `into` every line `process` has written so far.
-void collectOutput(Process& process, std::string& into);
+/// Adds to `into` every line `process` has written so far; returns `into`.
+std::string& collectOutput(Process& process, std::string& into);
 
 /// How many times slower than usual Quellan runs: 6 under a tool such as
 /// valgrind (QUELLAN_UNDER), 1 otherwise. Waits and holds scale with it.
@@ -34,8 +34,6 @@ public:
     static std::unique_ptr<DesktopSession> start(const std::string& windowManager, std::string& error,
                                                  bool withTray = true);
     bool startTray(std::string& error);
-    DesktopSession(const DesktopSession&) = delete;
-    DesktopSession& operator=(const DesktopSession&) = delete;
 
     const std::string& display() const { return server_->display(); }
     x11::testing::XServer& server() { return *server_; }

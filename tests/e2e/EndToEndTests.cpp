@@ -42,10 +42,7 @@ protected:
     }
 
     /// Everything Quellan has written so far, standard error included.
-    std::string said() {
-        collectOutput(*quellan_, output_);
-        return output_;
-    }
+    std::string said() { return collectOutput(*quellan_, output_); }
 
     /// Ends Quellan as a session does (or, without `terminate`, expects it
     /// to be ending already) and expects a clean end; it may say only lines
@@ -131,12 +128,10 @@ protected:
     std::string output_;
 };
 
-class EndToEnd : public Desktop, public ::testing::WithParamInterface<std::string> {
-protected:
-    void SetUp() override { startSession(GetParam()); }
-};
+class EndToEnd : public Desktop, public ::testing::WithParamInterface<std::string> {};
 
 TEST_P(EndToEnd, TheLimitChosenInTheMenuMinimizesTheLeastRecentlyFocusedAndSurvivesARestart) {
+    startSession(GetParam());
     startQuellan("windowLimit = 5\n");
     std::vector<WindowId> windows;
     for (int i = 0; i < 5; ++i)

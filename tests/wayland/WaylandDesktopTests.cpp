@@ -160,10 +160,8 @@ TEST_F(OnCompositor, QuellanKeepsNativeWindowsOnKWinToTheLimitChosenInItsPanelMe
     EXPECT_TRUE(waitUntil([&] { return minimized().size() == 6; })) << ::testing::PrintToString(minimized());
     EXPECT_EQ(titles(*desktop_, false), std::vector<std::string>{"Gtk"}) << "the focused one stays";
     ASSERT_TRUE(panel->choose("Quit Quellan"));
-    const auto code = quellan->exitCode(30s);
     std::string said;
-    e2e::collectOutput(*quellan, said);
-    EXPECT_EQ(code, 0) << said;
+    EXPECT_EQ(quellan->exitCode(30s), 0) << e2e::collectOutput(*quellan, said);
 }
 
 TEST(Quellan, SaysWhatWorksAndEndsWhereTheCompositorOffersNoWindowManagement) {
