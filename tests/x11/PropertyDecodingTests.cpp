@@ -7,19 +7,17 @@
 namespace quellan::x11 {
 namespace {
 
-constexpr Atom kUtf8 = 300;
-constexpr Atom kCompound = 301;
+constexpr Atom kUtf8 = 300, kCompound = 301;
 const TextTypes kTypes{.utf8String = kUtf8, .compoundText = kCompound};
 
 TEST(PropertyDecoding, TitlesInEveryEncodingBecomeTidyUtf8) {
-    struct Case {
+    // \u escapes are UTF-8 here; \x bytes are raw.
+    const struct {
         Atom type;
         std::string bytes;
         std::size_t cap;
         std::string expected;
-    };
-    // \u escapes are UTF-8 here; \x bytes are raw.
-    const Case cases[] = {
+    } cases[] = {
         {kUtf8, "Gr\u00FC\u00DFe", kMaxTextBytes, "Gr\u00FC\u00DFe"},
         {kUtf8, "bad\xFF\xFEtitle", kMaxTextBytes, "bad\uFFFD\uFFFDtitle"},
         {kUtf8, std::string("cut\0rest", 8), kMaxTextBytes, "cut"},
@@ -36,7 +34,7 @@ TEST(PropertyDecoding, TitlesInEveryEncodingBecomeTidyUtf8) {
         {kStringType, "ab\x85", 3, "ab "},
         {kUtf8, "ab\u0085\u009Fz", 4, "ab  "},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         const RawProperty raw{c.type, 8, {reinterpret_cast<const std::uint8_t*>(c.bytes.data()), c.bytes.size()}};
         EXPECT_EQ(decodeText(raw, kTypes, c.cap), c.expected) << c.bytes;
     }

@@ -382,8 +382,7 @@ void Probe::set(WindowId window, const std::string& property, const std::string&
 WindowId Probe::create(const std::string& text) {
     std::array<char, 256> host{};
     gethostname(host.data(), host.size() - 1);
-    std::map<std::string, std::string> options{
-        {"pid", std::to_string(defaultPid)}, {"class", "QuellanTest"}, {"machine", host.data()}};
+    std::map<std::string, std::string> options{{"pid", "4000"}, {"class", "QuellanTest"}, {"machine", host.data()}};
     for (const auto& word : split(text, ' ')) {
         const auto equals = std::min(word.find('='), word.size());
         if (!word.empty()) options[word.substr(0, equals)] = word.substr(std::min(equals + 1, word.size()));

@@ -125,17 +125,14 @@ public:
     /// Whether some client owns the selection `name` ("_NET_SYSTEM_TRAY_S0").
     bool selectionOwned(const std::string& name);
     WindowId root() const { return root_; }
-    /// The _NET_WM_PID of windows made without one. Not this test's pid: a
-    /// window source running inside the test leaves its own process out.
-    std::uint32_t defaultPid = 4000;
 
     /// Asks the window manager as a pager would.
     void activate(WindowId window);
     /// Makes a window as an application would, the probe's connection
     /// standing in for it, and maps it. `options`, space-separated:
-    /// pid=N|none (else `defaultPid`), machine=S|none (else this host),
-    /// class=S, type=a,b ("dialog"), state=a,b ("hidden"), transient=W,
-    /// title=S, nomap, parent=W (a child of W), owns=SELECTION. 0 on failure.
+    /// pid=N|none (else 4000: not this test's pid, which a window source
+    /// running inside the test leaves out), machine=S|none (else this host), class=S, type=a,b ("dialog"), state=a,b
+    /// ("hidden"), transient=W, title=S, nomap, parent=W (a child of W), owns=SELECTION. 0 on failure.
     WindowId create(const std::string& options = {});
     /// Sets `property` of `window` (0: the root): `kind` "atoms", "windows",
     /// "cardinals" or "wmstate" with comma-separated values, or a type name
