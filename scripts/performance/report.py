@@ -103,7 +103,7 @@ def main(results, docs):
     out("## The snapshot on a real X server")
     out("")
     out("Xvfb with openbox, windows spread over ten processes. Events keep the backend's view current, so a")
-    out("snapshot of an unchanged desktop (every idle tick) sends nothing. Reading the whole desktop again, as")
+    out("snapshot of an unchanged desktop sends nothing. Reading the whole desktop again, as")
     out("after a new window manager, is set against two references measured in the same run: as many bare")
     out("property requests, all pipelined (the floor for reading that much; target at most 1.2 times it), and")
     out("the same requests one at a time. The clients already known are read in the root's round trip.")
