@@ -263,7 +263,7 @@ void WaylandDesktop::processEvents() {
     }
     handled += std::max(wl_display_dispatch_pending(display_), 0);
     settleMinimizeRequests();
-    // Only the window-management objects live on this connection, so every event may change the model.
+    // This connection serves window management alone, so any event may change the model.
     if (handled > 0 && changeHandler_) changeHandler_();
 }
 
