@@ -97,6 +97,7 @@ TEST(AppShell, UntrustedLaunchShowsTheWarningAndTheAccessCommands) {
 
 TEST(AppShell, ChoicesArePersistedAppliedAndShownBeforeTheCommandReturns) {
     ShellFixture f;
+    f.desktop.tellsChanges = true;
     for (const char* title : {"a", "b"})
         f.desktop.addWindow(100, title);
     f.desktop.focus(f.desktop.addWindow(200, "Inbox").id);
@@ -117,6 +118,12 @@ TEST(AppShell, ChoicesArePersistedAppliedAndShownBeforeTheCommandReturns) {
     EXPECT_FALSE(f.defaults->boolForKey(WindowMonitor::inactiveMinimizeEnabledKey));
     EXPECT_EQ(f.menu(),
               expectedMenu(true, 1, std::nullopt, "1 window active", 1, "Current: Mail - Inbox - 0s [Mail] [Inbox]"));
+
+    // Nothing changes, so the scans rest; the menu opening brings its durations up to date.
+    f.runLoop.advance(100);
+    f.item().menu()->delegate.lock()->menuWillOpen();
+    EXPECT_EQ(f.menu(), expectedMenu(true, 1, std::nullopt, "1 window active", 1,
+                                     "Current: Mail - Inbox - 1m 40s [Mail] [Inbox]"));
     delegate->applicationWillTerminate();
 }
 
