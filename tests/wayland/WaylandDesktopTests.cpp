@@ -36,11 +36,16 @@ protected:
     void open(Compositor which, const std::vector<std::pair<std::string, std::vector<std::string>>>& programs) {
         std::string error;
         ASSERT_TRUE(session_ = WaylandSession::start(which, error)) << error;
-        for (const auto& [appId, titles] : programs)
-            ASSERT_TRUE(programs_.emplace_back(session_->startWindows(appId, titles, error))) << error;
         auto connected = WaylandDesktop::connect(session_->display());
         ASSERT_TRUE(desktop_ = std::move(connected.desktop)) << connected.error;
         installed_.emplace(desktop_->backends());
+        for (auto [appId, shown] : programs) {
+            ASSERT_TRUE(programs_.emplace_back(session_->startWindows(appId, shown, error))) << error;
+            // A program paints before the compositor maps: the next starts only
+            // once these are mapped, or the focus could end on either.
+            std::ranges::sort(shown);
+            ASSERT_TRUE(waitUntil([&] { return std::ranges::includes(titles(*desktop_, false), shown); }));
+        }
     }
     /// "app title" of each window the program would count, "*" marking the focused one.
     std::vector<std::string> rows() {
