@@ -141,7 +141,7 @@ public:
     /// changed, on the main thread and possibly inside another call, so it
     /// must not call back. False where the desktop tells nothing (macOS):
     /// then only asking again finds changes.
-    virtual bool observeDesktopChanges(std::function<void()>) { return false; }
+    virtual bool observeDesktopChanges(std::function<void()> /*onChange*/) { return false; }
     /// True when what the calls answer can change only through what
     /// `onChange` will announce: nothing has arrived that is not yet read.
     /// Handles what has arrived first.

@@ -239,7 +239,7 @@ public:
             menu_ = internal::buildMenu(menu ? *menu : appkit::Menu());
             QObject::connect(menu_, &QMenu::aboutToShow, menu_, [this] {
                 // Told first: what it publishes in return is what the menu shows.
-                if (const auto delegate = model_ ? model_->delegate.lock() : nullptr) delegate->menuWillOpen();
+                if (const auto delegate = menuDelegate()) delegate->menuWillOpen();
                 if (std::exchange(titlesBehind_, false) && model_) internal::retitleMenu(*menu_, *model_);
             });
             // Marked as it closes, not as it opens: a panel never shows the
@@ -248,7 +248,7 @@ public:
             // the chosen action is delivered.
             QObject::connect(menu_, &QMenu::aboutToHide, menu_, [this] {
                 menuShown_ = true;
-                if (const auto delegate = model_ ? model_->delegate.lock() : nullptr) delegate->menuDidClose();
+                if (const auto delegate = menuDelegate()) delegate->menuDidClose();
                 QMetaObject::invokeMethod(
                     menu_, [this] { applyPendingMenu(); }, Qt::QueuedConnection);
             });
@@ -333,6 +333,8 @@ private:
     void refreshToolTip() {
         if (tray_) tray_->setToolTip(toolTip());
     }
+
+    std::shared_ptr<appkit::MenuDelegate> menuDelegate() const { return model_ ? model_->delegate.lock() : nullptr; }
 
     QtFramework::State* owner_;
     QPointer<QSystemTrayIcon> tray_;

@@ -735,12 +735,10 @@ bool X11Desktop::observeDesktopChanges(std::function<void()> onChange) {
 }
 
 bool X11Desktop::desktopSettled() {
-    if (connectionLost()) return false;
     // First what xcb queued while waiting for replies: the descriptor will not announce that.
     processEvents();
-    return trusted_.has_value() && root_.stale == 0 && !viewStale_ && focusChanges_.empty() &&
-           std::ranges::none_of(clients_, [](const auto& client) { return client.second.stale != 0; }) &&
-           !connection_->broken();
+    return !connectionLost() && trusted_.has_value() && root_.stale == 0 && !viewStale_ && focusChanges_.empty() &&
+           std::ranges::none_of(clients_, [](const auto& client) { return client.second.stale != 0; });
 }
 
 void X11Desktop::recordFocus(WindowId window) {
