@@ -188,6 +188,7 @@ ConnectResult WaylandDesktop::connect(const std::optional<std::string>& displayN
     }
     desktop->registry_ = wl_display_get_registry(desktop->display_);
     wl_registry_add_listener(desktop->registry_, &kRegistryListener, desktop.get());
+    desktop->announcingExisting_ = true;
     // Round trips for the globals, for the windows there now, and for what each one is.
     if (wl_display_roundtrip(desktop->display_) < 0 || desktop->manager_ == nullptr) {
         return {nullptr,
@@ -198,6 +199,7 @@ ConnectResult WaylandDesktop::connect(const std::optional<std::string>& displayN
     }
     wl_display_roundtrip(desktop->display_);
     wl_display_roundtrip(desktop->display_);
+    desktop->announcingExisting_ = false;
     return {std::move(desktop), {}};
 }
 
@@ -297,8 +299,14 @@ void WaylandDesktop::onToplevel(void* handle, std::uint32_t internalId, std::str
         zwlr_foreign_toplevel_handle_v1_add_listener(window, &kWlrToplevelListener, toplevel.get());
         toplevel->handle = window;
     }
-    // New windows open on top until the compositor says otherwise.
-    stacking_.push_back(toplevel->key);
+    // New windows open on top until the compositor says otherwise. wlroots
+    // compositors announce the windows there at connect time newest first:
+    // each goes below the ones before it, so the oldest ends at the bottom.
+    if (announcingExisting_ && protocol_ == Protocol::wlr) {
+        stacking_.insert(stacking_.begin(), toplevel->key);
+    } else {
+        stacking_.push_back(toplevel->key);
+    }
     toplevels_.emplace(toplevel->key, std::move(toplevel));
 }
 

@@ -157,6 +157,8 @@ private:
     /// Keys bottom first: the stacking order, or the order of activation.
     std::vector<std::uint64_t> stacking_;
     bool stackingFromCompositor_ = false;
+    /// While `connect` reads the windows already there.
+    bool announcingExisting_ = false;
     std::optional<std::uint64_t> activeKey_;
     std::vector<std::pair<std::uint64_t, double>> focusChanges_;
     std::unordered_map<std::string, std::int32_t> applicationByAppId_;
