@@ -124,6 +124,21 @@ TEST_F(OnCompositor, WindowsOnAnotherVirtualDesktopOfKWinAreOutOfSight) {
         << ::testing::PrintToString(rows());
 }
 
+TEST_F(OnCompositor, WindowsOpenOnSwayBeforeTheBackendConnectsRankInTheOrderTheyWereOpened) {
+    const std::vector<std::string> opened{"W1", "W2", "W3", "W4", "W5", "W6"};
+    open(Compositor::sway, {{"maker.one", opened}});
+    // As Quellan starting among them: sway announces them newest first.
+    auto connected = WaylandDesktop::connect(session_->display());
+    ASSERT_TRUE(connected.desktop) << connected.error;
+    platform::ScopedBackends joined(connected.desktop->backends());
+    auto windows = AccessibilityWindowSource().snapshot().windows;
+    std::ranges::sort(windows, {}, &ManagedWindow::stackingPosition);
+    std::vector<std::string> ranked;
+    for (const auto& window : windows)
+        ranked.push_back(window.title);
+    EXPECT_EQ(ranked, opened) << "least recently used first, the focused newest on top";
+}
+
 INSTANTIATE_TEST_SUITE_P(Desktops, Compositors, ::testing::Values(Compositor::kwin, Compositor::sway),
                          [](const auto& info) { return name(info.param); });
 
