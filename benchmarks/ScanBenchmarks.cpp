@@ -26,9 +26,9 @@ void scanBenchmark(benchmark::State& state, bool retitle) {
         const std::int32_t pid = 1000 + i % 25;
         if (i < 25) desktop.addApplication(pid, "Application " + std::to_string(i));
         const auto& window = desktop.addWindow(pid, "Document " + std::to_string(i));
-        source->prepared.windows.push_back(
-            ManagedWindow{windowIdentifier(pid, window.hash), desktop.makeWindowElement(window.id),
-                          "Application " + std::to_string(i % 25), "Document " + std::to_string(i), std::nullopt});
+        source->prepared.windows.push_back(ManagedWindow{
+            windowIdentifier(pid, window.hash), desktop.makeWindowElement(window.id),
+            "Application " + std::to_string(i % 25), "Document " + std::to_string(i), std::nullopt, std::nullopt});
     }
     auto monitor = WindowMonitor::create(source, std::make_shared<platform::InMemoryUserDefaults>());
     monitor->limit = windowCount; // a steady desktop: nothing over the limit

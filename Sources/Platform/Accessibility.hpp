@@ -136,6 +136,10 @@ public:
     /// bottom: a lower window was used less recently. None where the
     /// platform cannot tell.
     virtual std::optional<std::uint64_t> stackingPosition(const Element&) { return std::nullopt; }
+    /// When the window last became one that may count (opened, restored,
+    /// brought to the shown desktop), in wall-clock seconds, where the
+    /// desktop tells it; none for windows there before the first look.
+    virtual std::optional<double> appearedAt(const Element&) { return std::nullopt; }
     /// Where the desktop tells of its changes: keeps `onChange` (empty: none)
     /// and calls it whenever something the calls above answer may have
     /// changed, on the main thread and possibly inside another call, so it
@@ -164,6 +168,7 @@ bool equal(const Element& a, const Element& b);
 std::uint64_t hash(const Element& element);
 std::vector<FocusChange> takeFocusChanges();
 std::optional<std::uint64_t> stackingPosition(const Element& window);
+std::optional<double> appearedAt(const Element& window);
 bool observeDesktopChanges(std::function<void()> onChange);
 bool desktopSettled();
 

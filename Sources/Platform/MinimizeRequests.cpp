@@ -1,10 +1,14 @@
 #include "Platform/MinimizeRequests.hpp"
 
+#include "Platform/Platform.hpp"
+
 #include <algorithm>
+#include <utility>
 
 namespace quellan::platform {
 
 bool MinimizeRequests::mayAsk(WindowKey window, Clock::time_point now) {
+    if (refuses(now)) return false;
     const auto pause = pausedUntil_.find(window);
     if (pause == pausedUntil_.end()) return true;
     if (now < pause->second) return false;
@@ -12,26 +16,89 @@ bool MinimizeRequests::mayAsk(WindowKey window, Clock::time_point now) {
     return true;
 }
 
+void MinimizeRequests::sent(WindowKey window, Clock::time_point now) {
+    pending_.insert_or_assign(window, Request{now, ++sequence_, std::nullopt});
+}
+
+bool MinimizeRequests::wantsPing() const { return pingable_ && !pingCovers_ && lastCovered_ < sequence_; }
+
+void MinimizeRequests::pinged(Clock::time_point now) {
+    pingCovers_ = sequence_;
+    pingSentAt_ = now;
+}
+
+void MinimizeRequests::ponged(Clock::time_point now) {
+    if (!pingCovers_) return;
+    for (auto& [window, request] : pending_) {
+        if (request.sequence <= *pingCovers_ && !request.readBy) request.readBy = now;
+    }
+    lastCovered_ = std::max(lastCovered_, *pingCovers_);
+    pingCovers_.reset();
+}
+
+bool MinimizeRequests::ignored(const Request& request, Clock::time_point now) const {
+    if (request.readBy) return now - *request.readBy >= kGrace;
+    // Only time can tell where the desktop answers no ping.
+    return !pingable_ && now - request.sentAt >= kTimeout;
+}
+
 bool MinimizeRequests::settle(const std::function<std::optional<bool>(WindowKey)>& minimized, Clock::time_point now) {
+    if (pingCovers_ && now - pingSentAt_ >= kPingGivenUpAfter) {
+        pingable_ = false;
+        pingCovers_.reset();
+    }
     std::erase_if(pending_, [&](const auto& entry) {
-        const auto [window, sentAt] = entry;
+        const auto& [window, request] = entry;
         const std::optional<bool> state = minimized(window);
         if (!state) return true; // gone: no answer either way
         if (*state) {
             honoured_ = true;
             ignored_ = 0;
+            refusing_ = false;
+            nextRetry_ = kFirstRetry;
             return true;
         }
-        if (now - sentAt < kTimeout) return false;
+        if (!ignored(request, now)) return false;
         ++ignored_;
         // Asked again later, less often each time it is ignored.
         pausedUntil_[window] = now + std::chrono::seconds(std::min(60, 1 << std::min(ignored_, 6)));
         return true;
     });
-    constexpr int kIgnoredBeforeGivingUp = 3;
-    if (honoured_ || refuses_ || ignored_ < kIgnoredBeforeGivingUp) return false;
-    refuses_ = true;
-    return true;
+    // Each one is read and left undone, so two are enough to tell.
+    constexpr int kIgnoredBeforeGivingUp = 2;
+    if (honoured_ || refusing_ || ignored_ < kIgnoredBeforeGivingUp) return false;
+    refusing_ = true;
+    retryAt_ = now + nextRetry_;
+    if (auto* runLoop = platform::installed().runLoop; runLoop != nullptr && wake_) {
+        if (retryTimer_) retryTimer_->invalidate();
+        // Just after the back-off's end, so the look it brings finds it over.
+        const double wait = std::chrono::duration<double>(nextRetry_).count() + 0.01;
+        retryTimer_ = runLoop->scheduledTimer(wait, false, [wake = wake_] { wake(); });
+    }
+    nextRetry_ = std::min(2 * nextRetry_, kLongestRetry);
+    return !std::exchange(told_, true);
+}
+
+void MinimizeRequests::forget() {
+    if (retryTimer_) retryTimer_->invalidate();
+    auto wake = std::move(wake_);
+    this->~MinimizeRequests();
+    new (this) MinimizeRequests();
+    wake_ = std::move(wake);
+}
+
+MinimizeRequests::~MinimizeRequests() {
+    if (retryTimer_) retryTimer_->invalidate();
+}
+
+bool MinimizeRequests::refuses(Clock::time_point now) {
+    if (refusing_ && now >= retryAt_) {
+        // A trial: the windows are asked once more, and their pauses start afresh.
+        refusing_ = false;
+        ignored_ = 0;
+        pausedUntil_.clear();
+    }
+    return refusing_;
 }
 
 } // namespace quellan::platform

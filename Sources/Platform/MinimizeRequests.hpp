@@ -1,12 +1,20 @@
 // Minimize requests sent without waiting for the desktop's answer, and what
-// the answers teach: a desktop that ignores them is asked less often, and
-// one that never honours any is learned to refuse, so that no window counts
-// as one Quellan can minimize there.
+// the answers teach. A request counts as ignored only on evidence that the
+// desktop has read it: a ping sent after it came back (an X window manager
+// and a Wayland compositor handle what they are sent in order) and the
+// window is still not minimized a moment later. A desktop that is merely
+// behind therefore never counts as ignoring anything, however long it
+// takes. Where no ping can be sent, a request unanswered for `kTimeout`
+// counts as ignored. A desktop that ignored several and never honoured one
+// is learned to refuse, and asked again after a growing back-off.
 #pragma once
+
+#include "Platform/RunLoop.hpp"
 
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <unordered_map>
 
@@ -16,30 +24,76 @@ class MinimizeRequests {
 public:
     using Clock = std::chrono::steady_clock;
     using WindowKey = std::uint64_t;
-    /// How long a request may go unanswered before it counts as ignored.
+    /// Without a ping, how long a request may go unanswered before it counts as ignored.
     static constexpr std::chrono::milliseconds kTimeout{1000};
+    /// How long after the desktop has read a request the window may take to
+    /// show as minimized (some animate first).
+    static constexpr std::chrono::milliseconds kGrace{1000};
+    /// A ping unanswered this long is taken as one the desktop does not answer.
+    static constexpr std::chrono::seconds kPingGivenUpAfter{30};
+    /// The first and longest pause before a refusing desktop is asked again.
+    static constexpr std::chrono::seconds kFirstRetry{60};
+    static constexpr std::chrono::seconds kLongestRetry{1800};
 
-    /// False while `window` is paused after an ignored request.
+    /// False while `window` is paused after an ignored request, and while the desktop refuses.
     bool mayAsk(WindowKey window, Clock::time_point now);
+    /// Sent and not yet answered: not to be sent again, nor counted as gone.
     bool isPending(WindowKey window) const { return pending_.contains(window); }
-    /// Until the desktop has honoured a request, one is reported as failed:
-    /// the window stays counted until it is seen minimized.
-    bool reportsSuccess() const { return honoured_; }
-    void sent(WindowKey window, Clock::time_point now) { pending_.emplace(window, now); }
+    void sent(WindowKey window, Clock::time_point now);
+
+    /// Whether the desktop can be pinged; without it, the timeout decides.
+    void setPingable(bool pingable) { pingable_ = pingable; }
+    /// True when a request is not yet covered by a ping and none is in flight.
+    bool wantsPing() const;
+    /// A ping went out: once it comes back, every request sent before it has been read.
+    void pinged(Clock::time_point now);
+    /// The ping in flight came back.
+    void ponged(Clock::time_point now);
+
     /// Settles the pending requests against what the desktop shows now:
     /// `minimized` gives none for a window that is gone. True once, when
     /// the desktop is first learned to refuse.
     bool settle(const std::function<std::optional<bool>(WindowKey)>& minimized, Clock::time_point now);
-    bool refuses() const { return refuses_; }
+    /// Whether the desktop is taken to refuse; false again once its back-off ends.
+    bool refuses(Clock::time_point now);
+    /// When a refusing desktop is to be asked again.
+    std::optional<Clock::time_point> retryAt() const { return refusing_ ? std::optional(retryAt_) : std::nullopt; }
+    /// Called on the main run loop when a refusing desktop's back-off ends:
+    /// no window counts meanwhile, so nothing else would look again.
+    void setWake(std::function<void()> wake) { wake_ = std::move(wake); }
     /// Another desktop took over: everything learned starts afresh.
-    void forget() { *this = MinimizeRequests(); }
+    void forget();
+
+    MinimizeRequests() = default;
+    ~MinimizeRequests();
+    MinimizeRequests(const MinimizeRequests&) = delete;
+    MinimizeRequests& operator=(const MinimizeRequests&) = delete;
 
 private:
-    std::unordered_map<WindowKey, Clock::time_point> pending_;
+    struct Request {
+        Clock::time_point sentAt;
+        std::uint64_t sequence = 0;
+        /// When a ping sent after it came back.
+        std::optional<Clock::time_point> readBy;
+    };
+    bool ignored(const Request& request, Clock::time_point now) const;
+
+    std::unordered_map<WindowKey, Request> pending_;
     std::unordered_map<WindowKey, Clock::time_point> pausedUntil_;
+    std::uint64_t sequence_ = 0;
+    bool pingable_ = false;
+    /// The requests the ping in flight covers, and when it went.
+    std::optional<std::uint64_t> pingCovers_;
+    Clock::time_point pingSentAt_{};
+    std::uint64_t lastCovered_ = 0;
     int ignored_ = 0;
     bool honoured_ = false;
-    bool refuses_ = false;
+    bool refusing_ = false;
+    bool told_ = false;
+    Clock::time_point retryAt_{};
+    std::chrono::seconds nextRetry_ = kFirstRetry;
+    std::function<void()> wake_;
+    std::shared_ptr<Timer> retryTimer_;
 };
 
 } // namespace quellan::platform

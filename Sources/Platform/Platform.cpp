@@ -81,6 +81,10 @@ std::vector<FocusChange> takeFocusChanges() { return accessibility().takeFocusCh
 std::optional<std::uint64_t> stackingPosition(const Element& window) {
     return window ? accessibility().stackingPosition(window) : std::nullopt;
 }
+
+std::optional<double> appearedAt(const Element& window) {
+    return window ? accessibility().appearedAt(window) : std::nullopt;
+}
 bool observeDesktopChanges(std::function<void()> onChange) {
     return accessibility().observeDesktopChanges(std::move(onChange));
 }

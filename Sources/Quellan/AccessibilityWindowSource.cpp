@@ -175,6 +175,7 @@ bool AccessibilityWindowSource::readApplication(const workspace::RunningApplicat
             .applicationName = applicationName,
             .title = std::move(title).value_or("Untitled Window"),
             .stackingPosition = ax::stackingPosition(*window),
+            .appearedAt = ax::appearedAt(*window),
         };
         if (focused && ax::equal(record.element, focused)) current = record.id;
         snapshot.windows.push_back(std::move(record));

@@ -27,6 +27,10 @@ struct ManagedWindow {
     /// order, bottom first. It ranks windows first seen in one scan, which
     /// the list's order would rank by application and process id.
     std::optional<std::uint64_t> stackingPosition;
+    /// Where the platform tells it, when the window last became one to
+    /// count (wall clock): a window seen late, after a stall, keeps its
+    /// place among what happened meanwhile.
+    std::optional<double> appearedAt;
 };
 
 /// A window that had the focus for a while since the previous snapshot.

@@ -20,7 +20,6 @@ using IndexByID = std::unordered_map<std::string_view, std::size_t, WindowMonito
 } // namespace
 
 void WindowMonitor::scan() {
-    lastScanAt_ = clock::now();
     minimizedInLastScan_ = false;
     nextInactiveAt_.reset();
     // Without trust nothing is known about any window: forget them all.
@@ -63,6 +62,7 @@ void WindowMonitor::scan() {
     std::erase_if(openedAtByWindowID_, [&](const auto& entry) { return !listed(entry); });
 
     const double now = clock::now();
+    lastScanAt_ = now;
     rebaseAfterClockWentBack(now);
 
     // New windows count as older than any window touched now, ranked by
@@ -91,6 +91,15 @@ void WindowMonitor::scan() {
         });
         for (std::size_t rank = 0; rank < newcomers.size(); ++rank)
             *lastTouchedOf[lowestFirst[rank]] = seedAt(newcomers[rank]);
+    }
+    // A newcomer the platform saw appear before now (read late, after a
+    // stall) takes its place among what happened meanwhile: just before
+    // that instant, its rank among the newcomers kept in microseconds.
+    for (const std::size_t i : newcomers) {
+        if (const auto appeared = windows[i].appearedAt; appeared && !std::isnan(*appeared)) {
+            double& touched = *lastTouchedOf[i];
+            touched = std::min(touched, *appeared + (touched - now) / 1000.0);
+        }
     }
 
     // A window focused since the last scan was touched then, whether or not

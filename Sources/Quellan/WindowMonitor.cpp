@@ -122,8 +122,13 @@ void WindowMonitor::desktopChanged() {
     changeSeen_ = true;
     if (cadence_ != Cadence::resting) return;
     // At once, but never sooner after the last scan than a tick would be.
+    // The woken scan counts as one from now, so that scans which read no
+    // time (without access) keep that pace too.
     cadence_ = Cadence::waking;
-    schedule(std::clamp(lastScanAt_ + scanInterval - clock::now(), 0.0, scanInterval), false);
+    const double now = clock::now();
+    const double wait = std::clamp(lastScanAt_ + scanInterval - now, 0.0, scanInterval);
+    lastScanAt_ = now + wait;
+    schedule(wait, false);
 }
 
 void WindowMonitor::setLimit(std::int64_t newLimit) {

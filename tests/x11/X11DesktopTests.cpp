@@ -138,18 +138,29 @@ TEST_F(ScriptedManagerTest, OnlyVisibleMinimizableStandardWindowsOfLocalApplicat
     EXPECT_EQ(desktop_->hash(*ours.asList()->at(0).asElement()), anonymous);
 }
 
-TEST_F(ScriptedManagerTest, ClientsGainingTheFocusAreHeardInOrderThoughReadLate) {
+TEST_F(ScriptedManagerTest, FocusChangesKeepTheirOrderAndTheServersTimeThoughReadLate) {
     announce();
     const WindowId a = window("title=a"), b = window("title=b");
     manage({a, b});
-    snapshot();                           // listed now, so heard from
-    for (const WindowId focused : {a, b}) // both before anything is read
+    snapshot(); // listed now, so heard from
+    // As a window manager does: the focus given, then the active window set.
+    // Nothing is read until well after both.
+    for (const WindowId focused : {a, b}) {
         runCommand({"xdotool", "windowfocus", std::to_string(focused)}, {{"DISPLAY", server_->display()}});
+        probe_->set(0, "_NET_ACTIVE_WINDOW", "windows", std::to_string(focused));
+        std::this_thread::sleep_for(400ms);
+    }
+    std::this_thread::sleep_for(400ms);
     const platform::ScopedBackends installed(desktop_->backends());
-    std::string order;
-    for (const auto& change : AccessibilityWindowSource().snapshot().focusedSinceLastSnapshot)
-        order += change.id + " ";
-    EXPECT_EQ(order, windowIdentifier(4000, a) + " " + windowIdentifier(4000, b) + " ");
+    const double readAt = clock::now();
+    const auto changes = AccessibilityWindowSource().snapshot().focusedSinceLastSnapshot;
+    // a took the focus and left it when b took it, each when it happened.
+    ASSERT_EQ(changes.size(), 3u);
+    EXPECT_EQ(changes[0].id + " " + changes[1].id + " " + changes[2].id,
+              windowIdentifier(4000, a) + " " + windowIdentifier(4000, a) + " " + windowIdentifier(4000, b));
+    EXPECT_LT(changes[0].instant + 0.2, changes[1].instant);
+    EXPECT_EQ(changes[1].instant, changes[2].instant);
+    EXPECT_LT(changes[2].instant, readAt - 0.2) << "stamped when read, not when it happened";
 }
 
 TEST_F(ScriptedManagerTest, AnUnchangedDesktopCostsNoRequestAndAChangeOnlyItsReads) {

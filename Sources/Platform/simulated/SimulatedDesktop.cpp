@@ -96,6 +96,12 @@ std::optional<std::uint64_t> SimulatedDesktop::stackingPosition(const ax::Elemen
                : std::nullopt;
 }
 
+std::optional<double> SimulatedDesktop::appearedAt(const ax::Element& element) {
+    const ElementObject* object = objectFor(element, "appearedAt");
+    return object != nullptr && !object->isApplication && hasWindow(object->window) ? window(object->window).appearedAt
+                                                                                    : std::nullopt;
+}
+
 ax::Element SimulatedDesktop::makeWindowElement(WindowID id) {
     return newElement(ElementObject{.isApplication = false, .window = id});
 }

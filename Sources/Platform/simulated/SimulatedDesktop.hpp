@@ -46,6 +46,8 @@ struct SimWindow {
     std::uint64_t hash = 0;
     /// Counted from the bottom of the stacking order; none: the desktop cannot tell.
     std::optional<std::uint64_t> stackingPosition;
+    /// When it became one that may count; none: the desktop cannot tell.
+    std::optional<double> appearedAt;
 };
 
 struct SimApplication {
@@ -165,6 +167,7 @@ public:
     std::uint64_t hash(const ax::Element& element) override;
     std::vector<ax::FocusChange> takeFocusChanges() override;
     std::optional<std::uint64_t> stackingPosition(const ax::Element& element) override;
+    std::optional<double> appearedAt(const ax::Element& element) override;
     bool observeDesktopChanges(std::function<void()> onChange) override {
         changeHandler_ = tellsChanges ? std::move(onChange) : nullptr;
         return tellsChanges;

@@ -24,14 +24,13 @@ constexpr std::uint32_t kPlasmaVersion = 16;
 constexpr std::uint32_t kWlrVersion = 3;
 // The app_id Qt gives Quellan's own windows (its desktop file's name).
 constexpr std::string_view kOwnAppId = "quellan";
-// Focus changes kept between two snapshots; a snapshot needs only the last few.
-constexpr std::size_t kMaxFocusChanges = 64;
 
 Toplevel& toplevelOf(void* data) { return *static_cast<Toplevel*>(data); }
 WaylandDesktop& desktopOf(void* data) { return *static_cast<WaylandDesktop*>(data); }
 
 double wallClock() {
-    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    auto* installed = platform::installed().clock;
+    return installed != nullptr ? installed->now() : clock::systemClock().now();
 }
 
 // --- KWin: org_kde_plasma_window ---------------------------------------------
@@ -200,6 +199,7 @@ ConnectResult WaylandDesktop::connect(const std::optional<std::string>& displayN
     wl_display_roundtrip(desktop->display_);
     wl_display_roundtrip(desktop->display_);
     desktop->announcingExisting_ = false;
+    desktop->minimizeRequests_.setPingable(true);
     return {std::move(desktop), {}};
 }
 
@@ -231,6 +231,7 @@ void WaylandDesktop::bindGlobal(wl_registry* registry, std::uint32_t name, std::
 
 WaylandDesktop::~WaylandDesktop() {
     if (display_ == nullptr) return;
+    if (syncCallback_ != nullptr) wl_callback_destroy(static_cast<wl_callback*>(syncCallback_));
     for (auto& [key, toplevel] : toplevels_)
         wl_proxy_destroy(static_cast<wl_proxy*>(toplevel->handle));
     for (auto& [id, desktop] : virtualDesktops_)
@@ -271,6 +272,7 @@ void WaylandDesktop::processEvents() {
 
 bool WaylandDesktop::observeDesktopChanges(std::function<void()> onChange) {
     changeHandler_ = std::move(onChange);
+    minimizeRequests_.setWake(changeHandler_);
     return true;
 }
 
@@ -315,8 +317,7 @@ void WaylandDesktop::onChanged(Toplevel& toplevel) {
     applicationOf(toplevel);
     if (toplevel.active && activeKey_ != toplevel.key) {
         activeKey_ = toplevel.key;
-        focusChanges_.emplace_back(toplevel.key, wallClock());
-        if (focusChanges_.size() > kMaxFocusChanges) focusChanges_.erase(focusChanges_.begin());
+        focusLog_.gained(toplevel.key, wallClock());
         if (!stackingFromCompositor_) {
             // Without the compositor's stacking order, the order of activation stands in for it.
             std::erase(stacking_, toplevel.key);
@@ -324,12 +325,16 @@ void WaylandDesktop::onChanged(Toplevel& toplevel) {
         }
     } else if (!toplevel.active && activeKey_ == toplevel.key) {
         activeKey_.reset();
+        focusLog_.lost(wallClock());
     }
 }
 
 void WaylandDesktop::onClosed(Toplevel& toplevel) {
     const std::uint64_t key = toplevel.key;
-    if (activeKey_ == key) activeKey_.reset();
+    if (activeKey_ == key) {
+        activeKey_.reset();
+        focusLog_.lost(wallClock());
+    }
     std::erase(stacking_, key);
     // Destroying a proxy inside its own event handler is allowed.
     if (protocol_ == Protocol::plasma && managerVersion_ >= 4) {
@@ -395,7 +400,7 @@ void WaylandDesktop::settleMinimizeRequests() {
     };
     if (minimizeRequests_.settle(minimized, std::chrono::steady_clock::now()) && noticeHandler_) {
         noticeHandler_("This compositor does not minimize windows when asked, so Quellan cannot keep the number of "
-                       "open windows under the limit here.");
+                       "open windows under the limit here. It will ask again now and then.");
     }
 }
 
@@ -525,7 +530,7 @@ ax::Error WaylandDesktop::isAttributeSettable(const ax::Element& element, std::s
     if (object->isApplication || attribute != ax::kMinimizedAttribute) return ax::kSuccess;
     const Toplevel* window = toplevel(object->window);
     if (window == nullptr) return ax::kInvalidElement;
-    settable = window->minimizable && !minimizeRequests_.refuses();
+    settable = window->minimizable && !minimizeRequests_.refuses(std::chrono::steady_clock::now());
     return ax::kSuccess;
 }
 
@@ -539,13 +544,13 @@ ax::Error WaylandDesktop::setAttributeValue(const ax::Element& element, std::str
     }
     const Toplevel* window = toplevel(object->window);
     if (window == nullptr) return ax::kInvalidElement;
-    if (connectionLost() || minimizeRequests_.refuses()) return ax::kCannotComplete;
+    // Not done until an event shows it minimized: until then the window
+    // stays counted and known, and asking again sends nothing.
     const auto now = std::chrono::steady_clock::now();
-    if (!minimizeRequests_.mayAsk(window->key, now)) return ax::kCannotComplete;
-    // Until the compositor has honoured a request, one counts as failed: the
-    // window stays counted until it is seen minimized.
-    const ax::Error answer = minimizeRequests_.reportsSuccess() ? ax::kSuccess : ax::kCannotComplete;
-    if (minimizeRequests_.isPending(window->key)) return answer;
+    if (connectionLost() || minimizeRequests_.isPending(window->key) || !minimizeRequests_.mayAsk(window->key, now))
+        return ax::kCannotComplete;
+    // The window in use is never touched.
+    if (activeKey_ == window->key) return ax::kCannotComplete;
     if (protocol_ == Protocol::plasma) {
         org_kde_plasma_window_set_state(static_cast<org_kde_plasma_window*>(window->handle),
                                         ORG_KDE_PLASMA_WINDOW_MANAGEMENT_STATE_MINIMIZED,
@@ -553,18 +558,38 @@ ax::Error WaylandDesktop::setAttributeValue(const ax::Element& element, std::str
     } else {
         zwlr_foreign_toplevel_handle_v1_set_minimized(static_cast<zwlr_foreign_toplevel_handle_v1*>(window->handle));
     }
-    wl_display_flush(display_);
     minimizeRequests_.sent(window->key, now);
-    return answer;
+    if (minimizeRequests_.wantsPing()) sync();
+    wl_display_flush(display_);
+    return ax::kCannotComplete;
+}
+
+void WaylandDesktop::sync() {
+    // "The sync request asks the server to emit the 'done' event on the
+    // returned wl_callback object. Since requests are handled in-order and
+    // events are delivered in-order, this can be used as a barrier".
+    static const wl_callback_listener listener = {
+        .done =
+            [](void* data, wl_callback* callback, std::uint32_t) {
+                auto& desktop = desktopOf(data);
+                wl_callback_destroy(callback);
+                desktop.syncCallback_ = nullptr;
+                desktop.minimizeRequests_.ponged(std::chrono::steady_clock::now());
+                if (desktop.minimizeRequests_.wantsPing()) desktop.sync();
+            },
+    };
+    auto* callback = wl_display_sync(display_);
+    wl_callback_add_listener(callback, &listener, this);
+    syncCallback_ = callback;
+    minimizeRequests_.pinged(std::chrono::steady_clock::now());
 }
 
 std::vector<ax::FocusChange> WaylandDesktop::takeFocusChanges() {
     std::vector<ax::FocusChange> changes;
-    for (const auto& [key, instant] : focusChanges_) {
+    for (const auto& [key, instant] : focusLog_.take()) {
         if (const Toplevel* window = toplevel(key); window != nullptr && listed(*window))
             changes.push_back({elements_.make(ax::ElementObject{.window = key}), applicationOf(*window), instant});
     }
-    focusChanges_.clear();
     return changes;
 }
 

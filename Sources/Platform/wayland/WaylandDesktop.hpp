@@ -19,15 +19,21 @@
 // - "AXMinimized": the minimized state. Settable where the compositor says
 //   the window can be minimized (KWin), or always (wlr), until the
 //   compositor is learned to ignore such requests. Setting it sends the
-//   request and never waits: as on X11, later events tell whether it was
-//   honoured, and a compositor that never honours one is said once and left alone.
-// - Focus changes: the active toplevel's changes, stamped with the wall
+//   request and never waits, and is not a success until an event shows the
+//   window minimized: as on X11, the window stays counted and known
+//   meanwhile, a sync sent after the request tells when the compositor has
+//   read it, only a request read and left undone counts as ignored, and a
+//   compositor that never honours one is said once and asked again after a
+//   growing back-off.
+// - Focus changes: the active toplevel's changes, in order, the window that
+//   lost the focus logged as used until then, stamped with the installed
 //   clock as they are read (`processEvents`, when `eventDescriptor` is readable).
 // - Changes: any event read is told to the observer (`observeDesktopChanges`).
 // - Element hash: a number the backend gives each toplevel when it appears.
 #pragma once
 
 #include "Platform/ElementTable.hpp"
+#include "Platform/FocusLog.hpp"
 #include "Platform/MinimizeRequests.hpp"
 #include "Platform/Platform.hpp"
 
@@ -142,6 +148,7 @@ private:
     std::int32_t applicationOf(const Toplevel& toplevel);
     bool listed(const Toplevel& toplevel) const;
     void settleMinimizeRequests();
+    void sync();
 
     wl_display* display_ = nullptr;
     wl_registry* registry_ = nullptr;
@@ -160,7 +167,9 @@ private:
     /// While `connect` reads the windows already there.
     bool announcingExisting_ = false;
     std::optional<std::uint64_t> activeKey_;
-    std::vector<std::pair<std::uint64_t, double>> focusChanges_;
+    platform::FocusLog focusLog_;
+    /// The sync in flight, whose answer says the requests before it were read.
+    void* syncCallback_ = nullptr;
     std::unordered_map<std::string, std::int32_t> applicationByAppId_;
     std::int32_t nextSyntheticApplication_ = kFirstSyntheticApplication;
     ax::ElementTable elements_{this};

@@ -181,6 +181,9 @@ struct X11Desktop::Connection {
     /// _NET_SYSTEM_TRAY_S<screen>, whose owner is the tray, and the message a new owner announces itself with.
     Atom systemTray = 0;
     Atom manager = 0;
+    /// An unmapped window of our own: the window manager's answers to pings
+    /// land on it, and a change of it tells the server's time.
+    xcb_window_t own = XCB_NONE;
     bool hasClientPids = false;
     /// What is read of each client: property and length in 32-bit units.
     std::array<std::pair<Atom, std::uint32_t>, kClientPropertyCount> clientProperties{};
@@ -278,6 +281,12 @@ ConnectResult X11Desktop::connect(const std::optional<std::string>& displayName)
     if (connection->broken()) return failure("the connection broke while setting up");
     if (!connection->ewmhReady) return failure("the window manager atoms could not be interned");
 
+    connection->own = xcb_generate_id(xcb);
+    const std::uint32_t ownEvents = XCB_EVENT_MASK_PROPERTY_CHANGE;
+    xcb_create_window(xcb, XCB_COPY_FROM_PARENT, connection->own, connection->root, 0, 0, 1, 1, 0,
+                      XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, &ownEvents);
+    // An empty append changes nothing but is told with the server's time: the first reading of its clock.
+    xcb_change_property(xcb, XCB_PROP_MODE_APPEND, connection->own, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8, 0, nullptr);
     connection->wmState = atoms[0];
     connection->wmChangeState = atoms[1];
     connection->systemTray = atoms[3];
@@ -458,7 +467,10 @@ bool X11Desktop::readRoot(const std::function<void()>& alongside) {
     windows(clients, root_.clients);
     if (active) root_.activeWindow = decodeWindow(x.collect(*active).raw());
     if (desktop) root_.currentDesktop = decodeCardinal(x.collect(*desktop).raw());
-    if (supported) root_.supported = decodeAtomList(x.collect(*supported).raw(), kMaxSupported);
+    if (supported) {
+        root_.supported = decodeAtomList(x.collect(*supported).raw(), kMaxSupported);
+        iconifyRequests_.setPingable(contains(root_.supported, e._NET_REQUEST_FRAME_EXTENTS));
+    }
     if (tray) {
         const XcbPointer<xcb_get_selection_owner_reply_t> reply(xcb_get_selection_owner_reply(x.xcb, *tray, nullptr));
         const WindowId owner = reply ? reply->owner : XCB_NONE;
@@ -576,7 +588,10 @@ bool X11Desktop::readClients(bool listChanged) {
         changed = std::erase_if(clients_, [&](const auto& entry) { return !listed.contains(entry.first); }) > 0;
         // Watched before the first read: a change after it is then always heard.
         for (const WindowId window : listed) {
-            if (!clients_.try_emplace(window).second) continue;
+            const auto [client, added] = clients_.try_emplace(window);
+            if (!added) continue;
+            // Windows of the first view have been there for who knows how long.
+            if (view_.built) client->second.changedAt = clientListChangedAt_;
             xcb_change_window_attributes(x.xcb, window, XCB_CW_EVENT_MASK, &kWatchedEvents);
             ++statistics_.requests;
         }
@@ -620,6 +635,9 @@ void X11Desktop::rebuildView() {
                                                      : record.kind == WindowKind::standard;
         if (root_.stacking) record.stackingPosition = ordered_.size() - 1 - place; // `ordered_` runs front to back
         record.title = client.netName ? client.netName : client.name;
+        record.appearedAt = client.changedAt;
+        if (desktopChangedAt_ && (!record.appearedAt || *record.appearedAt < *desktopChangedAt_))
+            record.appearedAt = desktopChangedAt_;
 
         ApplicationRecord& application = view_.applications[record.processIdentifier];
         if (!application.name) application.name = client.className;
@@ -653,112 +671,163 @@ void X11Desktop::processEvents() {
 void X11Desktop::pumpEvents() {
     Connection& x = *connection_;
     const xcb_ewmh_connection_t& e = x.ewmh;
-    std::vector<WindowId> focused;
-    bool activeChanged = false;
     // Whether any of it bears on the view; other properties' changes (user
     // times, icons, a terminal's cursor) do not.
     bool changed = false;
-    // Every queued event, errors of earlier unchecked requests included.
-    while (xcb_generic_event_t* event = xcb_poll_for_event(x.xcb)) {
-        switch (event->response_type & 0x7F) {
-        case XCB_PROPERTY_NOTIFY: {
-            const auto* notify = reinterpret_cast<const xcb_property_notify_event_t*>(event);
-            const Atom property = notify->atom;
-            if (notify->window == x.root) {
-                const std::uint32_t staleBefore = root_.stale;
-                if (property == e._NET_ACTIVE_WINDOW) activeChanged = true;
-                if (property == e._NET_CLIENT_LIST_STACKING) root_.stale |= kStacking;
-                if (property == e._NET_CLIENT_LIST) root_.stale |= kClientList;
-                if (property == e._NET_CURRENT_DESKTOP) root_.stale |= kCurrentDesktop;
-                if (property == e._NET_SUPPORTED) root_.stale |= kSupported;
-                if (property == e._NET_SUPPORTED || property == e._NET_SUPPORTING_WM_CHECK) {
-                    trusted_.reset();
+    const std::uint32_t titleBits = x.clientBit(e._NET_WM_NAME) | x.clientBit(XCB_ATOM_WM_NAME);
+    // Until nothing is queued after the last reply waited for: what xcb read
+    // meanwhile is not announced by the descriptor again.
+    for (;;) {
+        std::optional<double> activeChangedAt;
+        // Focus events carry no time: each takes that of the next event
+        // that does, or failing one the reading's.
+        std::vector<WindowId> unstamped;
+        std::vector<std::pair<WindowId, double>> focused;
+        const auto stamp = [&](xcb_timestamp_t time) {
+            const double at = instantOf(time);
+            for (const WindowId window : unstamped)
+                focused.emplace_back(window, at);
+            unstamped.clear();
+            return at;
+        };
+        // Every queued event, errors of earlier unchecked requests included.
+        while (xcb_generic_event_t* event = xcb_poll_for_event(x.xcb)) {
+            switch (event->response_type & 0x7F) {
+            case XCB_PROPERTY_NOTIFY: {
+                const auto* notify = reinterpret_cast<const xcb_property_notify_event_t*>(event);
+                const Atom property = notify->atom;
+                const double at = stamp(notify->time);
+                if (notify->window == x.root) {
+                    const std::uint32_t staleBefore = root_.stale;
+                    if (property == e._NET_ACTIVE_WINDOW) activeChangedAt = at;
+                    if (property == e._NET_CLIENT_LIST_STACKING) root_.stale |= kStacking;
+                    if (property == e._NET_CLIENT_LIST) {
+                        root_.stale |= kClientList;
+                        clientListChangedAt_ = at;
+                    }
+                    if (property == e._NET_CURRENT_DESKTOP) {
+                        root_.stale |= kCurrentDesktop;
+                        desktopChangedAt_ = at;
+                    }
+                    if (property == e._NET_SUPPORTED) root_.stale |= kSupported;
+                    if (property == e._NET_SUPPORTED || property == e._NET_SUPPORTING_WM_CHECK) {
+                        trusted_.reset();
+                        changed = true;
+                    }
+                    changed = changed || root_.stale != staleBefore;
+                } else if (notify->window == x.own) {
+                    if (property == e._NET_FRAME_EXTENTS) {
+                        iconifyRequests_.ponged(std::chrono::steady_clock::now());
+                        if (iconifyRequests_.wantsPing()) sendPing();
+                        changed = true;
+                    }
+                } else if (const auto client = clients_.find(notify->window); client != clients_.end()) {
+                    const std::uint32_t bit = x.clientBit(property);
+                    client->second.stale |= bit;
+                    if ((bit & ~titleBits) != 0) client->second.changedAt = at;
+                    changed = changed || bit != 0;
+                }
+                break;
+            }
+            case XCB_FOCUS_IN: {
+                // The client itself or a window inside it took the focus;
+                // not a grab's coming and going, nor a move within it.
+                const auto* focus = reinterpret_cast<const xcb_focus_in_event_t*>(event);
+                const bool grab = focus->mode == XCB_NOTIFY_MODE_GRAB || focus->mode == XCB_NOTIFY_MODE_UNGRAB;
+                if (!grab && focus->detail != XCB_NOTIFY_DETAIL_INFERIOR &&
+                    focus->detail <= XCB_NOTIFY_DETAIL_NONLINEAR_VIRTUAL)
+                    unstamped.push_back(focus->event);
+                break;
+            }
+            case XCB_DESTROY_NOTIFY: {
+                const WindowId window = reinterpret_cast<const xcb_destroy_notify_event_t*>(event)->window;
+                const bool dropped = clients_.erase(window) > 0;
+                changed = changed || dropped || window == confirmedCheckWindow_ || window == root_.trayOwner;
+                if (window == confirmedCheckWindow_) trusted_.reset();
+                if (window == root_.trayOwner) root_.stale |= kTrayOwner;
+                if (dropped) viewStale_ = true;
+                break;
+            }
+            case XCB_CLIENT_MESSAGE: {
+                const auto* message = reinterpret_cast<const xcb_client_message_event_t*>(event);
+                if (message->window == x.root && message->type == x.manager) {
+                    root_.stale |= kTrayOwner;
                     changed = true;
                 }
-                changed = changed || root_.stale != staleBefore;
-            } else if (const auto client = clients_.find(notify->window); client != clients_.end()) {
-                const std::uint32_t bit = x.clientBit(property);
-                client->second.stale |= bit;
-                changed = changed || bit != 0;
+                break;
             }
-            break;
-        }
-        case XCB_FOCUS_IN: {
-            // The client itself or a window inside it took the focus;
-            // not a grab's coming and going, nor a move within it.
-            const auto* focus = reinterpret_cast<const xcb_focus_in_event_t*>(event);
-            const bool grab = focus->mode == XCB_NOTIFY_MODE_GRAB || focus->mode == XCB_NOTIFY_MODE_UNGRAB;
-            if (!grab && focus->detail != XCB_NOTIFY_DETAIL_INFERIOR &&
-                focus->detail <= XCB_NOTIFY_DETAIL_NONLINEAR_VIRTUAL)
-                focused.push_back(focus->event);
-            break;
-        }
-        case XCB_DESTROY_NOTIFY: {
-            const WindowId window = reinterpret_cast<const xcb_destroy_notify_event_t*>(event)->window;
-            const bool dropped = clients_.erase(window) > 0;
-            changed = changed || dropped || window == confirmedCheckWindow_ || window == root_.trayOwner;
-            if (window == confirmedCheckWindow_) trusted_.reset();
-            if (window == root_.trayOwner) root_.stale |= kTrayOwner;
-            if (dropped) viewStale_ = true;
-            break;
-        }
-        case XCB_CLIENT_MESSAGE: {
-            const auto* message = reinterpret_cast<const xcb_client_message_event_t*>(event);
-            if (message->window == x.root && message->type == x.manager) {
-                root_.stale |= kTrayOwner;
-                changed = true;
+            default:
+                break;
             }
-            break;
+            std::free(event);
         }
-        default:
-            break;
+        if (!unstamped.empty()) {
+            const double now = instantOf(std::nullopt);
+            for (const WindowId window : unstamped)
+                focused.emplace_back(window, now);
         }
-        std::free(event);
-    }
-    for (const WindowId window : focused)
-        recordFocus(window);
-    if (activeChanged) {
+        changed = changed || !focused.empty();
+        for (const auto& [window, at] : focused)
+            focusLog_.gained(window, at);
+        if (!activeChangedAt) break;
         // Read at once, so that a focus held shorter than a scan is still told.
         const auto cookie = x.request(statistics_, x.root, e._NET_ACTIVE_WINDOW, 1);
         ++statistics_.roundTrips;
         const std::optional<WindowId> active = decodeWindow(x.collect(cookie).raw());
-        if (active && active != root_.activeWindow) recordFocus(*active);
-        changed = changed || active != root_.activeWindow;
+        if (active != root_.activeWindow) {
+            changed = true;
+            if (active) {
+                focusLog_.gained(*active, *activeChangedAt);
+            } else {
+                focusLog_.lost(*activeChangedAt);
+            }
+        }
         root_.activeWindow = view_.activeWindow = active;
     }
-    if ((changed || !focused.empty()) && changeHandler_) changeHandler_();
+    if (changed && changeHandler_) changeHandler_();
+}
+
+double X11Desktop::instantOf(std::optional<std::uint32_t> serverTime) {
+    auto* installed = platform::installed().clock;
+    const double now = installed != nullptr ? installed->now() : clock::systemClock().now();
+    if (!serverTime) return now;
+    // The server's clock runs in milliseconds, wrapping every 49 days; an
+    // event is never newer than its server's present, so the freshest one
+    // read tells best how that clock stands against ours.
+    const auto steady = static_cast<std::uint32_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count());
+    if (!serverTimeOffset_) serverTimeOffset_ = *serverTime - steady;
+    auto age = static_cast<std::int32_t>(steady + *serverTimeOffset_ - *serverTime);
+    if (age < 0) {
+        serverTimeOffset_ = *serverTime - steady;
+        age = 0;
+    }
+    return now - age / 1000.0;
 }
 
 bool X11Desktop::observeDesktopChanges(std::function<void()> onChange) {
     changeHandler_ = std::move(onChange);
+    iconifyRequests_.setWake(changeHandler_);
     return true;
 }
 
 bool X11Desktop::desktopSettled() {
     // First what xcb queued while waiting for replies: the descriptor will not announce that.
     processEvents();
-    return !connectionLost() && trusted_.has_value() && root_.stale == 0 && !viewStale_ && focusChanges_.empty() &&
+    return !connectionLost() && trusted_.has_value() && root_.stale == 0 && !viewStale_ && focusLog_.empty() &&
            std::ranges::none_of(clients_, [](const auto& client) { return client.second.stale != 0; });
-}
-
-void X11Desktop::recordFocus(WindowId window) {
-    // Bounded, should nothing take them for a while (no trust, say).
-    constexpr std::size_t kMaxFocusChanges = 64;
-    if (focusChanges_.size() == kMaxFocusChanges) focusChanges_.erase(focusChanges_.begin());
-    auto* clock = platform::installed().clock;
-    focusChanges_.push_back({window, clock != nullptr ? clock->now() : clock::systemClock().now()});
 }
 
 std::vector<ax::FocusChange> X11Desktop::takeFocusChanges() {
     processEvents();
     std::vector<ax::FocusChange> changes;
-    for (const auto& [window, instant] : focusChanges_) {
+    for (const auto& [window, instant] : focusLog_.take()) {
         if (const auto found = view_.windows.find(window); found != view_.windows.end()) {
             changes.push_back(
                 {elements_.make(ax::ElementObject{.window = window}), found->second.processIdentifier, instant});
         }
     }
-    focusChanges_.clear();
     return changes;
 }
 
@@ -891,7 +960,8 @@ ax::Error X11Desktop::isAttributeSettable(const ax::Element& element, std::strin
     if (target.isApplication) return ax::kSuccess;
     const auto found = view.windows.find(target.window);
     if (found == view.windows.end()) return kInvalidElement;
-    if (attribute == ax::kMinimizedAttribute) settable = found->second.minimizable;
+    if (attribute == ax::kMinimizedAttribute)
+        settable = found->second.minimizable && !iconifyRequests_.refuses(std::chrono::steady_clock::now());
     return ax::kSuccess;
 }
 
@@ -913,16 +983,21 @@ std::optional<std::uint64_t> X11Desktop::stackingPosition(const ax::Element& ele
     return found == view_.windows.end() ? std::nullopt : found->second.stackingPosition;
 }
 
+std::optional<double> X11Desktop::appearedAt(const ax::Element& element) {
+    const ax::ElementObject* object = elements_.find(element);
+    if (object == nullptr || object->isApplication) return std::nullopt;
+    const auto found = view_.windows.find(object->window);
+    return found == view_.windows.end() ? std::nullopt : found->second.appearedAt;
+}
+
 // --- minimizing --------------------------------------------------------------
 
 ax::Error X11Desktop::iconify(WindowId window) {
+    // Not done until a view shows the window iconic: until then it stays
+    // counted and known, and asking again sends nothing.
     if (connectionLost()) return ax::kCannotComplete;
     const auto now = std::chrono::steady_clock::now();
-    if (!iconifyRequests_.mayAsk(window, now)) return ax::kCannotComplete;
-    // Until the window manager has honoured a request, one is reported as
-    // failed: the window stays counted until it is seen iconic.
-    const ax::Error answer = iconifyRequests_.reportsSuccess() ? ax::kSuccess : ax::kCannotComplete;
-    if (iconifyRequests_.isPending(window)) return answer;
+    if (iconifyRequests_.isPending(window) || !iconifyRequests_.mayAsk(window, now)) return ax::kCannotComplete;
 
     // A window that changed since the view was made is looked at again
     // first: it may have become one not to touch, or be gone.
@@ -936,11 +1011,12 @@ ax::Error X11Desktop::iconify(WindowId window) {
             found->second.kind != WindowKind::standard)
             return ax::kCannotComplete;
     }
+    // The window in use is never touched, whatever an older look said.
+    if (root_.activeWindow == window) return ax::kCannotComplete;
 
     // "The client should send a ClientMessage event to the root ... with
     // window = the client's top-level window, type = WM_CHANGE_STATE,
     // format = 32, data[0] = IconicState", with SubstructureRedirect|SubstructureNotify.
-    // Sent without waiting: the answer is read from the next views.
     Connection& x = *connection_;
     xcb_client_message_event_t request{};
     request.response_type = XCB_CLIENT_MESSAGE;
@@ -951,10 +1027,28 @@ ax::Error X11Desktop::iconify(WindowId window) {
     ++statistics_.requests;
     xcb_send_event(x.xcb, 0, x.root, XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
                    reinterpret_cast<const char*>(&request));
-    xcb_flush(x.xcb);
-    if (x.broken()) return ax::kCannotComplete;
     iconifyRequests_.sent(window, now);
-    return answer;
+    if (iconifyRequests_.wantsPing()) sendPing();
+    xcb_flush(x.xcb);
+    return ax::kCannotComplete;
+}
+
+void X11Desktop::sendPing() {
+    // "The Window Manager MUST respond by estimating the prospective frame
+    // extents and setting the window's _NET_FRAME_EXTENTS property", and it
+    // handles what it is sent in order: once the property changes, every
+    // iconify request sent before has been read.
+    Connection& x = *connection_;
+    xcb_client_message_event_t ping{};
+    ping.response_type = XCB_CLIENT_MESSAGE;
+    ping.format = 32;
+    ping.window = x.own;
+    ping.type = x.ewmh._NET_REQUEST_FRAME_EXTENTS;
+    ++statistics_.requests;
+    xcb_send_event(x.xcb, 0, x.root, XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char*>(&ping));
+    xcb_flush(x.xcb);
+    iconifyRequests_.pinged(std::chrono::steady_clock::now());
 }
 
 void X11Desktop::settleIconifyRequests() {
@@ -962,14 +1056,11 @@ void X11Desktop::settleIconifyRequests() {
         const auto found = view_.windows.find(window);
         return found == view_.windows.end() ? std::nullopt : std::optional(found->second.minimized);
     };
-    if (iconifyRequests_.settle(minimized, std::chrono::steady_clock::now()) && noticeHandler_) {
+    const auto now = std::chrono::steady_clock::now();
+    if (iconifyRequests_.settle(minimized, now) && noticeHandler_) {
         noticeHandler_("This window manager does not minimize windows when asked, so Quellan cannot keep the "
-                       "number of open windows under the limit here. It will try again if another window "
-                       "manager takes over.");
-    }
-    if (iconifyRequests_.refuses()) {
-        for (auto& [id, record] : view_.windows)
-            record.minimizable = false;
+                       "number of open windows under the limit here. It will ask again now and then, and at once "
+                       "if another window manager takes over.");
     }
 }
 

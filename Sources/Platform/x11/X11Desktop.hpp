@@ -27,15 +27,18 @@
 //   _NET_WM_ALLOWED_ACTIONS holds _NET_WM_ACTION_MINIMIZE; with a window
 //   manager that does not publish allowed actions, standard windows are.
 //   Setting it to true sends the ICCCM iconify request without waiting for
-//   the window manager: it reports success once the window manager has been
-//   seen to honour such requests, and failure before (the window stays
-//   counted until a later view shows it iconic). A request left unanswered
-//   for the iconify timeout counts as ignored, and that window is not asked
-//   again for a growing pause. A window manager that ignored several requests
-//   and never honoured one is taken to refuse: no window is then settable
-//   (so none counts), the notice handler says so once, and a new window
-//   manager starts the learning afresh. Restoring a window is not offered,
-//   since X11 restores only by activating it.
+//   the window manager, and is not a success until a later view shows the
+//   window iconic: meanwhile it stays listed, counted and known, and asking
+//   again sends nothing. The active window is never asked. Whether the
+//   window manager has read a request is learned by a ping sent after it
+//   (_NET_REQUEST_FRAME_EXTENTS for a window of our own, answered in order
+//   with the requests before it); only a request it has read and left
+//   undone counts as ignored, and that window is not asked again for a
+//   growing pause. A window manager that ignored several requests and never
+//   honoured one is taken to refuse: no window is then settable (so none
+//   counts), the notice handler says so once, and it is asked again after a
+//   growing back-off, or at once when a new window manager takes over.
+//   Restoring a window is not offered, since X11 restores only by activating it.
 // - Never listed, whatever their type: the tray (the managed client holding
 //   the owner of _NET_SYSTEM_TRAY_S<screen>) and the managed clients holding
 //   any of the program's own windows (its tray icon, embedded in a tray).
@@ -47,8 +50,14 @@
 // - Focus changes: listed clients report when they gain the focus, and
 //   _NET_ACTIVE_WINDOW is followed by its change events (for a client not
 //   yet listed). Both are read whenever `processEvents` runs (call it when
-//   `eventDescriptor` is readable) and at every view, each stamped with the
-//   wall clock as it is read.
+//   `eventDescriptor` is readable) and at every view, in the order they
+//   happened, and a window that loses the focus is logged as used until
+//   then. Each is stamped with the X server's time of the event that told
+//   it (a focus event, which carries none, with that of the next event that
+//   does), so what happened while Quellan was not reading keeps its place.
+// - Appearance: a window that became one to count since the first view
+//   (newly listed, restored, or on the desktop just switched to) tells when,
+//   by the server's time of the change (`appearedAt`).
 // - Element hash: the window id (the pid for application elements);
 //   equality: the same window, or the same pid.
 //
@@ -68,6 +77,7 @@
 #pragma once
 
 #include "Platform/ElementTable.hpp"
+#include "Platform/FocusLog.hpp"
 #include "Platform/MinimizeRequests.hpp"
 #include "Platform/Platform.hpp"
 #include "Platform/x11/PropertyDecoding.hpp"
@@ -123,8 +133,8 @@ public:
     void setNoticeHandler(std::function<void(const std::string&)> handler) { noticeHandler_ = std::move(handler); }
     /// Gives the program's own windows (such as its tray icon), whose holders are never listed.
     void setOwnWindows(std::function<std::vector<WindowId>()> ownWindows) { ownWindows_ = std::move(ownWindows); }
-    /// True once the window manager is taken to refuse iconify requests.
-    bool refusesIconify() const { return iconifyRequests_.refuses(); }
+    /// True while the window manager is taken to refuse iconify requests.
+    bool refusesIconify() { return iconifyRequests_.refuses(std::chrono::steady_clock::now()); }
 
     /// The connection's file descriptor, -1 once lost; call `processEvents`
     /// whenever it is readable.
@@ -157,6 +167,7 @@ public:
     std::uint64_t hash(const ax::Element& element) override { return elements_.hash(element); }
     std::vector<ax::FocusChange> takeFocusChanges() override;
     std::optional<std::uint64_t> stackingPosition(const ax::Element& element) override;
+    std::optional<double> appearedAt(const ax::Element& element) override;
     bool observeDesktopChanges(std::function<void()> onChange) override;
     bool desktopSettled() override;
     void retain(ax::Token token) noexcept override { elements_.retain(token); }
@@ -179,6 +190,7 @@ private:
         std::optional<std::string> title;
         /// From the bottom of _NET_CLIENT_LIST_STACKING, when the window manager publishes it.
         std::optional<std::uint64_t> stackingPosition;
+        std::optional<double> appearedAt;
     };
 
     struct ApplicationRecord {
@@ -206,6 +218,8 @@ private:
         std::optional<WindowId> transientFor;
         std::optional<WmState> wmState;
         std::optional<std::uint32_t> desktop;
+        /// When it was listed, or a property that decides whether it counts last changed (wall clock).
+        std::optional<double> changedAt;
     };
 
     /// The root's properties as last read, and which changed since (bits of `RootProperty`).
@@ -234,7 +248,9 @@ private:
     ax::Error iconify(WindowId window);
     void settleIconifyRequests();
     void pumpEvents();
-    void recordFocus(WindowId window);
+    /// The wall-clock instant of a server time carried by an event.
+    double instantOf(std::optional<std::uint32_t> serverTime);
+    void sendPing();
     std::unordered_set<WindowId> clientsHolding(const std::vector<WindowId>& seeds,
                                                 const std::vector<WindowId>& clients);
     void reapOpeners();
@@ -266,8 +282,11 @@ private:
     WindowId windowManagerCheckWindow_ = 0;
     std::vector<WindowId> protectedSeeds_;
     std::unordered_set<WindowId> protectedClients_;
-    /// Active windows seen since the last `takeFocusChanges`, with their instants.
-    std::vector<std::pair<WindowId, double>> focusChanges_;
+    platform::FocusLog focusLog_;
+    /// Server time less steady-clock milliseconds, as the freshest event showed it.
+    std::optional<std::uint32_t> serverTimeOffset_;
+    /// When the client list and the current desktop last changed (wall clock).
+    std::optional<double> clientListChangedAt_, desktopChangedAt_;
     std::vector<int> openerProcesses_;
 };
 
