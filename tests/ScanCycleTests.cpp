@@ -69,6 +69,27 @@ TEST_F(ScanCycle, InactivityTakesWindowsIdleForTheWholePeriodAfterTheOverLimitOn
     EXPECT_EQ(desktop.minimizedWindows(), (Windows{a, b, c})) << "over the limit first";
 }
 
+TEST_F(ScanCycle, WindowsSeenLateKeepTheirPlaceAmongWhatHappenedMeanwhile) {
+    // Read together after a stall: C and D appeared, then A was focused for
+    // a while, then B. A was used after C and D appeared, so they go first;
+    // of the two, C appeared first.
+    desktop.reportsFocusChanges = true;
+    monitor->limit = 2;
+    const auto a = open(100, "A"), b = open(100, "B");
+    monitor->scanNow();
+    const double stall = desktop.time;
+    const auto c = open(200, "C"), d = open(200, "D");
+    desktop.window(c).appearedAt = stall + 10;
+    desktop.window(d).appearedAt = stall + 20;
+    desktop.advance(30);
+    desktop.focus(a);
+    desktop.advance(30);
+    desktop.focus(b);
+    desktop.advance(30);
+    monitor->scanNow();
+    EXPECT_EQ(desktop.minimizedWindows(), (Windows{c, d}));
+}
+
 TEST_F(ScanCycle, AFocusedWindowListedMoreThanOnceIsNeverMinimized) {
     monitor->limit = 1;
     const auto a = open(100, "A"), b = open(100, "B");
@@ -82,7 +103,9 @@ TEST_F(ScanCycle, WithoutTrustEverythingIsForgotten) {
     open(100, "A");
     monitor->scanNow();
     desktop.trusted = false;
+    desktop.resetCounts();
     monitor->scanNow();
+    EXPECT_EQ(desktop.counts().clockReads, 0) << "no time read without access";
     EXPECT_TRUE(Access::lastTouched(*monitor).empty());
     EXPECT_TRUE(Access::openedAt(*monitor).empty());
     EXPECT_EQ(last(), (MonitorState{false, 0, 3, std::nullopt, {}}));

@@ -8,8 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 #include <unistd.h>
 
 namespace quellan::x11 {
@@ -161,6 +163,32 @@ TEST_F(ScriptedManagerTest, FocusChangesKeepTheirOrderAndTheServersTimeThoughRea
     EXPECT_LT(changes[0].instant + 0.2, changes[1].instant);
     EXPECT_EQ(changes[1].instant, changes[2].instant);
     EXPECT_LT(changes[2].instant, readAt - 0.2) << "stamped when read, not when it happened";
+}
+
+TEST_F(ScriptedManagerTest, AChangeArrivingWhileTheActiveWindowIsReadIsToldAtOnce) {
+    announce();
+    const WindowId a = window("title=a"), far = window("title=far machine=elsewhere");
+    manage({a, far});
+    probe_->set(0, "_NET_ACTIVE_WINDOW", "windows", std::to_string(a));
+    snapshot();
+    int told = 0;
+    ASSERT_TRUE(desktop_->observeDesktopChanges([&] { ++told; }));
+    ASSERT_TRUE(desktop_->desktopSettled());
+    // In one grab: the active window written with its own value, which the
+    // backend reads back, and the far window turned local, which arrives
+    // while it waits for that answer, read from the socket with the reply.
+    probe_->grabServer(true);
+    probe_->set(0, "_NET_ACTIVE_WINDOW", "windows", std::to_string(a));
+    std::thread window([&] {
+        std::this_thread::sleep_for(300ms);
+        std::array<char, 256> host{};
+        gethostname(host.data(), host.size() - 1);
+        probe_->set(far, "WM_CLIENT_MACHINE", "STRING", host.data());
+        probe_->grabServer(false);
+    });
+    desktop_->processEvents();
+    window.join();
+    EXPECT_EQ(told, 1) << "nothing else would announce it";
 }
 
 TEST_F(ScriptedManagerTest, AnUnchangedDesktopCostsNoRequestAndAChangeOnlyItsReads) {

@@ -357,6 +357,11 @@ void Probe::activate(WindowId window) {
     runCommand({"xdotool", "windowactivate", std::to_string(window)}, {{"DISPLAY", display_}});
 }
 
+void Probe::grabServer(bool grabbed) {
+    grabbed ? xcb_grab_server(connection_) : xcb_ungrab_server(connection_);
+    sync();
+}
+
 void Probe::sync() { std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr)); }
 
 void Probe::set(WindowId window, const std::string& property, const std::string& kind, const std::string& values) {

@@ -141,6 +141,8 @@ public:
     /// Plays a window manager's announcement: a check window naming itself.
     void announceWindowManager();
     void destroyWindow(WindowId window);
+    /// Holds every other client's requests back until released, as a window manager may.
+    void grabServer(bool grabbed);
     /// Managed, and given the state, desktop and (with `withActions`) the
     /// allowed actions a window manager sets on managing.
     bool waitManaged(WindowId window, bool withActions = true, std::chrono::milliseconds limit = 10s);
