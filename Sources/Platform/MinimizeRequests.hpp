@@ -39,6 +39,7 @@ public:
     bool mayAsk(WindowKey window, Clock::time_point now);
     /// Sent and not yet answered: not to be sent again, nor counted as gone.
     bool isPending(WindowKey window) const { return pending_.contains(window); }
+    bool anyPending() const { return !pending_.empty(); }
     void sent(WindowKey window, Clock::time_point now);
 
     /// Whether the desktop can be pinged; without it, the timeout decides.

@@ -1,10 +1,12 @@
 #include "DesktopSession.hpp"
 
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 #include <sys/stat.h>
+#include <thread>
 
 namespace quellan::e2e {
 
@@ -46,6 +48,12 @@ bool DesktopSession::startTray(std::string& error) {
 bool DesktopSession::replaceWindowManager(const std::string& replacement, std::string& error) {
     manager_.reset();
     return (manager_ = WindowManager::start(replacement, display(), error, false)) != nullptr;
+}
+
+void DesktopSession::pauseWindowManager(std::chrono::milliseconds pause) {
+    ::kill(manager_->pid(), SIGSTOP);
+    std::this_thread::sleep_for(pause);
+    ::kill(manager_->pid(), SIGCONT);
 }
 
 std::filesystem::path DesktopSession::settingsFile() const { return home() / "config" / "quellan" / "quellan.conf"; }

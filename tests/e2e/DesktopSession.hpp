@@ -50,6 +50,8 @@ public:
     /// replacing it would; false with `error` set when it does not come up.
     bool replaceWindowManager(const std::string& replacement, std::string& error);
     void stopWindowManager() { manager_.reset(); }
+    /// Stops the window manager (SIGSTOP) for `pause`, as a busy one seems.
+    void pauseWindowManager(std::chrono::milliseconds pause);
 
     /// Starts Quellan, with its standard error joined to its output, and
     /// (with `waitForIcon`) waits for its icon in the tray; null with `error` set otherwise.

@@ -194,6 +194,41 @@ TEST_F(Desktop, AWindowManagerThatCannotMinimizeIsNamedOnceUntilOneThatCanTakesO
     expectCleanEnd({notice, "quellan: the window manager does not publish its client list"}, false);
 }
 
+// A window manager that answers late is neither over-asked nor taken to
+// refuse: exactly the excess goes, never the window in use.
+TEST_F(Desktop, ALateWindowManagerGetsExactlyTheExcessAndIsNotTakenToRefuse) {
+    startSession("openbox");
+    startQuellan("windowLimit = 3\n");
+    std::vector<WindowId> windows;
+    const auto visible = [&] { return windows.size() - iconicAmong(windows).size(); };
+    for (int i = 0; i < 3; ++i)
+        windows.push_back(openFocused("title=kept-" + std::to_string(i), true, false));
+    // Stopped just after a window over the limit opened, before it could answer.
+    for (const auto pause : {500ms, 900ms, 2000ms, 5000ms}) {
+        windows.push_back(openFocused("title=after-" + std::to_string(pause.count()), true, false));
+        session_->pauseWindowManager(pause);
+        EXPECT_TRUE(waitUntil([&] { return visible() == 3; }, kSettle)) << pause.count() << " ms";
+        std::this_thread::sleep_for(kFewTicks);
+        EXPECT_EQ(visible(), 3u) << pause.count() << " ms";
+        EXPECT_FALSE(iconic(windows.back()));
+    }
+    // A session restored: 150 windows mapped in one flush, the window
+    // manager busy with them and then stopped for a second.
+    std::vector<WindowId> restored;
+    for (int i = 0; i < 150; ++i)
+        restored.push_back(probe_->create("placed nomap title=restored-" + std::to_string(i)));
+    probe_->map(restored);
+    windows.insert(windows.end(), restored.begin(), restored.end());
+    std::this_thread::sleep_for(100ms);
+    session_->pauseWindowManager(1000ms);
+    EXPECT_TRUE(waitUntil([&] { return visible() == 3; }, kSettle)) << visible();
+    std::this_thread::sleep_for(2 * kFewTicks);
+    EXPECT_EQ(visible(), 3u);
+    EXPECT_FALSE(iconic(probe_->activeWindow().value_or(0)));
+    EXPECT_EQ(said().find("does not minimize"), std::string::npos) << said();
+    expectCleanEnd();
+}
+
 // Windows first seen together go least recently used first, whatever the
 // order of their programs' process ids and of each program's windows.
 TEST_F(Desktop, NothingIsMinimizedBeforeTheIconThenTheLeastRecentlyUsedGoAndLosingTheDisplayKeepsTheSettings) {

@@ -197,6 +197,8 @@ std::unique_ptr<XServer> XServer::start(std::string& error) {
 
 // --- WindowManager -----------------------------------------------------------
 
+pid_t WindowManager::pid() const { return process_->pid(); }
+
 std::unique_ptr<WindowManager> WindowManager::start(const std::string& program, const std::string& display,
                                                     std::string& error, bool expectEmpty) {
     auto manager = std::make_unique<WindowManager>();
@@ -357,6 +359,12 @@ void Probe::activate(WindowId window) {
     runCommand({"xdotool", "windowactivate", std::to_string(window)}, {{"DISPLAY", display_}});
 }
 
+void Probe::map(const std::vector<WindowId>& windows) {
+    for (const WindowId window : windows)
+        xcb_map_window(connection_, window);
+    sync();
+}
+
 void Probe::grabServer(bool grabbed) {
     grabbed ? xcb_grab_server(connection_) : xcb_ungrab_server(connection_);
     sync();
@@ -413,6 +421,12 @@ WindowId Probe::create(const std::string& text) {
     }
     if (options.contains("transient")) set(window, "WM_TRANSIENT_FOR", "windows", options["transient"]);
     if (options.contains("title")) set(window, "_NET_WM_NAME", "UTF8_STRING", options["title"]);
+    if (options.contains("placed")) {
+        // USPosition: the window manager need not look for a place, so hundreds map fast.
+        std::array<std::uint32_t, 18> hints{1u, 10, 10, 200, 120};
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_NORMAL_HINTS, XCB_ATOM_WM_SIZE_HINTS, 32,
+                            hints.size(), hints.data());
+    }
     if (options.contains("owns")) xcb_set_selection_owner(c, window, atom(options["owns"]), XCB_CURRENT_TIME);
     if (!options.contains("nomap")) xcb_map_window(c, window);
     sync();

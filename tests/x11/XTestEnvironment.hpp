@@ -99,6 +99,8 @@ public:
     static std::unique_ptr<WindowManager> start(const std::string& program, const std::string& display,
                                                 std::string& error, bool expectEmpty = true);
 
+    pid_t pid() const;
+
 private:
     TemporaryFolder home_{"wm"}; // outlives the process
     std::unique_ptr<Process> process_;
@@ -132,7 +134,8 @@ public:
     /// standing in for it, and maps it. `options`, space-separated:
     /// pid=N|none (else 4000: not this test's pid, which a window source
     /// running inside the test leaves out), machine=S|none (else this host), class=S, type=a,b ("dialog"), state=a,b
-    /// ("hidden"), transient=W, title=S, nomap, parent=W (a child of W), owns=SELECTION. 0 on failure.
+    /// ("hidden"), transient=W, title=S, nomap, placed (a position of its own), parent=W (a child of W),
+    /// owns=SELECTION. 0 on failure.
     WindowId create(const std::string& options = {});
     /// Sets `property` of `window` (0: the root): `kind` "atoms", "windows",
     /// "cardinals" or "wmstate" with comma-separated values, or a type name
@@ -141,6 +144,8 @@ public:
     /// Plays a window manager's announcement: a check window naming itself.
     void announceWindowManager();
     void destroyWindow(WindowId window);
+    /// Maps them all in one flush, as a session being restored does.
+    void map(const std::vector<WindowId>& windows);
     /// Holds every other client's requests back until released, as a window manager may.
     void grabServer(bool grabbed);
     /// Managed, and given the state, desktop and (with `withActions`) the

@@ -278,7 +278,8 @@ bool WaylandDesktop::observeDesktopChanges(std::function<void()> onChange) {
 
 bool WaylandDesktop::desktopSettled() {
     processEvents();
-    return !connectionLost();
+    // One left undone makes its window count again, which no event announces.
+    return !connectionLost() && !minimizeRequests_.anyPending();
 }
 
 void WaylandDesktop::onToplevel(void* handle, std::uint32_t internalId, std::string uuid) {
@@ -514,7 +515,8 @@ ax::Error WaylandDesktop::copyAttributeValue(const ax::Element& element, std::st
                                 : window->skipTaskbar ? "AXUnknown"
                                                       : std::string(ax::kStandardWindowSubrole));
     } else if (attribute == ax::kMinimizedAttribute) {
-        value = ax::Value::boolean(window->minimized);
+        // Asked and not yet answered counts as minimized: it is on its way.
+        value = ax::Value::boolean(window->minimized || minimizeRequests_.isPending(window->key));
     } else if (attribute == ax::kTitleAttribute) {
         value = ax::Value::text(window->title);
     } else {
@@ -544,11 +546,9 @@ ax::Error WaylandDesktop::setAttributeValue(const ax::Element& element, std::str
     }
     const Toplevel* window = toplevel(object->window);
     if (window == nullptr) return ax::kInvalidElement;
-    // Not done until an event shows it minimized: until then the window
-    // stays counted and known, and asking again sends nothing.
     const auto now = std::chrono::steady_clock::now();
-    if (connectionLost() || minimizeRequests_.isPending(window->key) || !minimizeRequests_.mayAsk(window->key, now))
-        return ax::kCannotComplete;
+    if (minimizeRequests_.isPending(window->key)) return ax::kSuccess;
+    if (connectionLost() || !minimizeRequests_.mayAsk(window->key, now)) return ax::kCannotComplete;
     // The window in use is never touched.
     if (activeKey_ == window->key) return ax::kCannotComplete;
     if (protocol_ == Protocol::plasma) {
@@ -561,7 +561,7 @@ ax::Error WaylandDesktop::setAttributeValue(const ax::Element& element, std::str
     minimizeRequests_.sent(window->key, now);
     if (minimizeRequests_.wantsPing()) sync();
     wl_display_flush(display_);
-    return ax::kCannotComplete;
+    return ax::kSuccess;
 }
 
 void WaylandDesktop::sync() {

@@ -370,13 +370,16 @@ std::vector<WindowId> clientsFrontToBack(const std::optional<std::vector<WindowI
         ordered.assign(stacking->rbegin(), stacking->rend());
         return ordered;
     }
-    const std::unordered_set<WindowId> managed(clientList->begin(), clientList->end());
+    // A client the stacking list does not hold yet was mapped after it was
+    // written: new windows open on top.
+    const std::unordered_set<WindowId> stacked(stacking->begin(), stacking->end());
     std::unordered_set<WindowId> placed;
+    for (auto it = clientList->rbegin(); it != clientList->rend(); ++it) {
+        if (!stacked.contains(*it) && placed.insert(*it).second) ordered.push_back(*it);
+    }
+    const std::unordered_set<WindowId> managed(clientList->begin(), clientList->end());
     for (auto it = stacking->rbegin(); it != stacking->rend(); ++it) {
         if (managed.contains(*it) && placed.insert(*it).second) ordered.push_back(*it);
-    }
-    for (auto it = clientList->rbegin(); it != clientList->rend(); ++it) {
-        if (placed.insert(*it).second) ordered.push_back(*it);
     }
     return ordered;
 }

@@ -101,7 +101,8 @@ bool isLocalMachine(std::string_view machine, std::string_view hostname);
 
 /// The managed clients front to back: the stacking list (bottom to top)
 /// reversed, restricted to the clients in `clientList` when that is known;
-/// clients missing from the stacking list follow, newest mapped first.
+/// clients missing from the stacking list (mapped since it was written) on
+/// top, newest mapped first.
 /// Without a stacking list, the client list (mapping order) newest first.
 std::vector<WindowId> clientsFrontToBack(const std::optional<std::vector<WindowId>>& clientList,
                                          const std::optional<std::vector<WindowId>>& stacking);

@@ -465,7 +465,7 @@ bool X11Desktop::readRoot(const std::function<void()>& alongside) {
     };
     windows(stacking, root_.stacking);
     windows(clients, root_.clients);
-    if (active) root_.activeWindow = decodeWindow(x.collect(*active).raw());
+    if (active) root_.activeWindow = focused_ = decodeWindow(x.collect(*active).raw());
     if (desktop) root_.currentDesktop = decodeCardinal(x.collect(*desktop).raw());
     if (supported) {
         root_.supported = decodeAtomList(x.collect(*supported).raw(), kMaxSupported);
@@ -580,6 +580,7 @@ bool X11Desktop::collectClientReads(const std::vector<PendingClient>& pending) {
 bool X11Desktop::readClients(bool listChanged) {
     Connection& x = *connection_;
     bool changed = false;
+    bool added = false;
     if (listChanged) {
         std::unordered_set<WindowId> listed;
         for (const WindowId window : ordered_) {
@@ -588,8 +589,9 @@ bool X11Desktop::readClients(bool listChanged) {
         changed = std::erase_if(clients_, [&](const auto& entry) { return !listed.contains(entry.first); }) > 0;
         // Watched before the first read: a change after it is then always heard.
         for (const WindowId window : listed) {
-            const auto [client, added] = clients_.try_emplace(window);
-            if (!added) continue;
+            const auto [client, isNew] = clients_.try_emplace(window);
+            if (!isNew) continue;
+            added = true;
             // Windows of the first view have been there for who knows how long.
             if (view_.built) client->second.changedAt = clientListChangedAt_;
             xcb_change_window_attributes(x.xcb, window, XCB_CW_EVENT_MASK, &kWatchedEvents);
@@ -599,8 +601,24 @@ bool X11Desktop::readClients(bool listChanged) {
     std::vector<PendingClient> pending;
     sendClientReads(pending);
     if (pending.empty()) return changed;
+    // A window manager focuses a new window as it manages it, before the
+    // window is watched here, and may tell _NET_ACTIVE_WINDOW much later:
+    // where the focus is rides along with the new clients' reads.
+    std::optional<xcb_get_input_focus_cookie_t> focus;
+    if (added) {
+        focus = xcb_get_input_focus(x.xcb);
+        ++statistics_.requests;
+    }
     ++statistics_.roundTrips;
-    return collectClientReads(pending);
+    changed = collectClientReads(pending);
+    if (focus) {
+        const XcbPointer<xcb_get_input_focus_reply_t> reply(xcb_get_input_focus_reply(x.xcb, *focus, nullptr));
+        if (reply && clients_.contains(reply->focus) && reply->focus != focused_) {
+            focused_ = reply->focus;
+            focusLog_.gained(reply->focus, clientListChangedAt_.value_or(instantOf(std::nullopt)));
+        }
+    }
+    return changed;
 }
 
 void X11Desktop::rebuildView() {
@@ -609,7 +627,7 @@ void X11Desktop::rebuildView() {
     const xcb_ewmh_connection_t& e = x.ewmh;
     view_ = View{};
     view_.built = true;
-    view_.activeWindow = root_.activeWindow;
+    view_.activeWindow = focused_;
     const bool publishesAllowedActions = contains(root_.supported, e._NET_WM_ALLOWED_ACTIONS);
     for (std::size_t place = 0; place < ordered_.size(); ++place) {
         const auto found = clients_.find(ordered_[place]);
@@ -674,7 +692,8 @@ void X11Desktop::pumpEvents() {
     // Whether any of it bears on the view; other properties' changes (user
     // times, icons, a terminal's cursor) do not.
     bool changed = false;
-    const std::uint32_t titleBits = x.clientBit(e._NET_WM_NAME) | x.clientBit(XCB_ATOM_WM_NAME);
+    // Restored, or moved to another desktop: what makes a listed window one to count again.
+    const std::uint32_t shownBits = x.clientBit(x.wmState) | x.clientBit(e._NET_WM_DESKTOP);
     // Until nothing is queued after the last reply waited for: what xcb read
     // meanwhile is not announced by the descriptor again.
     for (;;) {
@@ -692,6 +711,7 @@ void X11Desktop::pumpEvents() {
         };
         // Every queued event, errors of earlier unchecked requests included.
         while (xcb_generic_event_t* event = xcb_poll_for_event(x.xcb)) {
+            ++eventsRead_;
             switch (event->response_type & 0x7F) {
             case XCB_PROPERTY_NOTIFY: {
                 const auto* notify = reinterpret_cast<const xcb_property_notify_event_t*>(event);
@@ -724,7 +744,7 @@ void X11Desktop::pumpEvents() {
                 } else if (const auto client = clients_.find(notify->window); client != clients_.end()) {
                     const std::uint32_t bit = x.clientBit(property);
                     client->second.stale |= bit;
-                    if ((bit & ~titleBits) != 0) client->second.changedAt = at;
+                    if ((bit & shownBits) != 0) client->second.changedAt = at;
                     changed = changed || bit != 0;
                 }
                 break;
@@ -767,8 +787,10 @@ void X11Desktop::pumpEvents() {
                 focused.emplace_back(window, now);
         }
         changed = changed || !focused.empty();
-        for (const auto& [window, at] : focused)
+        for (const auto& [window, at] : focused) {
             focusLog_.gained(window, at);
+            focused_ = view_.activeWindow = window;
+        }
         if (!activeChangedAt) break;
         // Read at once, so that a focus held shorter than a scan is still told.
         const auto cookie = x.request(statistics_, x.root, e._NET_ACTIVE_WINDOW, 1);
@@ -781,8 +803,9 @@ void X11Desktop::pumpEvents() {
             } else {
                 focusLog_.lost(*activeChangedAt);
             }
+            focused_ = view_.activeWindow = active;
         }
-        root_.activeWindow = view_.activeWindow = active;
+        root_.activeWindow = active;
     }
     if (changed && changeHandler_) changeHandler_();
 }
@@ -815,7 +838,10 @@ bool X11Desktop::observeDesktopChanges(std::function<void()> onChange) {
 bool X11Desktop::desktopSettled() {
     // First what xcb queued while waiting for replies: the descriptor will not announce that.
     processEvents();
+    // An unanswered request is looked at until it is answered: one left
+    // undone makes its window count again, which no event announces.
     return !connectionLost() && trusted_.has_value() && root_.stale == 0 && !viewStale_ && focusLog_.empty() &&
+           !iconifyRequests_.anyPending() &&
            std::ranges::none_of(clients_, [](const auto& client) { return client.second.stale != 0; });
 }
 
@@ -940,7 +966,9 @@ ax::Error X11Desktop::copyAttributeValue(const ax::Element& element, std::string
     } else if (attribute == ax::kSubroleAttribute) {
         value = ax::Value::text(std::string(subroleFor(window.kind)));
     } else if (attribute == ax::kMinimizedAttribute) {
-        value = ax::Value::boolean(window.minimized);
+        // Asked and not yet answered counts as minimized: it is on its way,
+        // so it is neither counted against the limit nor chosen again.
+        value = ax::Value::boolean(window.minimized || iconifyRequests_.isPending(window.id));
     } else if (attribute == ax::kTitleAttribute) {
         if (!window.title) return ax::kNoValue;
         value = ax::Value::text(*window.title);
@@ -993,11 +1021,10 @@ std::optional<double> X11Desktop::appearedAt(const ax::Element& element) {
 // --- minimizing --------------------------------------------------------------
 
 ax::Error X11Desktop::iconify(WindowId window) {
-    // Not done until a view shows the window iconic: until then it stays
-    // counted and known, and asking again sends nothing.
     if (connectionLost()) return ax::kCannotComplete;
     const auto now = std::chrono::steady_clock::now();
-    if (iconifyRequests_.isPending(window) || !iconifyRequests_.mayAsk(window, now)) return ax::kCannotComplete;
+    if (iconifyRequests_.isPending(window)) return ax::kSuccess;
+    if (!iconifyRequests_.mayAsk(window, now)) return ax::kCannotComplete;
 
     // A window that changed since the view was made is looked at again
     // first: it may have become one not to touch, or be gone.
@@ -1011,8 +1038,10 @@ ax::Error X11Desktop::iconify(WindowId window) {
             found->second.kind != WindowKind::standard)
             return ax::kCannotComplete;
     }
-    // The window in use is never touched, whatever an older look said.
-    if (root_.activeWindow == window) return ax::kCannotComplete;
+    // The window in use is never touched, whatever an older look said. A
+    // window manager gives a new window the input focus as it manages it,
+    // and says so in _NET_ACTIVE_WINDOW only later: the server, asked, knows.
+    if (root_.activeWindow == window || hasInputFocus(window)) return ax::kCannotComplete;
 
     // "The client should send a ClientMessage event to the root ... with
     // window = the client's top-level window, type = WM_CHANGE_STATE,
@@ -1027,10 +1056,27 @@ ax::Error X11Desktop::iconify(WindowId window) {
     ++statistics_.requests;
     xcb_send_event(x.xcb, 0, x.root, XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
                    reinterpret_cast<const char*>(&request));
+    xcb_flush(x.xcb);
+    if (x.broken()) return ax::kCannotComplete;
     iconifyRequests_.sent(window, now);
     if (iconifyRequests_.wantsPing()) sendPing();
-    xcb_flush(x.xcb);
-    return ax::kCannotComplete;
+    return ax::kSuccess;
+}
+
+bool X11Desktop::hasInputFocus(WindowId window) {
+    // Asked once for a run of requests: until an event arrives nothing can have moved it.
+    if (!inputFocus_ || inputFocus_->first != eventsRead_) {
+        Connection& x = *connection_;
+        ++statistics_.requests;
+        ++statistics_.roundTrips;
+        const XcbPointer<xcb_get_input_focus_reply_t> reply(
+            xcb_get_input_focus_reply(x.xcb, xcb_get_input_focus(x.xcb), nullptr));
+        const WindowId focus = reply ? reply->focus : XCB_NONE;
+        // What arrived with the reply is read before anyone rests.
+        pumpEvents();
+        inputFocus_.emplace(eventsRead_, focus);
+    }
+    return inputFocus_->second == window;
 }
 
 void X11Desktop::sendPing() {

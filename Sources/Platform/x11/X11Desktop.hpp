@@ -218,7 +218,7 @@ private:
         std::optional<WindowId> transientFor;
         std::optional<WmState> wmState;
         std::optional<std::uint32_t> desktop;
-        /// When it was listed, or a property that decides whether it counts last changed (wall clock).
+        /// When it was listed, restored or moved between desktops (wall clock).
         std::optional<double> changedAt;
     };
 
@@ -251,6 +251,7 @@ private:
     /// The wall-clock instant of a server time carried by an event.
     double instantOf(std::optional<std::uint32_t> serverTime);
     void sendPing();
+    bool hasInputFocus(WindowId window);
     std::unordered_set<WindowId> clientsHolding(const std::vector<WindowId>& seeds,
                                                 const std::vector<WindowId>& clients);
     void reapOpeners();
@@ -283,6 +284,12 @@ private:
     std::vector<WindowId> protectedSeeds_;
     std::unordered_set<WindowId> protectedClients_;
     platform::FocusLog focusLog_;
+    /// The client that took the focus last, as the events, _NET_ACTIVE_WINDOW
+    /// or the server told: the view's active window.
+    std::optional<WindowId> focused_;
+    /// Events read so far, and the input focus as the server told it after so many.
+    std::uint64_t eventsRead_ = 0;
+    std::optional<std::pair<std::uint64_t, WindowId>> inputFocus_;
     /// Server time less steady-clock milliseconds, as the freshest event showed it.
     std::optional<std::uint32_t> serverTimeOffset_;
     /// When the client list and the current desktop last changed (wall clock).
