@@ -27,26 +27,30 @@
 //   _NET_WM_ALLOWED_ACTIONS holds _NET_WM_ACTION_MINIMIZE; with a window
 //   manager that does not publish allowed actions, standard windows are.
 //   Setting it to true sends the ICCCM iconify request without waiting for
-//   the window manager, and is not a success until a later view shows the
-//   window iconic: meanwhile it stays listed, counted and known, and asking
-//   again sends nothing. The active window is never asked. Whether the
-//   window manager has read a request is learned by a ping sent after it
-//   (_NET_REQUEST_FRAME_EXTENTS for a window of our own, answered in order
-//   with the requests before it); only a request it has read and left
-//   undone counts as ignored, and that window is not asked again for a
-//   growing pause. A window manager that ignored several requests and never
-//   honoured one is taken to refuse: no window is then settable (so none
-//   counts), the notice handler says so once, and it is asked again after a
-//   growing back-off, or at once when a new window manager takes over.
-//   Restoring a window is not offered, since X11 restores only by activating it.
+//   the window manager; until the answer the window reads as minimized, so
+//   it is neither counted against the limit nor chosen again, however late
+//   the window manager is (one that is behind may focus a window before it
+//   reads the request: counting the window as still there would then leave
+//   fewer than the limit). The focused window, as the server tells the
+//   input focus (which the window manager may publish only later), is never
+//   asked. Whether the window manager has read a request is learned by a
+//   ping sent after it (_NET_REQUEST_FRAME_EXTENTS for a window of our own,
+//   answered in order with the requests before it); only a request it has
+//   read and left undone counts as ignored: the window counts again and is
+//   not asked again for a growing pause. A window manager that ignored
+//   several requests and never honoured one is taken to refuse: no window
+//   is then settable (so none counts), the notice handler says so once, and
+//   it is asked again after a growing back-off, or at once when a new
+//   window manager takes over. Restoring a window is not offered, since X11
+//   restores only by activating it.
 // - Never listed, whatever their type: the tray (the managed client holding
 //   the owner of _NET_SYSTEM_TRAY_S<screen>) and the managed clients holding
 //   any of the program's own windows (its tray icon, embedded in a tray).
 // - Changes: every event above that changes what the view holds is told
 //   to the observer (`observeDesktopChanges`), so a caller may rest while
 //   the desktop stands still; settled while no property is left to read
-//   and no focus change to take. (A window chosen for minimizing keeps the
-//   caller looking, so an unanswered request needs no look of its own.)
+//   and no focus change to take, and while no iconify request waits for an
+//   answer (one left undone brings its window back, which no event tells).
 // - Focus changes: listed clients report when they gain the focus, and
 //   _NET_ACTIVE_WINDOW is followed by its change events (for a client not
 //   yet listed). Both are read whenever `processEvents` runs (call it when
