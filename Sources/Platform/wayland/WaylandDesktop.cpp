@@ -316,6 +316,9 @@ void WaylandDesktop::onToplevel(void* handle, std::uint32_t internalId, std::str
 void WaylandDesktop::onChanged(Toplevel& toplevel) {
     // Numbered as they appear, not as they are asked about.
     applicationOf(toplevel);
+    // Opened or restored: from here on it may count, and ranks from when.
+    if (!toplevel.minimized && !toplevel.shown && !announcingExisting_) toplevel.appearedAt = wallClock();
+    toplevel.shown = !toplevel.minimized;
     if (toplevel.active && activeKey_ != toplevel.key) {
         activeKey_ = toplevel.key;
         focusLog_.gained(toplevel.key, wallClock());
@@ -389,6 +392,10 @@ void WaylandDesktop::onDesktop(const std::string& id, bool created) {
 void WaylandDesktop::onDesktopActive(const std::string& id, bool active) {
     if (active) {
         currentDesktop_ = id;
+        // Its windows come into sight together, to rank by their stacking.
+        const double now = wallClock();
+        for (auto& [key, toplevel] : toplevels_)
+            toplevel->appearedAt = now;
     } else if (currentDesktop_ == id) {
         currentDesktop_.reset();
     }
@@ -591,6 +598,12 @@ std::vector<ax::FocusChange> WaylandDesktop::takeFocusChanges() {
             changes.push_back({elements_.make(ax::ElementObject{.window = key}), applicationOf(*window), instant});
     }
     return changes;
+}
+
+std::optional<double> WaylandDesktop::appearedAt(const ax::Element& element) {
+    const ax::ElementObject* object = elements_.find(element);
+    const Toplevel* window = object == nullptr || object->isApplication ? nullptr : toplevel(object->window);
+    return window == nullptr ? std::nullopt : window->appearedAt;
 }
 
 std::optional<std::uint64_t> WaylandDesktop::stackingPosition(const ax::Element& element) {

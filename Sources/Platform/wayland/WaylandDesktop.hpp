@@ -100,6 +100,7 @@ public:
     std::uint64_t hash(const ax::Element& element) override { return elements_.hash(element); }
     std::vector<ax::FocusChange> takeFocusChanges() override;
     std::optional<std::uint64_t> stackingPosition(const ax::Element& element) override;
+    std::optional<double> appearedAt(const ax::Element& element) override;
     bool observeDesktopChanges(std::function<void()> onChange) override;
     bool desktopSettled() override;
     void retain(ax::Token token) noexcept override { elements_.retain(token); }
@@ -125,6 +126,10 @@ public:
         std::vector<std::string> desktops;
         bool onAllDesktops = false;
         void* parent = nullptr;
+        /// When it was first described or last restored (installed clock);
+        /// none for the windows there at connect time.
+        std::optional<double> appearedAt;
+        bool shown = false;
     };
     struct VirtualDesktop {
         WaylandDesktop* owner = nullptr;
