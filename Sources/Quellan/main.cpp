@@ -92,8 +92,8 @@ int main(int argc, char** argv) {
         compositor = std::move(connected.desktop);
     }
     const std::string settingsPath = qt::defaultSettingsPath();
-    const auto instance = qt::InstanceLock::acquire(qt::instanceLockPath(
-        std::getenv("XDG_RUNTIME_DIR"), display, std::filesystem::path(settingsPath).parent_path().string()));
+    const auto instance = qt::acquireInstanceLock(std::getenv("XDG_RUNTIME_DIR"), display,
+                                                  std::filesystem::path(settingsPath).parent_path().string());
     if (instance.holder != 0) {
         // The running one shows where it is, where the person looks.
         kill(instance.holder, SIGUSR1);

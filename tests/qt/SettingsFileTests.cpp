@@ -1,13 +1,16 @@
 #include "Platform/qt/FileUserDefaults.hpp"
+#include "Platform/qt/InstanceLock.hpp"
 #include "Platform/qt/QtDesktop.hpp"
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <limits>
 #include <sys/mount.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace quellan::qt {
@@ -169,6 +172,33 @@ TEST(SettingsPath, FollowsXdgConfigHomeOnlyWhenAbsolute) {
     EXPECT_EQ(settingsPathFor("/xdg", "/home/ada"), "/xdg/quellan/quellan.conf");
     for (const char* ignored : {static_cast<const char*>(nullptr), "", "relative/dir"})
         EXPECT_EQ(settingsPathFor(ignored, "/home/ada"), "/home/ada/.config/quellan/quellan.conf");
+}
+
+TEST(InstanceLock, AnUnusableRuntimeFolderFallsBackSoTwoStartsStillMeet) {
+    const fs::path folder = fs::temp_directory_path() / ("quellan-lock-" + std::to_string(getpid()));
+    fs::create_directories(folder);
+    // One that cannot be created, one under a file.
+    for (const char* runtime : {"/proc/quellan-none", "/dev/null/run"}) {
+        int ready[2];
+        ASSERT_EQ(pipe(ready), 0);
+        const pid_t first = fork();
+        if (first == 0) {
+            const auto held = acquireInstanceLock(runtime, ":5", folder.string());
+            const char answer = held.lock ? 'y' : 'n';
+            (void)!write(ready[1], &answer, 1);
+            pause();
+            _exit(0);
+        }
+        char answer = 0;
+        ASSERT_EQ(read(ready[0], &answer, 1), 1);
+        EXPECT_EQ(answer, 'y') << runtime;
+        EXPECT_EQ(acquireInstanceLock(runtime, ":5.0", folder.string()).holder, first) << runtime;
+        kill(first, SIGKILL);
+        waitpid(first, nullptr, 0);
+        close(ready[0]);
+        close(ready[1]);
+    }
+    fs::remove_all(folder);
 }
 
 } // namespace

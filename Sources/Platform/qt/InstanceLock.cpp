@@ -61,4 +61,11 @@ std::string instanceLockPath(const char* runtimeFolder, const std::string& displ
     return folder + "/quellan-" + key + ".lock";
 }
 
+InstanceLock::Result acquireInstanceLock(const char* runtimeFolder, const std::string& display,
+                                         const std::string& fallbackFolder) {
+    InstanceLock::Result result = InstanceLock::acquire(instanceLockPath(runtimeFolder, display, fallbackFolder));
+    if (result.lock || result.holder != 0) return result;
+    return InstanceLock::acquire(instanceLockPath(nullptr, display, fallbackFolder));
+}
+
 } // namespace quellan::qt

@@ -36,4 +36,11 @@ private:
 /// every screen): in the runtime folder when it is an absolute path, else in `fallbackFolder`.
 std::string instanceLockPath(const char* runtimeFolder, const std::string& display, const std::string& fallbackFolder);
 
+/// Takes the lock for `display` in the runtime folder, or in `fallbackFolder`
+/// when the runtime folder is unset or cannot be used (it cannot be
+/// created, or written): two Quellans started with the same broken runtime
+/// folder still find each other there.
+InstanceLock::Result acquireInstanceLock(const char* runtimeFolder, const std::string& display,
+                                         const std::string& fallbackFolder);
+
 } // namespace quellan::qt
