@@ -4,6 +4,7 @@
 #include "Platform/Platform.hpp"
 #include "Platform/x11/X11Desktop.hpp"
 #include "Quellan/AccessibilityWindowSource.hpp"
+#include "Quellan/WindowMonitor.hpp"
 #include "XTestEnvironment.hpp"
 
 #include <gtest/gtest.h>
@@ -163,6 +164,43 @@ TEST_F(ScriptedManagerTest, FocusChangesKeepTheirOrderAndTheServersTimeThoughRea
     EXPECT_LT(changes[0].instant + 0.2, changes[1].instant);
     EXPECT_EQ(changes[1].instant, changes[2].instant);
     EXPECT_LT(changes[2].instant, readAt - 0.2) << "stamped when read, not when it happened";
+}
+
+TEST_F(ScriptedManagerTest, AWindowFocusedThroughARestFallsInactiveOnePeriodAfterItLostTheFocus) {
+    struct : clock::ClockBackend {
+        double time = 1'800'000'000;
+        double now() override { return time; }
+    } wall;
+    auto backends = desktop_->backends();
+    backends.clock = &wall;
+    const platform::ScopedBackends installed(backends);
+    announce();
+    const WindowId a = window("title=a"), b = window("title=b"), tool = window("state=skip_taskbar title=tool");
+    manage({b, a, tool});
+    const auto give = [&](WindowId focused) {
+        runCommand({"xdotool", "windowfocus", std::to_string(focused)}, {{"DISPLAY", server_->display()}});
+        probe_->set(0, "_NET_ACTIVE_WINDOW", "windows", std::to_string(focused));
+    };
+    give(a);
+    auto monitor = WindowMonitor::create(std::make_shared<AccessibilityWindowSource>(),
+                                         std::make_shared<platform::InMemoryUserDefaults>());
+    std::vector<std::string> shown;
+    monitor->onStateChange = [&](const MonitorState& state) {
+        shown.clear();
+        for (const auto& row : state.activeWindows)
+            shown.push_back(row.title);
+    };
+    const auto after = [&](double seconds) {
+        wall.time += seconds;
+        monitor->scanNow();
+        return shown;
+    };
+    monitor->setInactiveMinutes(1);
+    // a is held through a long rest, then the focus goes to a window that does not count.
+    give(tool);
+    EXPECT_EQ(after(100), std::vector<std::string>{"a"}) << "b, untouched for 100 s, goes at once";
+    EXPECT_EQ(after(59), std::vector<std::string>{"a"});
+    EXPECT_EQ(after(2), std::vector<std::string>{}) << "a, a minute after it lost the focus";
 }
 
 TEST_F(ScriptedManagerTest, AChangeArrivingWhileTheActiveWindowIsReadIsToldAtOnce) {
