@@ -42,7 +42,8 @@ std::vector<WindowId> openWindows(Probe& probe, xcb_connection_t* c, std::size_t
         const WindowId window = probe.create("nomap pid=" + std::to_string(5000 + i % 10) +
                                              " class=Bench title=window-" + std::to_string(i));
         if (window == 0) return {};
-        // Spread over the screen, as a desktop's windows are; not one pile.
+        // Spread over the screen, as a desktop's windows are: in one pile, each
+        // window gone would have the server redraw all those beneath it.
         const std::int32_t x = static_cast<std::int32_t>(i * 53 % 1080), y = static_cast<std::int32_t>(i * 31 % 900);
         const std::array<std::uint32_t, 2> at{static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(y)};
         xcb_configure_window(c, window, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, at.data());
