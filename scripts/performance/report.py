@@ -57,6 +57,7 @@ def main(results, docs):
     _, switch_runs = load(results, "switch")
     switch = next(iter(switch_runs.values()))
     _, wayland = load(results, "wayland")
+    _, excess = load(results, "excess")
 
     lines = []
     out = lines.append
@@ -119,6 +120,26 @@ def main(results, docs):
             f"{snapshot['requests']:.0f} | {snapshot['roundTrips']:.0f} | {floor:.0f} | {snapshot['us'] / floor:.2f} | "
             f"{serial:.0f} | {serial / snapshot['us']:.1f}× |")
         plot.setdefault(count, {}).update(x11=snapshot["us"], floor=floor, serial=serial)
+    out("")
+
+    out("## From many windows to the limit")
+    out("")
+    out("Xvfb with openbox, N windows spread over the screen, all visible, and the limit at three. Once openbox")
+    out("has stopped handing the focus from one new window to the next, the monitor scans every 0.35 s as the")
+    out("program does: from its first scan (which reads the whole desktop) to the scan that finds exactly three")
+    out("windows visible and nothing left to read. Paused: openbox stopped for 1 s right after the first scan")
+    out("sent its requests. Requests and round trips are the backend's own; a probe of its own reads WM_STATE,")
+    out("and two more seconds of scans show whether a window beyond the excess went too (target 0) and whether")
+    out("the focused window stayed.")
+    out("")
+    out("| windows | paused | time (ms) | requests | round trips | minimized beyond the excess | focused kept |")
+    out("| ---: | --- | ---: | ---: | ---: | ---: | --- |")
+    for count in (200, 1000, 2000):
+        for paused in (0, 1):
+            run = find(excess, f"Excess/{count}/{paused}")
+            time = f"{run['us'] / 1000:.0f}" if run["reached"] else "not reached"
+            out(f"| {count} | {'1 s' if paused else 'no'} | {time} | {run['requests']:.0f} | {run['roundTrips']:.0f} | "
+                f"{run['beyondExcess']:.0f} | {'yes' if run['focusedKept'] else 'no'} |")
     out("")
 
     out("## Idle")

@@ -37,4 +37,8 @@ if(QUELLAN_X11_BENCHMARKS)
   add_executable(quellan_x11_benchmark ${QUELLAN_X11_BENCHMARKS_DIR}/X11DesktopBenchmark.cpp)
   target_link_libraries(quellan_x11_benchmark PRIVATE quellan_app quellan_x11 quellan_x11_test_support PkgConfig::QUELLAN_XCB
     benchmark::benchmark)
+  # From many windows down to the limit, the monitor driving the backend as the program does.
+  add_executable(quellan_x11_excess_benchmark ${QUELLAN_X11_BENCHMARKS_DIR}/ExcessBenchmark.cpp)
+  target_link_libraries(quellan_x11_excess_benchmark PRIVATE quellan_app quellan_x11 quellan_x11_test_support
+    PkgConfig::QUELLAN_XCB benchmark::benchmark)
 endif()
