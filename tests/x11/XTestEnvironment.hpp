@@ -99,8 +99,6 @@ public:
     static std::unique_ptr<WindowManager> start(const std::string& program, const std::string& display,
                                                 std::string& error, bool expectEmpty = true);
     /// Its process, to pause and resume it as a busy or swapped-out one would be.
-    pid_t pid() const { return process_->pid(); }
-
     pid_t pid() const;
 
 private:
