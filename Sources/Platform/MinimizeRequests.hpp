@@ -44,6 +44,8 @@ public:
 
     /// Whether the desktop can be pinged; without it, the timeout decides.
     void setPingable(bool pingable) { pingable_ = pingable; }
+    bool pingable() const { return pingable_; }
+    bool pingInFlight() const { return pingCovers_.has_value(); }
     /// True when a request is not yet covered by a ping and none is in flight.
     bool wantsPing() const;
     /// A ping went out: once it comes back, every request sent before it has been read.

@@ -13,6 +13,7 @@
 #include "XTestEnvironment.hpp"
 
 #include <benchmark/benchmark.h>
+#include <cstdlib>
 #include <poll.h>
 #include <xcb/xcb.h>
 #include <xcb/xcb_icccm.h>
@@ -155,7 +156,11 @@ void Excess(benchmark::State& state) {
         tick();
     }
     const auto visible = notIconic(*probe, windows);
-    const bool focusKept = focused && std::ranges::count(visible, *focused) == 1;
+    // Where the keys go at the end, as the server tells it, is visible too.
+    const std::unique_ptr<xcb_get_input_focus_reply_t, decltype(&std::free)> input{
+        xcb_get_input_focus_reply(mapper.get(), xcb_get_input_focus(mapper.get()), nullptr), &std::free};
+    const bool focusKept = focused && std::ranges::count(visible, *focused) == 1 && input &&
+                           std::ranges::count(visible, input->focus) == 1;
     if (!reached || visible.size() != kLimit || !focusKept) {
         std::fprintf(stderr, "%zu windows, paused %d: %zu visible, focused %u:", count, paused, visible.size(),
                      focused.value_or(0));

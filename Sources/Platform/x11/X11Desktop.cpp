@@ -372,6 +372,13 @@ bool X11Desktop::checkTrust() {
         if (windowManagerCheckWindow_ != 0) iconifyRequests_.forget();
         windowManagerCheckWindow_ = *checkWindow;
         resynchronize();
+        // A window manager met while busy (Quellan started among windows
+        // still being managed) is asked nothing until it has caught up.
+        iconifyRequests_.setPingable(contains(hints, e._NET_REQUEST_FRAME_EXTENTS));
+        if (iconifyRequests_.pingable()) {
+            sendPing();
+            waitingForPong_ = true;
+        }
     }
     const bool trusted =
         confirmed && contains(hints, e._NET_CLIENT_LIST) && contains(hints, e._NET_ACTIVE_WINDOW) && !x.broken();
@@ -738,6 +745,7 @@ void X11Desktop::pumpEvents() {
                 } else if (notify->window == x.own) {
                     if (property == e._NET_FRAME_EXTENTS) {
                         iconifyRequests_.ponged(std::chrono::steady_clock::now());
+                        waitingForPong_ = false;
                         if (iconifyRequests_.wantsPing()) sendPing();
                         changed = true;
                     }
@@ -792,10 +800,14 @@ void X11Desktop::pumpEvents() {
             focused_ = view_.activeWindow = window;
         }
         if (!activeChangedAt) break;
-        // Read at once, so that a focus held shorter than a scan is still told.
+        // Read at once, so that a focus held shorter than a scan is still
+        // told, with where the keys go now in the same round trip.
         const auto cookie = x.request(statistics_, x.root, e._NET_ACTIVE_WINDOW, 1);
+        const auto inputCookie = xcb_get_input_focus(x.xcb);
+        ++statistics_.requests;
         ++statistics_.roundTrips;
         const std::optional<WindowId> active = decodeWindow(x.collect(cookie).raw());
+        const XcbPointer<xcb_get_input_focus_reply_t> input(xcb_get_input_focus_reply(x.xcb, inputCookie, nullptr));
         if (active != root_.activeWindow) {
             changed = true;
             if (active) {
@@ -803,9 +815,17 @@ void X11Desktop::pumpEvents() {
             } else {
                 focusLog_.lost(*activeChangedAt);
             }
-            focused_ = view_.activeWindow = active;
         }
         root_.activeWindow = active;
+        // A window manager that is behind publishes, one after another, the
+        // windows it focused long ago: the client the keys go to now wins.
+        std::optional<WindowId> holder = active;
+        if (input && input->focus != active && clients_.contains(input->focus)) {
+            holder = input->focus;
+            focusLog_.gained(input->focus, *activeChangedAt);
+        }
+        if (holder != focused_) changed = true;
+        focused_ = view_.activeWindow = holder;
     }
     if (changed && changeHandler_) changeHandler_();
 }
@@ -899,6 +919,7 @@ workspace::RunningApplication X11Desktop::describe(std::int32_t processIdentifie
 }
 
 std::optional<workspace::RunningApplication> X11Desktop::frontmostApplication() {
+    ++looks_;
     reapOpeners();
     refreshView();
     viewFreshForRunning_ = true;
@@ -1038,6 +1059,10 @@ ax::Error X11Desktop::iconify(WindowId window) {
             found->second.kind != WindowKind::standard)
             return ax::kCannotComplete;
     }
+    // A window manager that has not read what an earlier look asked is
+    // behind: what it will focus meanwhile is unknown, so nothing more is
+    // asked until it has caught up.
+    if (iconifyRequests_.pingInFlight() && (waitingForPong_ || pingLook_ < looks_)) return ax::kCannotComplete;
     // The window in use is never touched, whatever an older look said. A
     // window manager gives a new window the input focus as it manages it,
     // and says so in _NET_ACTIVE_WINDOW only later: the server, asked, knows.
@@ -1095,6 +1120,7 @@ void X11Desktop::sendPing() {
                    reinterpret_cast<const char*>(&ping));
     xcb_flush(x.xcb);
     iconifyRequests_.pinged(std::chrono::steady_clock::now());
+    pingLook_ = looks_;
 }
 
 void X11Desktop::settleIconifyRequests() {

@@ -291,6 +291,11 @@ private:
     /// The client that took the focus last, as the events, _NET_ACTIVE_WINDOW
     /// or the server told: the view's active window.
     std::optional<WindowId> focused_;
+    /// Looks at the desktop (snapshots) so far, the one the ping in flight
+    /// was sent in, and whether that ping is the one a new window manager must answer first.
+    std::uint64_t looks_ = 0;
+    std::uint64_t pingLook_ = 0;
+    bool waitingForPong_ = false;
     /// Events read so far, and the input focus as the server told it after so many.
     std::uint64_t eventsRead_ = 0;
     std::optional<std::pair<std::uint64_t, WindowId>> inputFocus_;
