@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <filesystem>
 #include <fstream>
@@ -143,8 +144,8 @@ TEST_F(ScriptedManagerTest, OnlyVisibleMinimizableStandardWindowsOfLocalApplicat
 
 TEST_F(ScriptedManagerTest, FocusChangesKeepTheirOrderAndTheServersTimeThoughReadLate) {
     announce();
-    const WindowId a = window("title=a"), b = window("title=b");
-    manage({a, b});
+    const WindowId a = window("title=a"), b = window("title=b"), c = window("title=c");
+    manage({a, b, c});
     snapshot(); // listed now, so heard from
     // As a window manager does: the focus given, then the active window set.
     // Nothing is read until well after both.
@@ -164,6 +165,20 @@ TEST_F(ScriptedManagerTest, FocusChangesKeepTheirOrderAndTheServersTimeThoughRea
     EXPECT_LT(changes[0].instant + 0.2, changes[1].instant);
     EXPECT_EQ(changes[1].instant, changes[2].instant);
     EXPECT_LT(changes[2].instant, readAt - 0.2) << "stamped when read, not when it happened";
+
+    // The keys go to a again, which the window manager has not published
+    // yet: neither a nor b (which it still names) is asked to go, c is.
+    runCommand({"xdotool", "windowfocus", std::to_string(a)}, {{"DISPLAY", server_->display()}});
+    const auto windows = AccessibilityWindowSource().snapshot().windows;
+    const auto ask = [&](WindowId window) {
+        const auto found = std::ranges::find(windows, windowIdentifier(4000, window), &ManagedWindow::id);
+        return found == windows.end()
+                   ? ax::kInvalidElement
+                   : ax::setAttributeValue(found->element, ax::kMinimizedAttribute, ax::Value::boolean(true));
+    };
+    EXPECT_EQ(ask(a), ax::kCannotComplete);
+    EXPECT_EQ(ask(b), ax::kCannotComplete);
+    EXPECT_EQ(ask(c), ax::kSuccess);
 }
 
 TEST_F(ScriptedManagerTest, AWindowFocusedThroughARestFallsInactiveOnePeriodAfterItLostTheFocus) {
