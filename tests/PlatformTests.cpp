@@ -84,6 +84,24 @@ TEST(MinimizeRequests, OnlyARequestTheDesktopHasReadAndLeftUndoneCountsAsIgnored
     EXPECT_FALSE(requests.refuses(now + 1s)) << "it honoured one";
 }
 
+TEST(MinimizeRequests, ADesktopThatNeverAnswersItsPingsIsReadByWhatItHonours) {
+    using namespace std::chrono_literals;
+    platform::MinimizeRequests requests;
+    requests.setPingable(true);
+    Windows desktop{{{1, false}, {2, false}}};
+    const auto now = platform::MinimizeRequests::Clock::time_point{} + 1h;
+    requests.sent(1, now);
+    requests.pinged(now);
+    requests.sent(2, now);
+    desktop.minimized[2] = true; // read after the ping, which stays unanswered
+    EXPECT_FALSE(requests.settle(desktop.view(), now));
+    EXPECT_FALSE(requests.pingable());
+    EXPECT_TRUE(requests.isPending(1)) << "read before 2, but given its moment";
+    EXPECT_FALSE(requests.settle(desktop.view(), now + 1s));
+    EXPECT_FALSE(requests.isPending(1));
+    EXPECT_FALSE(requests.mayAsk(1, now + 1s));
+}
+
 TEST(MinimizeRequests, ADesktopThatNeverHonoursIsSaidOnceAndAskedAgainAfterABackOff) {
     using namespace std::chrono_literals;
     platform::MinimizeRequests requests;
@@ -92,8 +110,8 @@ TEST(MinimizeRequests, ADesktopThatNeverHonoursIsSaidOnceAndAskedAgainAfterABack
     const auto ignoreBoth = [&] {
         requests.sent(1, now);
         requests.sent(2, now);
-        EXPECT_FALSE(requests.settle(desktop.view(), now + 999ms)) << "no ping: the timeout decides";
-        now += 1s;
+        EXPECT_FALSE(requests.settle(desktop.view(), now + 1999ms)) << "no ping: the timeout decides";
+        now += 2s;
         return requests.settle(desktop.view(), now);
     };
     EXPECT_TRUE(ignoreBoth()) << "learned, and said";

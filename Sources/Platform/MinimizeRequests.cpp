@@ -20,7 +20,7 @@ void MinimizeRequests::sent(WindowKey window, Clock::time_point now) {
     pending_.insert_or_assign(window, Request{now, ++sequence_, std::nullopt});
 }
 
-bool MinimizeRequests::wantsPing() const { return pingable_ && !pingCovers_ && lastCovered_ < sequence_; }
+bool MinimizeRequests::wantsPing() const { return pingable() && !pingCovers_ && lastCovered_ < sequence_; }
 
 void MinimizeRequests::pinged(Clock::time_point now) {
     pingCovers_ = sequence_;
@@ -34,17 +34,29 @@ void MinimizeRequests::ponged(Clock::time_point now) {
     }
     lastCovered_ = std::max(lastCovered_, *pingCovers_);
     pingCovers_.reset();
+    support_ = Support::answers;
 }
 
 bool MinimizeRequests::ignored(const Request& request, Clock::time_point now) const {
     if (request.readBy) return now - *request.readBy >= kGrace;
+    // One sent later was honoured, so this one was read before it.
+    if (honouredSequence_ > request.sequence) return now - honouredAt_ >= kGrace;
     // Only time can tell where the desktop answers no ping.
-    return !pingable_ && now - request.sentAt >= kTimeout;
+    return support_ == Support::silent && now - request.sentAt >= kTimeout;
 }
 
 bool MinimizeRequests::settle(const std::function<std::optional<bool>(WindowKey)>& minimized, Clock::time_point now) {
-    if (pingCovers_ && now - pingSentAt_ >= kPingGivenUpAfter) {
-        pingable_ = false;
+    for (const auto& [window, request] : pending_) {
+        if (minimized(window).value_or(false) && request.sequence > honouredSequence_) {
+            honouredSequence_ = request.sequence;
+            honouredAt_ = now;
+        }
+    }
+    // Read and answered after the ping, which was never answered: this
+    // desktop answers no ping (some say they do).
+    const bool pingPassed = pingCovers_ && honouredSequence_ > *pingCovers_;
+    if (pingCovers_ && (pingPassed || now - pingSentAt_ >= kPingGivenUpAfter)) {
+        support_ = Support::silent;
         pingCovers_.reset();
     }
     std::erase_if(pending_, [&](const auto& entry) {

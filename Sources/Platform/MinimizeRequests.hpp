@@ -1,12 +1,13 @@
 // Minimize requests sent without waiting for the desktop's answer, and what
 // the answers teach. A request counts as ignored only on evidence that the
-// desktop has read it: a ping sent after it came back (an X window manager
-// and a Wayland compositor handle what they are sent in order) and the
-// window is still not minimized a moment later. A desktop that is merely
-// behind therefore never counts as ignoring anything, however long it
-// takes. Where no ping can be sent, a request unanswered for `kTimeout`
-// counts as ignored. A desktop that ignored several and never honoured one
-// is learned to refuse, and asked again after a growing back-off.
+// desktop has read it (an X window manager and a Wayland compositor handle
+// what they are sent in order): a ping sent after it came back, or a
+// request sent after it was honoured, and the window is still not
+// minimized a moment later. A desktop that is merely behind therefore never
+// counts as ignoring anything, however long it takes. Where the desktop
+// answers no ping, a request unanswered for `kTimeout` counts as ignored. A
+// desktop that ignored several and never honoured one is learned to refuse,
+// and asked again after a growing back-off.
 #pragma once
 
 #include "Platform/RunLoop.hpp"
@@ -24,8 +25,8 @@ class MinimizeRequests {
 public:
     using Clock = std::chrono::steady_clock;
     using WindowKey = std::uint64_t;
-    /// Without a ping, how long a request may go unanswered before it counts as ignored.
-    static constexpr std::chrono::milliseconds kTimeout{1000};
+    /// Where the desktop answers no ping, how long a request may go unanswered before it counts as ignored.
+    static constexpr std::chrono::milliseconds kTimeout{2000};
     /// How long after the desktop has read a request the window may take to
     /// show as minimized (some animate first).
     static constexpr std::chrono::milliseconds kGrace{1000};
@@ -42,10 +43,14 @@ public:
     bool anyPending() const { return !pending_.empty(); }
     void sent(WindowKey window, Clock::time_point now);
 
-    /// Whether the desktop can be pinged; without it, the timeout decides.
-    void setPingable(bool pingable) { pingable_ = pingable; }
-    bool pingable() const { return pingable_; }
+    /// Whether the desktop says it answers pings; whether it does is learned.
+    void setPingable(bool pingable) { support_ = pingable ? Support::unknown : Support::silent; }
+    /// Pings are sent, and not yet known to go unanswered.
+    bool pingable() const { return support_ != Support::silent; }
+    /// The desktop has answered a ping: one in flight means it is behind.
+    bool answersPings() const { return support_ == Support::answers; }
     bool pingInFlight() const { return pingCovers_.has_value(); }
+    Clock::time_point pingSentAt() const { return pingSentAt_; }
     /// True when a request is not yet covered by a ping and none is in flight.
     bool wantsPing() const;
     /// A ping went out: once it comes back, every request sent before it has been read.
@@ -84,7 +89,11 @@ private:
     std::unordered_map<WindowKey, Request> pending_;
     std::unordered_map<WindowKey, Clock::time_point> pausedUntil_;
     std::uint64_t sequence_ = 0;
-    bool pingable_ = false;
+    enum class Support { unknown, answers, silent };
+    Support support_ = Support::silent;
+    /// The latest request seen honoured, and when.
+    std::uint64_t honouredSequence_ = 0;
+    Clock::time_point honouredAt_{};
     /// The requests the ping in flight covers, and when it went.
     std::optional<std::uint64_t> pingCovers_;
     Clock::time_point pingSentAt_{};

@@ -1062,7 +1062,11 @@ ax::Error X11Desktop::iconify(WindowId window) {
     // A window manager that has not read what an earlier look asked is
     // behind: what it will focus meanwhile is unknown, so nothing more is
     // asked until it has caught up.
-    if (iconifyRequests_.pingInFlight() && (waitingForPong_ || pingLook_ < looks_)) return ax::kCannotComplete;
+    // One met at start gets a moment to show whether it answers at all.
+    constexpr auto kFirstAnswer = std::chrono::seconds(2);
+    if (iconifyRequests_.pingInFlight() && ((waitingForPong_ && now - iconifyRequests_.pingSentAt() < kFirstAnswer) ||
+                                            (iconifyRequests_.answersPings() && pingLook_ < looks_)))
+        return ax::kCannotComplete;
     // The window in use is never touched, whatever an older look said. A
     // window manager gives a new window the input focus as it manages it,
     // and says so in _NET_ACTIVE_WINDOW only later: the server, asked, knows.
