@@ -81,26 +81,20 @@ bool MinimizeRequests::settle(const std::function<std::optional<bool>(WindowKey)
     if (honoured_ || refusing_ || ignored_ < kIgnoredBeforeGivingUp) return false;
     refusing_ = true;
     retryAt_ = now + nextRetry_;
-    if (auto* runLoop = platform::installed().runLoop; runLoop != nullptr && wake_) {
-        if (retryTimer_) retryTimer_->invalidate();
+    if (auto* runLoop = platform::installed().runLoop; runLoop != nullptr && wake_.call) {
+        wake_.cancel();
         // Just after the back-off's end, so the look it brings finds it over.
         const double wait = std::chrono::duration<double>(nextRetry_).count() + 0.01;
-        retryTimer_ = runLoop->scheduledTimer(wait, false, [wake = wake_] { wake(); });
+        wake_.timer = runLoop->scheduledTimer(wait, false, [call = wake_.call] { call(); });
     }
     nextRetry_ = std::min(2 * nextRetry_, kLongestRetry);
     return !std::exchange(told_, true);
 }
 
 void MinimizeRequests::forget() {
-    if (retryTimer_) retryTimer_->invalidate();
-    auto wake = std::move(wake_);
-    this->~MinimizeRequests();
-    new (this) MinimizeRequests();
-    wake_ = std::move(wake);
-}
-
-MinimizeRequests::~MinimizeRequests() {
-    if (retryTimer_) retryTimer_->invalidate();
+    auto call = std::move(wake_.call);
+    *this = MinimizeRequests();
+    wake_.call = std::move(call);
 }
 
 bool MinimizeRequests::refuses(Clock::time_point now) {

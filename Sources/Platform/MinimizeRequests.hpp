@@ -68,14 +68,9 @@ public:
     std::optional<Clock::time_point> retryAt() const { return refusing_ ? std::optional(retryAt_) : std::nullopt; }
     /// Called on the main run loop when a refusing desktop's back-off ends:
     /// no window counts meanwhile, so nothing else would look again.
-    void setWake(std::function<void()> wake) { wake_ = std::move(wake); }
+    void setWake(std::function<void()> wake) { wake_.call = std::move(wake); }
     /// Another desktop took over: everything learned starts afresh.
     void forget();
-
-    MinimizeRequests() = default;
-    ~MinimizeRequests();
-    MinimizeRequests(const MinimizeRequests&) = delete;
-    MinimizeRequests& operator=(const MinimizeRequests&) = delete;
 
 private:
     struct Request {
@@ -104,8 +99,25 @@ private:
     bool told_ = false;
     Clock::time_point retryAt_{};
     std::chrono::seconds nextRetry_ = kFirstRetry;
-    std::function<void()> wake_;
-    std::shared_ptr<Timer> retryTimer_;
+    /// The wake call and its timer, which dies with it.
+    struct Wake {
+        std::function<void()> call;
+        std::shared_ptr<Timer> timer;
+        Wake() = default;
+        Wake(Wake&& other) noexcept = default;
+        Wake& operator=(Wake&& other) noexcept {
+            cancel();
+            call = std::move(other.call);
+            timer = std::move(other.timer);
+            return *this;
+        }
+        ~Wake() { cancel(); }
+        void cancel() {
+            if (timer) timer->invalidate();
+            timer.reset();
+        }
+    };
+    Wake wake_;
 };
 
 } // namespace quellan::platform
