@@ -180,6 +180,8 @@ private:
     /// and when the next window would fall inactive (wall clock).
     bool minimizedInLastScan_ = false;
     std::optional<double> nextInactiveAt_;
+    /// When the last trusted scan ran, or a woken one is due: the floor
+    /// between scans. A scan without access reads no time.
     double lastScanAt_ = 0;
     SummarySorter summarySorter_;
 };
