@@ -38,7 +38,7 @@ public:
 
     /// False while `window` is paused after an ignored request, and while the desktop refuses.
     bool mayAsk(WindowKey window, Clock::time_point now);
-    /// Sent and not yet answered: not to be sent again, nor counted as gone.
+    /// Sent and not yet answered: not sent again, and the window is on its way meanwhile.
     bool isPending(WindowKey window) const { return pending_.contains(window); }
     bool anyPending() const { return !pending_.empty(); }
     void sent(WindowKey window, Clock::time_point now);
@@ -64,8 +64,6 @@ public:
     bool settle(const std::function<std::optional<bool>(WindowKey)>& minimized, Clock::time_point now);
     /// Whether the desktop is taken to refuse; false again once its back-off ends.
     bool refuses(Clock::time_point now);
-    /// When a refusing desktop is to be asked again.
-    std::optional<Clock::time_point> retryAt() const { return refusing_ ? std::optional(retryAt_) : std::nullopt; }
     /// Called on the main run loop when a refusing desktop's back-off ends:
     /// no window counts meanwhile, so nothing else would look again.
     void setWake(std::function<void()> wake) { wake_.call = std::move(wake); }
