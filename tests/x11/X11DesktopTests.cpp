@@ -218,6 +218,29 @@ TEST_F(ScriptedManagerTest, AWindowFocusedThroughARestFallsInactiveOnePeriodAfte
     EXPECT_EQ(after(2), std::vector<std::string>{}) << "a, a minute after it lost the focus";
 }
 
+TEST_F(ScriptedManagerTest, AWindowManagerThatHasNotReadTheLastRequestsIsAskedNothingMore) {
+    announce("_NET_CLIENT_LIST,_NET_ACTIVE_WINDOW,_NET_WM_ALLOWED_ACTIONS,_NET_REQUEST_FRAME_EXTENTS");
+    const WindowId a = window("title=a"), b = window("title=b"), c = window("title=c");
+    manage({a, b, c});
+    probe_->set(0, "_NET_ACTIVE_WINDOW", "windows", std::to_string(c));
+    const platform::ScopedBackends installed(desktop_->backends());
+    // Each ask is a new look at the desktop, as each scan is.
+    const auto ask = [&](WindowId window) {
+        const auto windows = AccessibilityWindowSource().snapshot().windows;
+        const auto found = std::ranges::find(windows, windowIdentifier(4000, window), &ManagedWindow::id);
+        return found == windows.end()
+                   ? ax::kInvalidElement
+                   : ax::setAttributeValue(found->element, ax::kMinimizedAttribute, ax::Value::boolean(true));
+    };
+    const auto answerPing = [&] { probe_->set(desktop_->pingWindow(), "_NET_FRAME_EXTENTS", "cardinals", "0,0,0,0"); };
+    EXPECT_EQ(ask(a), ax::kCannotComplete) << "met busy: not yet answered";
+    answerPing();
+    EXPECT_EQ(ask(a), ax::kSuccess);
+    EXPECT_EQ(ask(b), ax::kCannotComplete) << "has not read the request for a";
+    answerPing();
+    EXPECT_EQ(ask(b), ax::kSuccess);
+}
+
 TEST_F(ScriptedManagerTest, AChangeArrivingWhileTheActiveWindowIsReadIsToldAtOnce) {
     announce();
     const WindowId a = window("title=a"), far = window("title=far machine=elsewhere");

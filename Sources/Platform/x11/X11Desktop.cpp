@@ -336,6 +336,8 @@ X11Desktop::~X11Desktop() {
     connection_.reset();
 }
 
+WindowId X11Desktop::pingWindow() const { return connection_ ? connection_->own : 0; }
+
 bool X11Desktop::connectionLost() const { return !connection_ || connection_->broken(); }
 
 // --- trust -----------------------------------------------------------------

@@ -156,6 +156,8 @@ public:
 
     std::size_t liveElements() const { return elements_.size(); }
     const Statistics& statistics() const { return statistics_; }
+    /// The window the window manager answers pings on, for tests.
+    WindowId pingWindow() const;
     /// Makes the next view read the whole desktop again, as a new window manager does.
     void resynchronize();
 
