@@ -55,6 +55,15 @@ protected:
         return id;
     }
 
+    /// Asks for `window` to be minimized after a new look at the desktop, as a scan does.
+    ax::Error minimize(WindowId window) {
+        const auto windows = AccessibilityWindowSource().snapshot().windows;
+        const auto found = std::ranges::find(windows, windowIdentifier(4000, window), &ManagedWindow::id);
+        return found == windows.end()
+                   ? ax::kInvalidElement
+                   : ax::setAttributeValue(found->element, ax::kMinimizedAttribute, ax::Value::boolean(true));
+    }
+
     /// Publishes `windows` as the client list, oldest first, with no stacking list.
     void manage(const std::vector<WindowId>& windows) {
         std::string list;
@@ -169,16 +178,9 @@ TEST_F(ScriptedManagerTest, FocusChangesKeepTheirOrderAndTheServersTimeThoughRea
     // The keys go to a again, which the window manager has not published
     // yet: neither a nor b (which it still names) is asked to go, c is.
     runCommand({"xdotool", "windowfocus", std::to_string(a)}, {{"DISPLAY", server_->display()}});
-    const auto windows = AccessibilityWindowSource().snapshot().windows;
-    const auto ask = [&](WindowId window) {
-        const auto found = std::ranges::find(windows, windowIdentifier(4000, window), &ManagedWindow::id);
-        return found == windows.end()
-                   ? ax::kInvalidElement
-                   : ax::setAttributeValue(found->element, ax::kMinimizedAttribute, ax::Value::boolean(true));
-    };
-    EXPECT_EQ(ask(a), ax::kCannotComplete);
-    EXPECT_EQ(ask(b), ax::kCannotComplete);
-    EXPECT_EQ(ask(c), ax::kSuccess);
+    EXPECT_EQ(minimize(a), ax::kCannotComplete);
+    EXPECT_EQ(minimize(b), ax::kCannotComplete);
+    EXPECT_EQ(minimize(c), ax::kSuccess);
 }
 
 TEST_F(ScriptedManagerTest, AWindowFocusedThroughARestFallsInactiveOnePeriodAfterItLostTheFocus) {
@@ -224,21 +226,13 @@ TEST_F(ScriptedManagerTest, AWindowManagerThatHasNotReadTheLastRequestsIsAskedNo
     manage({a, b, c});
     probe_->set(0, "_NET_ACTIVE_WINDOW", "windows", std::to_string(c));
     const platform::ScopedBackends installed(desktop_->backends());
-    // Each ask is a new look at the desktop, as each scan is.
-    const auto ask = [&](WindowId window) {
-        const auto windows = AccessibilityWindowSource().snapshot().windows;
-        const auto found = std::ranges::find(windows, windowIdentifier(4000, window), &ManagedWindow::id);
-        return found == windows.end()
-                   ? ax::kInvalidElement
-                   : ax::setAttributeValue(found->element, ax::kMinimizedAttribute, ax::Value::boolean(true));
-    };
     const auto answerPing = [&] { probe_->set(desktop_->pingWindow(), "_NET_FRAME_EXTENTS", "cardinals", "0,0,0,0"); };
-    EXPECT_EQ(ask(a), ax::kCannotComplete) << "met busy: not yet answered";
+    EXPECT_EQ(minimize(a), ax::kCannotComplete) << "met busy: not yet answered";
     answerPing();
-    EXPECT_EQ(ask(a), ax::kSuccess);
-    EXPECT_EQ(ask(b), ax::kCannotComplete) << "has not read the request for a";
+    EXPECT_EQ(minimize(a), ax::kSuccess);
+    EXPECT_EQ(minimize(b), ax::kCannotComplete) << "has not read the request for a";
     answerPing();
-    EXPECT_EQ(ask(b), ax::kSuccess);
+    EXPECT_EQ(minimize(b), ax::kSuccess);
 }
 
 TEST_F(ScriptedManagerTest, AChangeArrivingWhileTheActiveWindowIsReadIsToldAtOnce) {
