@@ -22,9 +22,17 @@ void MinimizeRequests::sent(WindowKey window, Clock::time_point now) {
 
 bool MinimizeRequests::wantsPing() const { return pingable() && !pingCovers_ && lastCovered_ < sequence_; }
 
-void MinimizeRequests::pinged(Clock::time_point now) {
+void MinimizeRequests::pinged(Clock::time_point now, std::uint64_t look) {
     pingCovers_ = sequence_;
     pingSentAt_ = now;
+    pingLook_ = look;
+}
+
+bool MinimizeRequests::behind(Clock::time_point now, std::uint64_t look) const {
+    // A desktop met at start gets a moment to show whether it answers at all.
+    constexpr auto kFirstAnswer = std::chrono::seconds(2);
+    return pingCovers_ && ((awaitingFirstAnswer_ && now - pingSentAt_ < kFirstAnswer) ||
+                           (support_ == Support::answers && pingLook_ < look));
 }
 
 void MinimizeRequests::ponged(Clock::time_point now) {
@@ -35,6 +43,7 @@ void MinimizeRequests::ponged(Clock::time_point now) {
     lastCovered_ = std::max(lastCovered_, *pingCovers_);
     pingCovers_.reset();
     support_ = Support::answers;
+    awaitingFirstAnswer_ = false;
 }
 
 bool MinimizeRequests::ignored(const Request& request, Clock::time_point now) const {

@@ -47,14 +47,18 @@ public:
     void setPingable(bool pingable) { support_ = pingable ? Support::unknown : Support::silent; }
     /// Pings are sent, and not yet known to go unanswered.
     bool pingable() const { return support_ != Support::silent; }
-    /// The desktop has answered a ping: one in flight means it is behind.
-    bool answersPings() const { return support_ == Support::answers; }
-    bool pingInFlight() const { return pingCovers_.has_value(); }
-    Clock::time_point pingSentAt() const { return pingSentAt_; }
     /// True when a request is not yet covered by a ping and none is in flight.
     bool wantsPing() const;
-    /// A ping went out: once it comes back, every request sent before it has been read.
-    void pinged(Clock::time_point now);
+    /// A ping went out during the caller's look number `look`: once it comes
+    /// back, every request sent before it has been read.
+    void pinged(Clock::time_point now, std::uint64_t look = 0);
+    /// The ping in flight is the first to a desktop just met, which may be
+    /// busy: nothing is asked until it is answered, for a moment at most.
+    void awaitFirstAnswer() { awaitingFirstAnswer_ = true; }
+    /// Whether the desktop is behind, so that nothing more is to be asked in
+    /// look number `look`: a desktop known to answer pings has not read
+    /// what an earlier look asked, or a desktop just met has not answered yet.
+    bool behind(Clock::time_point now, std::uint64_t look) const;
     /// The ping in flight came back.
     void ponged(Clock::time_point now);
 
@@ -90,6 +94,8 @@ private:
     /// The requests the ping in flight covers, and when it went.
     std::optional<std::uint64_t> pingCovers_;
     Clock::time_point pingSentAt_{};
+    std::uint64_t pingLook_ = 0;
+    bool awaitingFirstAnswer_ = false;
     std::uint64_t lastCovered_ = 0;
     int ignored_ = 0;
     bool honoured_ = false;

@@ -19,12 +19,12 @@
 // - "AXMinimized": the minimized state. Settable where the compositor says
 //   the window can be minimized (KWin), or always (wlr), until the
 //   compositor is learned to ignore such requests. Setting it sends the
-//   request and never waits, and is not a success until an event shows the
-//   window minimized: as on X11, the window stays counted and known
-//   meanwhile, a sync sent after the request tells when the compositor has
-//   read it, only a request read and left undone counts as ignored, and a
-//   compositor that never honours one is said once and asked again after a
-//   growing back-off.
+//   request and never waits: as on X11, the window reads as minimized until
+//   the answer, a sync sent after the request tells when the compositor has
+//   read it, only a request read and left undone counts as ignored (and
+//   brings the window back), and a compositor that never honours one is
+//   said once and asked again after a growing back-off. The active window
+//   is never asked.
 // - Focus changes: the active toplevel's changes, in order, the window that
 //   lost the focus logged as used until then, stamped with the installed
 //   clock as they are read (`processEvents`, when `eventDescriptor` is readable).

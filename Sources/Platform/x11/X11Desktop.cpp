@@ -379,7 +379,7 @@ bool X11Desktop::checkTrust() {
         iconifyRequests_.setPingable(contains(hints, e._NET_REQUEST_FRAME_EXTENTS));
         if (iconifyRequests_.pingable()) {
             sendPing();
-            waitingForPong_ = true;
+            iconifyRequests_.awaitFirstAnswer();
         }
     }
     const bool trusted =
@@ -636,7 +636,6 @@ void X11Desktop::rebuildView() {
     const xcb_ewmh_connection_t& e = x.ewmh;
     view_ = View{};
     view_.built = true;
-    view_.activeWindow = focused_;
     const bool publishesAllowedActions = contains(root_.supported, e._NET_WM_ALLOWED_ACTIONS);
     for (std::size_t place = 0; place < ordered_.size(); ++place) {
         const auto found = clients_.find(ordered_[place]);
@@ -720,7 +719,6 @@ void X11Desktop::pumpEvents() {
         };
         // Every queued event, errors of earlier unchecked requests included.
         while (xcb_generic_event_t* event = xcb_poll_for_event(x.xcb)) {
-            ++eventsRead_;
             switch (event->response_type & 0x7F) {
             case XCB_PROPERTY_NOTIFY: {
                 const auto* notify = reinterpret_cast<const xcb_property_notify_event_t*>(event);
@@ -747,7 +745,6 @@ void X11Desktop::pumpEvents() {
                 } else if (notify->window == x.own) {
                     if (property == e._NET_FRAME_EXTENTS) {
                         iconifyRequests_.ponged(std::chrono::steady_clock::now());
-                        waitingForPong_ = false;
                         if (iconifyRequests_.wantsPing()) sendPing();
                         changed = true;
                     }
@@ -799,7 +796,7 @@ void X11Desktop::pumpEvents() {
         changed = changed || !focused.empty();
         for (const auto& [window, at] : focused) {
             focusLog_.gained(window, at);
-            focused_ = view_.activeWindow = window;
+            focused_ = window;
         }
         if (!activeChangedAt) break;
         // Read at once, so that a focus held shorter than a scan is still
@@ -827,7 +824,7 @@ void X11Desktop::pumpEvents() {
             focusLog_.gained(input->focus, *activeChangedAt);
         }
         if (holder != focused_) changed = true;
-        focused_ = view_.activeWindow = holder;
+        focused_ = holder;
     }
     if (changed && changeHandler_) changeHandler_();
 }
@@ -925,8 +922,8 @@ std::optional<workspace::RunningApplication> X11Desktop::frontmostApplication() 
     reapOpeners();
     refreshView();
     viewFreshForRunning_ = true;
-    if (!view_.activeWindow) return std::nullopt;
-    const auto window = view_.windows.find(*view_.activeWindow);
+    if (!focused_) return std::nullopt;
+    const auto window = view_.windows.find(*focused_);
     if (window == view_.windows.end()) return std::nullopt;
     const auto application = view_.applications.find(window->second.processIdentifier);
     if (application == view_.applications.end()) return std::nullopt;
@@ -962,8 +959,8 @@ ax::Error X11Desktop::copyAttributeValue(const ax::Element& element, std::string
         // An application with no managed window is unknown to X11.
         if (application == view.applications.end()) return ax::kCannotComplete;
         if (attribute == ax::kFocusedWindowAttribute) {
-            if (!view.activeWindow) return ax::kNoValue;
-            const auto active = view.windows.find(*view.activeWindow);
+            if (!focused_) return ax::kNoValue;
+            const auto active = view.windows.find(*focused_);
             if (active == view.windows.end() || active->second.processIdentifier != target.processIdentifier) {
                 return ax::kNoValue;
             }
@@ -1064,15 +1061,11 @@ ax::Error X11Desktop::iconify(WindowId window) {
     // A window manager that has not read what an earlier look asked is
     // behind: what it will focus meanwhile is unknown, so nothing more is
     // asked until it has caught up.
-    // One met at start gets a moment to show whether it answers at all.
-    constexpr auto kFirstAnswer = std::chrono::seconds(2);
-    if (iconifyRequests_.pingInFlight() && ((waitingForPong_ && now - iconifyRequests_.pingSentAt() < kFirstAnswer) ||
-                                            (iconifyRequests_.answersPings() && pingLook_ < looks_)))
-        return ax::kCannotComplete;
-    // The window in use is never touched, whatever an older look said. A
-    // window manager gives a new window the input focus as it manages it,
-    // and says so in _NET_ACTIVE_WINDOW only later: the server, asked, knows.
-    if (root_.activeWindow == window || hasInputFocus(window)) return ax::kCannotComplete;
+    if (iconifyRequests_.behind(now, looks_)) return ax::kCannotComplete;
+    // The window in use is never touched, whatever an older look said:
+    // neither the one the window manager names nor the one the keys go to,
+    // which it may name only later.
+    if (root_.activeWindow == window || focused_ == window) return ax::kCannotComplete;
 
     // "The client should send a ClientMessage event to the root ... with
     // window = the client's top-level window, type = WM_CHANGE_STATE,
@@ -1094,22 +1087,6 @@ ax::Error X11Desktop::iconify(WindowId window) {
     return ax::kSuccess;
 }
 
-bool X11Desktop::hasInputFocus(WindowId window) {
-    // Asked once for a run of requests: until an event arrives nothing can have moved it.
-    if (!inputFocus_ || inputFocus_->first != eventsRead_) {
-        Connection& x = *connection_;
-        ++statistics_.requests;
-        ++statistics_.roundTrips;
-        const XcbPointer<xcb_get_input_focus_reply_t> reply(
-            xcb_get_input_focus_reply(x.xcb, xcb_get_input_focus(x.xcb), nullptr));
-        const WindowId focus = reply ? reply->focus : XCB_NONE;
-        // What arrived with the reply is read before anyone rests.
-        pumpEvents();
-        inputFocus_.emplace(eventsRead_, focus);
-    }
-    return inputFocus_->second == window;
-}
-
 void X11Desktop::sendPing() {
     // "The Window Manager MUST respond by estimating the prospective frame
     // extents and setting the window's _NET_FRAME_EXTENTS property", and it
@@ -1125,8 +1102,7 @@ void X11Desktop::sendPing() {
     xcb_send_event(x.xcb, 0, x.root, XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
                    reinterpret_cast<const char*>(&ping));
     xcb_flush(x.xcb);
-    iconifyRequests_.pinged(std::chrono::steady_clock::now());
-    pingLook_ = looks_;
+    iconifyRequests_.pinged(std::chrono::steady_clock::now(), looks_);
 }
 
 void X11Desktop::settleIconifyRequests() {

@@ -208,7 +208,6 @@ private:
 
     struct View {
         bool built = false;
-        std::optional<WindowId> activeWindow;
         std::unordered_map<WindowId, WindowRecord> windows;
         std::map<std::int32_t, ApplicationRecord> applications;
     };
@@ -257,7 +256,6 @@ private:
     /// The wall-clock instant of a server time carried by an event.
     double instantOf(std::optional<std::uint32_t> serverTime);
     void sendPing();
-    bool hasInputFocus(WindowId window);
     std::unordered_set<WindowId> clientsHolding(const std::vector<WindowId>& seeds,
                                                 const std::vector<WindowId>& clients);
     void reapOpeners();
@@ -291,16 +289,11 @@ private:
     std::unordered_set<WindowId> protectedClients_;
     platform::FocusLog focusLog_;
     /// The client that took the focus last, as the events, _NET_ACTIVE_WINDOW
-    /// or the server told: the view's active window.
+    /// or the server's input focus told: the frontmost application's focused window.
     std::optional<WindowId> focused_;
-    /// Looks at the desktop (snapshots) so far, the one the ping in flight
-    /// was sent in, and whether that ping is the one a new window manager must answer first.
+    /// Looks at the desktop (snapshots) so far: requests wait while one
+    /// from an earlier look is unread.
     std::uint64_t looks_ = 0;
-    std::uint64_t pingLook_ = 0;
-    bool waitingForPong_ = false;
-    /// Events read so far, and the input focus as the server told it after so many.
-    std::uint64_t eventsRead_ = 0;
-    std::optional<std::pair<std::uint64_t, WindowId>> inputFocus_;
     /// Server time less steady-clock milliseconds, as the freshest event showed it.
     std::optional<std::uint32_t> serverTimeOffset_;
     /// When the client list and the current desktop last changed (wall clock).
