@@ -46,7 +46,7 @@ int runOn(Desktop& desktop, const char* accessHelp, const Tell& tell, const std:
     });
     desktop.setNoticeHandler([&tell](const std::string& text) { tell(text); });
     // Focus changes are read as they happen, so one shorter than a scan still counts.
-    const auto watch = qt::watchReadable(desktop.eventDescriptor(), [&desktop] { desktop.processEvents(); });
+    const auto watch = qt::watchReadable(desktop.eventDescriptor(), [&desktop] { return desktop.processEvents(); });
 
     auto runLoop = qt::makeRunLoop();
     platform::Backends backends = desktop.backends();

@@ -108,7 +108,8 @@ std::unique_ptr<QtFramework> makeFramework(int& argc, char** argv, const Framewo
 std::unique_ptr<platform::RunLoop> makeRunLoop();
 /// Calls `callback` on the main thread whenever `descriptor` has something
 /// to read, for as long as the handle is kept; null without an application.
-std::shared_ptr<void> watchReadable(int descriptor, std::function<void()> callback);
+/// The callback returns how long to leave the descriptor unwatched after it.
+std::shared_ptr<void> watchReadable(int descriptor, std::function<std::chrono::milliseconds()> callback);
 /// `report` receives what the person running Quellan should know about the
 /// file; standard error when none is given.
 std::unique_ptr<platform::UserDefaults> makeUserDefaults(const std::string& path,

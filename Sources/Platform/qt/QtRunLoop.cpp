@@ -120,10 +120,20 @@ public:
 
 std::unique_ptr<platform::RunLoop> makeRunLoop() { return std::make_unique<QtRunLoop>(); }
 
-std::shared_ptr<void> watchReadable(int descriptor, std::function<void()> callback) {
+std::shared_ptr<void> watchReadable(int descriptor, std::function<std::chrono::milliseconds()> callback) {
     if (descriptor < 0 || QCoreApplication::instance() == nullptr) return nullptr;
     auto* notifier = new QSocketNotifier(descriptor, QSocketNotifier::Read, QCoreApplication::instance());
-    QObject::connect(notifier, &QSocketNotifier::activated, notifier, std::move(callback));
+    // The rest ends on a timer of the notifier's own, which dies with it.
+    auto* rest = new QTimer(notifier);
+    rest->setSingleShot(true);
+    rest->setTimerType(Qt::PreciseTimer);
+    QObject::connect(rest, &QTimer::timeout, notifier, [notifier] { notifier->setEnabled(true); });
+    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [notifier, rest, callback = std::move(callback)] {
+        const std::chrono::milliseconds pause = callback();
+        if (pause.count() <= 0) return;
+        notifier->setEnabled(false);
+        rest->start(pause);
+    });
     // A notifier kept past the application finds it gone and deletes nothing.
     return std::shared_ptr<void>(nullptr,
                                  [guarded = QPointer<QSocketNotifier>(notifier)](void*) { delete guarded.data(); });

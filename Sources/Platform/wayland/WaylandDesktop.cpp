@@ -248,13 +248,13 @@ int WaylandDesktop::eventDescriptor() const { return connectionLost() ? -1 : wl_
 
 bool WaylandDesktop::connectionLost() const { return display_ == nullptr || wl_display_get_error(display_) != 0; }
 
-void WaylandDesktop::processEvents() {
-    if (connectionLost()) return;
+std::chrono::milliseconds WaylandDesktop::processEvents() {
+    if (connectionLost()) return {};
     // Whatever has arrived, never waiting for more.
     int handled = 0;
     while (wl_display_prepare_read(display_) != 0) {
         const int dispatched = wl_display_dispatch_pending(display_);
-        if (dispatched < 0) return; // the connection broke
+        if (dispatched < 0) return {}; // the connection broke
         handled += dispatched;
     }
     wl_display_flush(display_);
@@ -268,6 +268,7 @@ void WaylandDesktop::processEvents() {
     settleMinimizeRequests();
     // This connection serves window management alone, so any event may change the model.
     if (handled > 0 && changeHandler_) changeHandler_();
+    return {};
 }
 
 bool WaylandDesktop::observeDesktopChanges(std::function<void()> onChange) {

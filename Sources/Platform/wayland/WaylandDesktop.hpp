@@ -37,6 +37,7 @@
 #include "Platform/MinimizeRequests.hpp"
 #include "Platform/Platform.hpp"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -78,7 +79,8 @@ public:
     /// Readable when the compositor has sent something; then call processEvents.
     int eventDescriptor() const;
     /// Reads and handles what has arrived, without waiting for more.
-    void processEvents();
+    /// Returns how long the caller may leave the descriptor unwatched: never.
+    std::chrono::milliseconds processEvents();
     bool connectionLost() const;
 
     /// Told, once, that the compositor does not minimize windows when asked.

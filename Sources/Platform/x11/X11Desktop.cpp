@@ -187,6 +187,8 @@ struct X11Desktop::Connection {
     bool hasClientPids = false;
     /// What is read of each client: property and length in 32-bit units.
     std::array<std::pair<Atom, std::uint32_t>, kClientPropertyCount> clientProperties{};
+    /// The stale bits of the titles: shown in the menu, counted by nothing.
+    std::uint32_t titleBits = 0;
     std::string hostname;
     TextTypes textTypes;
     WindowTypeAtoms typeAtoms;
@@ -323,6 +325,7 @@ ConnectResult X11Desktop::connect(const std::optional<std::string>& displayName)
                                      {e._NET_WM_DESKTOP, 1},
                                      {e._NET_WM_NAME, kMaxTextLongs},
                                      {XCB_ATOM_WM_NAME, kMaxTextLongs}}};
+    connection->titleBits = connection->clientBit(e._NET_WM_NAME) | connection->clientBit(XCB_ATOM_WM_NAME);
     connection->hostname = localHostname();
     return ConnectResult{std::unique_ptr<X11Desktop>(new X11Desktop(std::move(connection), name)), {}};
 }
@@ -331,6 +334,7 @@ X11Desktop::X11Desktop(std::unique_ptr<Connection> connection, std::string displ
     : connection_(std::move(connection)), displayName_(std::move(displayName)) {}
 
 X11Desktop::~X11Desktop() {
+    if (holdTimer_) holdTimer_->invalidate();
     reapOpeners();
     SigpipeShield shield;
     connection_.reset();
@@ -372,6 +376,8 @@ bool X11Desktop::checkTrust() {
     // and what was heard of the desktop may have been lost in the change.
     if (confirmed && *checkWindow != windowManagerCheckWindow_) {
         if (windowManagerCheckWindow_ != 0) iconifyRequests_.forget();
+        pings_.clear();
+        burstPingAt_.reset();
         windowManagerCheckWindow_ = *checkWindow;
         resynchronize();
         // A window manager met while busy (Quellan started among windows
@@ -410,6 +416,7 @@ void X11Desktop::refreshView() {
     SigpipeShield shield;
     Connection& x = *connection_;
     pumpEvents();
+    toldSinceLook_ = false;
     const std::uint64_t requestsBefore = statistics_.requests;
     // What is known to have changed of the clients already watched is read
     // in the root's round trip; only clients new to the list take another.
@@ -688,18 +695,33 @@ void X11Desktop::resynchronize() {
 
 int X11Desktop::eventDescriptor() const { return connectionLost() ? -1 : xcb_get_file_descriptor(connection_->xcb); }
 
-void X11Desktop::processEvents() {
-    if (connectionLost()) return;
+std::chrono::milliseconds X11Desktop::processEvents() {
+    using namespace std::chrono_literals;
+    if (connectionLost()) return 0ms;
     SigpipeShield shield;
-    pumpEvents();
+    const bool changed = pumpEvents();
+    // The answer that ends a burst is awaited.
+    if (heldSince_) return 0ms;
+    // The look that follows reads whatever comes meanwhile.
+    if (toldSinceLook_) return kReadingRest;
+    if (changed) {
+        lastIdleRead_.reset();
+        return 0ms;
+    }
+    // Something that counts for nothing, a second time soon after the first: a flood.
+    const auto now = std::chrono::steady_clock::now();
+    const bool flood = lastIdleRead_ && now - *lastIdleRead_ < kReadingRest;
+    lastIdleRead_ = now;
+    return flood ? kReadingRest : 0ms;
 }
 
-void X11Desktop::pumpEvents() {
+bool X11Desktop::pumpEvents() {
     Connection& x = *connection_;
     const xcb_ewmh_connection_t& e = x.ewmh;
-    // Whether any of it bears on the view; other properties' changes (user
-    // times, icons, a terminal's cursor) do not.
+    // Whether any of it bears on what is counted; other properties' changes
+    // (titles, user times, icons, a terminal's cursor) do not.
     bool changed = false;
+    bool burstOver = false;
     // Restored, or moved to another desktop: what makes a listed window one to count again.
     const std::uint32_t shownBits = x.clientBit(x.wmState) | x.clientBit(e._NET_WM_DESKTOP);
     // Until nothing is queued after the last reply waited for: what xcb read
@@ -743,16 +765,26 @@ void X11Desktop::pumpEvents() {
                     }
                     changed = changed || root_.stale != staleBefore;
                 } else if (notify->window == x.own) {
-                    if (property == e._NET_FRAME_EXTENTS) {
-                        iconifyRequests_.ponged(std::chrono::steady_clock::now());
-                        if (iconifyRequests_.wantsPing()) sendPing();
-                        changed = true;
+                    // An answer that comes unasked is none.
+                    if (property == e._NET_FRAME_EXTENTS && !pings_.empty()) {
+                        const Ping purpose = pings_.front();
+                        pings_.pop_front();
+                        if (purpose == Ping::burst) {
+                            // Sent after the held change came: the rest of that burst is read.
+                            burstOver = burstOver || (heldSince_ && burstPingAt_ && *burstPingAt_ >= *heldSince_);
+                            burstPingAt_.reset();
+                        } else {
+                            iconifyRequests_.ponged(std::chrono::steady_clock::now());
+                            if (iconifyRequests_.wantsPing()) sendPing();
+                            // Requests it held back may be sent now.
+                            changed = true;
+                        }
                     }
                 } else if (const auto client = clients_.find(notify->window); client != clients_.end()) {
                     const std::uint32_t bit = x.clientBit(property);
                     client->second.stale |= bit;
                     if ((bit & shownBits) != 0) client->second.changedAt = at;
-                    changed = changed || bit != 0;
+                    changed = changed || (bit & ~x.titleBits) != 0;
                 }
                 break;
             }
@@ -826,7 +858,43 @@ void X11Desktop::pumpEvents() {
         if (holder != focused_) changed = true;
         focused_ = holder;
     }
-    if (changed && changeHandler_) changeHandler_();
+    if (burstOver) {
+        tellChange();
+    } else if (changed) {
+        holdChange();
+    }
+    return changed;
+}
+
+void X11Desktop::holdChange() {
+    if (!changeHandler_) return;
+    auto* runLoop = platform::installed().runLoop;
+    // Nothing to wait with.
+    if (runLoop == nullptr) return tellChange();
+    const auto now = std::chrono::steady_clock::now();
+    if (!heldSince_) {
+        heldSince_ = now;
+        // One in flight already, unanswered, tells nothing of this burst,
+        // and a window manager that let it be is not asked again meanwhile.
+        if (iconifyRequests_.pingable() && !burstPingAt_) sendPing(Ping::burst);
+    }
+    const bool awaitingAnswer = burstPingAt_ && *burstPingAt_ >= *heldSince_;
+    // The answer or the longest hold ends it, however much more comes.
+    if (awaitingAnswer && holdTimer_) return;
+    auto tellAt = *heldSince_ + kLongestHold;
+    if (!awaitingAnswer) tellAt = std::min(tellAt, now + kQuietAfterChange);
+    if (holdTimer_) holdTimer_->invalidate();
+    holdTimer_ = runLoop->scheduledTimer(std::chrono::duration<double>(tellAt - now).count(), false,
+                                         [this] { tellChange(); });
+    if (holdTimer_) runLoop->addTimer(holdTimer_, platform::RunLoopMode::commonModes);
+}
+
+void X11Desktop::tellChange() {
+    if (const auto timer = std::exchange(holdTimer_, nullptr)) timer->invalidate();
+    heldSince_.reset();
+    if (!changeHandler_) return;
+    toldSinceLook_ = true;
+    changeHandler_();
 }
 
 double X11Desktop::instantOf(std::optional<std::uint32_t> serverTime) {
@@ -860,8 +928,9 @@ bool X11Desktop::desktopSettled() {
     // An unanswered request is looked at until it is answered: one left
     // undone makes its window count again, which no event announces.
     return !connectionLost() && trusted_.has_value() && root_.stale == 0 && !viewStale_ && focusLog_.empty() &&
-           !iconifyRequests_.anyPending() &&
-           std::ranges::none_of(clients_, [](const auto& client) { return client.second.stale != 0; });
+           !iconifyRequests_.anyPending() && std::ranges::none_of(clients_, [&](const auto& client) {
+               return (client.second.stale & ~connection_->titleBits) != 0;
+           });
 }
 
 std::vector<ax::FocusChange> X11Desktop::takeFocusChanges() {
@@ -1087,7 +1156,7 @@ ax::Error X11Desktop::iconify(WindowId window) {
     return ax::kSuccess;
 }
 
-void X11Desktop::sendPing() {
+void X11Desktop::sendPing(Ping purpose) {
     // "The Window Manager MUST respond by estimating the prospective frame
     // extents and setting the window's _NET_FRAME_EXTENTS property", and it
     // handles what it is sent in order: once the property changes, every
@@ -1102,7 +1171,13 @@ void X11Desktop::sendPing() {
     xcb_send_event(x.xcb, 0, x.root, XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
                    reinterpret_cast<const char*>(&ping));
     xcb_flush(x.xcb);
-    iconifyRequests_.pinged(std::chrono::steady_clock::now(), looks_);
+    pings_.push_back(purpose);
+    const auto now = std::chrono::steady_clock::now();
+    if (purpose == Ping::burst) {
+        burstPingAt_ = now;
+    } else {
+        iconifyRequests_.pinged(now, looks_);
+    }
 }
 
 void X11Desktop::settleIconifyRequests() {

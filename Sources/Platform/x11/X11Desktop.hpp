@@ -46,11 +46,21 @@
 // - Never listed, whatever their type: the tray (the managed client holding
 //   the owner of _NET_SYSTEM_TRAY_S<screen>) and the managed clients holding
 //   any of the program's own windows (its tray icon, embedded in a tray).
-// - Changes: every event above that changes what the view holds is told
-//   to the observer (`observeDesktopChanges`), so a caller may rest while
-//   the desktop stands still; settled while no property is left to read
+// - Changes: every event above that changes what is counted is told to
+//   the observer (`observeDesktopChanges`), so a caller may rest while the
+//   desktop stands still. A window manager changes several properties for
+//   one new window, one after another: the telling waits until it has
+//   answered a ping sent after the first (it handles what it is sent in
+//   order, so its burst is over), or, where it answers none, until changes
+//   pause for `kQuietAfterChange`; `kLongestHold` at most either way. A new
+//   title changes nothing that is counted: it is read at the next look
+//   and told to nobody. Settled while no such property is left to read
 //   and no focus change to take, and while no iconify request waits for an
 //   answer (one left undone brings its window back, which no event tells).
+// - Reading: `processEvents` says how long reading may rest. A caller that
+//   has been told of a change will look soon and read everything then; a
+//   flood of changes that count for nothing (a terminal printing its
+//   progress into its title) is read in batches, not event by event.
 // - Focus changes: listed clients report when they gain the focus, and
 //   _NET_ACTIVE_WINDOW is followed by its change events (for a client not
 //   yet listed). Both are read whenever `processEvents` runs (call it when
@@ -88,6 +98,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -144,7 +155,17 @@ public:
     /// whenever it is readable.
     int eventDescriptor() const;
     /// Reads what the display has sent since: focus changes above all.
-    void processEvents();
+    /// Returns how long the caller may leave the descriptor unwatched
+    /// before the next call: nothing read meanwhile is lost, only later.
+    std::chrono::milliseconds processEvents();
+
+    /// How long a change is held, at most, for the window manager to finish what brought it.
+    static constexpr std::chrono::milliseconds kLongestHold{40};
+    /// Where the window manager answers no ping: the pause that ends its burst.
+    static constexpr std::chrono::milliseconds kQuietAfterChange{8};
+    /// How long reading rests in a flood of changes that count for nothing,
+    /// or once a change has been told and a look is due anyway.
+    static constexpr std::chrono::milliseconds kReadingRest{50};
 
     /// True once the connection to the display broke; every call then fails softly.
     bool connectionLost() const;
@@ -252,10 +273,16 @@ private:
     workspace::RunningApplication describe(std::int32_t processIdentifier, const ApplicationRecord& record) const;
     ax::Error iconify(WindowId window);
     void settleIconifyRequests();
-    void pumpEvents();
+    /// True when something that is counted changed.
+    bool pumpEvents();
+    /// A change that is counted: told once the window manager's burst is over.
+    void holdChange();
+    void tellChange();
     /// The wall-clock instant of a server time carried by an event.
     double instantOf(std::optional<std::uint32_t> serverTime);
-    void sendPing();
+    /// What a ping is for: the iconify requests it covers, or the end of a burst of changes.
+    enum class Ping : std::uint8_t { requests, burst };
+    void sendPing(Ping purpose = Ping::requests);
     std::unordered_set<WindowId> clientsHolding(const std::vector<WindowId>& seeds,
                                                 const std::vector<WindowId>& clients);
     void reapOpeners();
@@ -299,6 +326,18 @@ private:
     /// When the client list and the current desktop last changed (wall clock).
     std::optional<double> clientListChangedAt_, desktopChangedAt_;
     std::vector<int> openerProcesses_;
+    /// Pings sent and not yet answered, oldest first: answers come in order.
+    std::deque<Ping> pings_;
+    /// A change held until the window manager's burst is over: since when,
+    /// and the timer that tells it at the latest.
+    std::optional<std::chrono::steady_clock::time_point> heldSince_;
+    /// When the burst ping in flight went, if one is.
+    std::optional<std::chrono::steady_clock::time_point> burstPingAt_;
+    std::shared_ptr<platform::Timer> holdTimer_;
+    /// Told of a change since the last look: the caller will look soon.
+    bool toldSinceLook_ = false;
+    /// When `processEvents` last read something that counts for nothing.
+    std::optional<std::chrono::steady_clock::time_point> lastIdleRead_;
 };
 
 /// Whether xdg-open gets `url` rather than the address handler: a
