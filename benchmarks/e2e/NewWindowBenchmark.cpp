@@ -67,7 +67,9 @@ public:
     }
 
 private:
-    void xcb_aux_sync() { std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr)); }
+    void xcb_aux_sync() {
+        std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
+    }
     bool iconic(WindowId window) {
         const auto cookie = xcb_get_property(connection_, 0, window, wmState_, wmState_, 0, 1);
         xcb_get_property_reply_t* reply = xcb_get_property_reply(connection_, cookie, nullptr);

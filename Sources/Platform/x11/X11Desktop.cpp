@@ -884,8 +884,8 @@ void X11Desktop::holdChange() {
     auto tellAt = *heldSince_ + kLongestHold;
     if (!awaitingAnswer) tellAt = std::min(tellAt, now + kQuietAfterChange);
     if (holdTimer_) holdTimer_->invalidate();
-    holdTimer_ = runLoop->scheduledTimer(std::chrono::duration<double>(tellAt - now).count(), false,
-                                         [this] { tellChange(); });
+    holdTimer_ =
+        runLoop->scheduledTimer(std::chrono::duration<double>(tellAt - now).count(), false, [this] { tellChange(); });
     if (holdTimer_) runLoop->addTimer(holdTimer_, platform::RunLoopMode::commonModes);
 }
 

@@ -28,7 +28,8 @@ if(QUELLAN_BUILD_TESTS)
   add_executable(quellan_x11_tests
     ${QUELLAN_X11_TESTS_DIR}/PropertyDecodingTests.cpp
     ${QUELLAN_X11_TESTS_DIR}/X11DesktopTests.cpp)
-  target_link_libraries(quellan_x11_tests PRIVATE quellan_app quellan_x11 quellan_x11_test_support GTest::gtest_main)
+  target_link_libraries(quellan_x11_tests PRIVATE quellan_app quellan_x11 quellan_x11_test_support quellan_simulated
+    GTest::gtest_main)
   gtest_discover_tests(quellan_x11_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
 endif()
 
