@@ -28,6 +28,9 @@ if(QUELLAN_BUILD_BENCHMARKS)
   add_executable(quellan_new_window_benchmark ${PROJECT_SOURCE_DIR}/benchmarks/e2e/NewWindowBenchmark.cpp)
   target_link_libraries(quellan_new_window_benchmark PRIVATE quellan_e2e_support benchmark::benchmark
     PkgConfig::QUELLAN_XCB)
+  add_executable(quellan_flood_benchmark ${PROJECT_SOURCE_DIR}/benchmarks/e2e/FloodBenchmark.cpp)
+  target_link_libraries(quellan_flood_benchmark PRIVATE quellan_e2e_support benchmark::benchmark
+    PkgConfig::QUELLAN_XCB)
   add_executable(quellan_menu_latency_benchmark ${PROJECT_SOURCE_DIR}/benchmarks/e2e/MenuLatencyBenchmark.cpp)
   target_link_libraries(quellan_menu_latency_benchmark PRIVATE quellan_e2e_support benchmark::benchmark
     PkgConfig::QUELLAN_XCB)

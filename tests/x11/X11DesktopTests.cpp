@@ -273,6 +273,24 @@ TEST_F(ScriptedManagerTest, AChangeIsToldOnceTheWindowManagerHasAnsweredAPingSen
     EXPECT_EQ(told, 2);
 }
 
+TEST_F(ScriptedManagerTest, AWindowChangingFasterThanAnyoneCouldFollowIsReadAtEveryLookInstead) {
+    announce();
+    const WindowId a = window("title=a"), b = window("title=b");
+    manage({a, b});
+    snapshot();
+    int told = 0;
+    ASSERT_TRUE(desktop_->observeDesktopChanges([&] { ++told; }));
+    for (std::uint32_t i = 0; i <= X11Desktop::kFloodChanges; ++i)
+        probe_->set(a, "_NET_WM_NAME", "UTF8_STRING", "step " + std::to_string(i));
+    EXPECT_FALSE(desktop_->desktopSettled()) << "unheard, so read at every look";
+    EXPECT_EQ(told, 1);
+    probe_->set(a, "WM_STATE", "wmstate", "3");
+    desktop_->processEvents();
+    EXPECT_EQ(told, 1) << "not heard";
+    EXPECT_EQ(snapshot(), std::vector<std::string>{windowIdentifier(4000, b) + " b"});
+    EXPECT_FALSE(desktop_->desktopSettled());
+}
+
 TEST_F(ScriptedManagerTest, AChangeArrivingWhileTheActiveWindowIsReadIsToldAtOnce) {
     announce();
     const WindowId a = window("title=a"), far = window("title=far machine=elsewhere");

@@ -350,6 +350,8 @@ bool X11Desktop::checkTrust() {
     if (connectionLost()) return false;
     SigpipeShield shield;
     pumpEvents();
+    // Every look starts here: what changes from now on is news again.
+    toldSinceLook_ = false;
     if (trusted_) return *trusted_ && !connection_->broken();
     Connection& x = *connection_;
     const xcb_ewmh_connection_t& e = x.ewmh;
@@ -416,8 +418,8 @@ void X11Desktop::refreshView() {
     SigpipeShield shield;
     Connection& x = *connection_;
     pumpEvents();
-    toldSinceLook_ = false;
     const std::uint64_t requestsBefore = statistics_.requests;
+    hearAgain();
     // What is known to have changed of the clients already watched is read
     // in the root's round trip; only clients new to the list take another.
     std::vector<PendingClient> early;
@@ -710,7 +712,7 @@ std::chrono::milliseconds X11Desktop::processEvents() {
     }
     // Something that counts for nothing, a second time soon after the first: a flood.
     const auto now = std::chrono::steady_clock::now();
-    const bool flood = lastIdleRead_ && now - *lastIdleRead_ < kReadingRest;
+    const bool flood = lastIdleRead_ && now - *lastIdleRead_ < 2 * kReadingRest;
     lastIdleRead_ = now;
     return flood ? kReadingRest : 0ms;
 }
@@ -781,10 +783,20 @@ bool X11Desktop::pumpEvents() {
                         }
                     }
                 } else if (const auto client = clients_.find(notify->window); client != clients_.end()) {
+                    ClientState& state = client->second;
                     const std::uint32_t bit = x.clientBit(property);
-                    client->second.stale |= bit;
-                    if ((bit & shownBits) != 0) client->second.changedAt = at;
+                    state.stale |= bit;
+                    if ((bit & shownBits) != 0) state.changedAt = at;
                     changed = changed || (bit & ~x.titleBits) != 0;
+                    if (notify->time - state.spanStart > kFloodSpan.count()) {
+                        state.spanStart = notify->time;
+                        state.heard = 0;
+                    }
+                    // The caller is told, so that it keeps looking while this goes unheard.
+                    if (++state.heard > kFloodChanges && !state.unheardSince) {
+                        unhear(client->first, state);
+                        changed = true;
+                    }
                 }
                 break;
             }
@@ -858,9 +870,10 @@ bool X11Desktop::pumpEvents() {
         if (holder != focused_) changed = true;
         focused_ = holder;
     }
+    // A caller already told will look anyway, and read this then.
     if (burstOver) {
         tellChange();
-    } else if (changed) {
+    } else if (changed && !toldSinceLook_) {
         holdChange();
     }
     return changed;
@@ -922,6 +935,30 @@ bool X11Desktop::observeDesktopChanges(std::function<void()> onChange) {
     return true;
 }
 
+void X11Desktop::unhear(WindowId window, ClientState& client) {
+    // Focus and structure stay heard: they come one at a time.
+    constexpr std::uint32_t kQuietEvents = XCB_EVENT_MASK_FOCUS_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+    xcb_change_window_attributes(connection_->xcb, window, XCB_CW_EVENT_MASK, &kQuietEvents);
+    xcb_flush(connection_->xcb);
+    ++statistics_.requests;
+    client.unheardSince = std::chrono::steady_clock::now();
+}
+
+void X11Desktop::hearAgain() {
+    const auto now = std::chrono::steady_clock::now();
+    for (auto& [window, client] : clients_) {
+        if (!client.unheardSince) continue;
+        // Read whole at every look; heard again after a while, to learn
+        // whether the flood is over, and read after that, so nothing falls between.
+        client.stale = ~0u;
+        if (now - *client.unheardSince < kUnheardFor) continue;
+        xcb_change_window_attributes(connection_->xcb, window, XCB_CW_EVENT_MASK, &kWatchedEvents);
+        ++statistics_.requests;
+        client.unheardSince.reset();
+        client.heard = 0;
+    }
+}
+
 bool X11Desktop::desktopSettled() {
     // First what xcb queued while waiting for replies: the descriptor will not announce that.
     processEvents();
@@ -929,7 +966,7 @@ bool X11Desktop::desktopSettled() {
     // undone makes its window count again, which no event announces.
     return !connectionLost() && trusted_.has_value() && root_.stale == 0 && !viewStale_ && focusLog_.empty() &&
            !iconifyRequests_.anyPending() && std::ranges::none_of(clients_, [&](const auto& client) {
-               return (client.second.stale & ~connection_->titleBits) != 0;
+               return client.second.unheardSince || (client.second.stale & ~connection_->titleBits) != 0;
            });
 }
 

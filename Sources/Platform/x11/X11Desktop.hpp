@@ -163,9 +163,15 @@ public:
     static constexpr std::chrono::milliseconds kLongestHold{40};
     /// Where the window manager answers no ping: the pause that ends its burst.
     static constexpr std::chrono::milliseconds kQuietAfterChange{8};
+    /// A client changing more properties than this in `kFloodSpan` floods:
+    /// its property changes go unheard for `kUnheardFor`, and it is read
+    /// at every look meanwhile, which the caller is kept to by not settling.
+    static constexpr std::uint32_t kFloodChanges = 40;
+    static constexpr std::chrono::milliseconds kFloodSpan{200};
+    static constexpr std::chrono::seconds kUnheardFor{10};
     /// How long reading rests in a flood of changes that count for nothing,
     /// or once a change has been told and a look is due anyway.
-    static constexpr std::chrono::milliseconds kReadingRest{50};
+    static constexpr std::chrono::milliseconds kReadingRest{100};
 
     /// True once the connection to the display broke; every call then fails softly.
     bool connectionLost() const;
@@ -246,6 +252,12 @@ private:
         std::optional<std::uint32_t> desktop;
         /// When it was listed, restored or moved between desktops (wall clock).
         std::optional<double> changedAt;
+        /// Property changes heard since `spanStart` (the server's time).
+        std::uint32_t heard = 0;
+        std::uint32_t spanStart = 0;
+        /// Since when its property changes go unheard: too many to follow,
+        /// they are read at every look instead.
+        std::optional<std::chrono::steady_clock::time_point> unheardSince;
     };
 
     /// The root's properties as last read, and which changed since (bits of `RootProperty`).
@@ -286,6 +298,9 @@ private:
     std::unordered_set<WindowId> clientsHolding(const std::vector<WindowId>& seeds,
                                                 const std::vector<WindowId>& clients);
     void reapOpeners();
+    /// Stops hearing a flooding client's property changes; `hear` starts again.
+    void unhear(WindowId window, ClientState& client);
+    void hearAgain();
 
     std::unique_ptr<Connection> connection_;
     std::string displayName_;
@@ -334,7 +349,7 @@ private:
     /// When the burst ping in flight went, if one is.
     std::optional<std::chrono::steady_clock::time_point> burstPingAt_;
     std::shared_ptr<platform::Timer> holdTimer_;
-    /// Told of a change since the last look: the caller will look soon.
+    /// Told of a change since the last look began: the caller will look soon.
     bool toldSinceLook_ = false;
     /// When `processEvents` last read something that counts for nothing.
     std::optional<std::chrono::steady_clock::time_point> lastIdleRead_;
