@@ -8,6 +8,9 @@
 //   and WM_NAME each time: 1000 property changes a second.
 // - State flood: the same pace on a property that counts, _NET_WM_STATE
 //   (a window asking for attention and letting go, over and over).
+// - Stacking flood: the root's _NET_CLIENT_LIST_STACKING published again
+//   1000 times a second, as a window manager does for a window that keeps
+//   raising itself.
 // QUELLAN_FLOOD_SECONDS sets each measured span (20 by default).
 #include "DesktopSession.hpp"
 #include "ProcessCpu.hpp"
@@ -33,7 +36,7 @@ using benchmarks::Usage;
 /// Changes properties of one window from a connection of its own, `perSecond` times a second, until destroyed.
 class Flood {
 public:
-    enum class Kind { title, state };
+    enum class Kind { title, state, stacking };
 
     Flood(const std::string& display, WindowId window, Kind kind, int perSecond)
         : worker_([=, this] { run(display, window, kind, perSecond); }) {}
@@ -60,6 +63,10 @@ private:
         xcb_connection_t* c = xcb_connect(display.c_str(), nullptr);
         const xcb_atom_t netName = atom(c, "_NET_WM_NAME"), utf8 = atom(c, "UTF8_STRING");
         const xcb_atom_t netState = atom(c, "_NET_WM_STATE"), attention = atom(c, "_NET_WM_STATE_DEMANDS_ATTENTION");
+        const xcb_atom_t stackingAtom = atom(c, "_NET_CLIENT_LIST_STACKING");
+        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+        xcb_get_property_reply_t* stacking =
+            xcb_get_property_reply(c, xcb_get_property(c, 0, root, stackingAtom, XCB_ATOM_WINDOW, 0, 4096), nullptr);
         const auto step = std::chrono::microseconds(1'000'000 / perSecond);
         auto next = std::chrono::steady_clock::now();
         for (long i = 0; !stop_; ++i) {
@@ -70,14 +77,20 @@ private:
                 xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8, length,
                                     title.data());
                 changes_ += 2;
-            } else {
+            } else if (kind == Kind::state) {
                 xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, netState, XCB_ATOM_ATOM, 32, i % 2, &attention);
+                changes_ += 1;
+            } else if (stacking != nullptr) {
+                xcb_change_property(c, XCB_PROP_MODE_REPLACE, root, stackingAtom, XCB_ATOM_WINDOW, 32,
+                                    static_cast<std::uint32_t>(xcb_get_property_value_length(stacking) / 4),
+                                    xcb_get_property_value(stacking));
                 changes_ += 1;
             }
             xcb_flush(c);
             next += step;
             std::this_thread::sleep_until(next);
         }
+        std::free(stacking);
         xcb_disconnect(c);
     }
 
@@ -105,8 +118,8 @@ void Floods(benchmark::State& state) {
 
     const pid_t pid = quellan->pid(), server = session->server().pid();
     PanelHost& panel = *session->panel();
-    Usage ticking, titles, states;
-    long titleChanges = 0, stateChanges = 0;
+    Usage ticking, titles, states, stackings;
+    long titleChanges = 0, stateChanges = 0, stackingChanges = 0;
     for (auto _ : state) {
         if (panel.menu().empty()) return state.SkipWithError("the panel could not open the menu");
         ticking = measureUsage(pid, server, measured);
@@ -123,7 +136,13 @@ void Floods(benchmark::State& state) {
             states = measureUsage(pid, server, measured);
             stateChanges = flood.changes();
         }
-        state.SetIterationTime(ticking.seconds + titles.seconds + states.seconds);
+        std::this_thread::sleep_for(1s);
+        {
+            Flood flood(session->display(), focused, Flood::Kind::stacking, 1000);
+            stackings = measureUsage(pid, server, measured);
+            stackingChanges = flood.changes();
+        }
+        state.SetIterationTime(ticking.seconds + titles.seconds + states.seconds + stackings.seconds);
     }
     if (!quellan->running()) return state.SkipWithError("quellan ended during the flood");
     const auto perChange = [](const Usage& usage, long changes) {
@@ -131,16 +150,16 @@ void Floods(benchmark::State& state) {
     };
     state.counters["tickingCpuPercent"] = ticking.cpuPercent;
     state.counters["tickingWakeupsPerSecond"] = ticking.wakeupsPerMinute / 60;
-    state.counters["titleFloodChangesPerSecond"] = static_cast<double>(titleChanges) / titles.seconds;
-    state.counters["titleFloodCpuPercent"] = titles.cpuPercent;
-    state.counters["titleFloodWakeupsPerSecond"] = titles.wakeupsPerMinute / 60;
-    state.counters["titleFloodMicrosecondsPerChange"] = perChange(titles, titleChanges);
-    state.counters["titleFloodOverTicking"] = titles.cpuPercent / ticking.cpuPercent;
-    state.counters["stateFloodChangesPerSecond"] = static_cast<double>(stateChanges) / states.seconds;
-    state.counters["stateFloodCpuPercent"] = states.cpuPercent;
-    state.counters["stateFloodWakeupsPerSecond"] = states.wakeupsPerMinute / 60;
-    state.counters["stateFloodMicrosecondsPerChange"] = perChange(states, stateChanges);
-    state.counters["stateFloodOverTicking"] = states.cpuPercent / ticking.cpuPercent;
+    const auto report = [&](const std::string& name, const Usage& usage, long changes) {
+        state.counters[name + "FloodChangesPerSecond"] = static_cast<double>(changes) / usage.seconds;
+        state.counters[name + "FloodCpuPercent"] = usage.cpuPercent;
+        state.counters[name + "FloodWakeupsPerSecond"] = usage.wakeupsPerMinute / 60;
+        state.counters[name + "FloodMicrosecondsPerChange"] = perChange(usage, changes);
+        state.counters[name + "FloodOverTicking"] = usage.cpuPercent / ticking.cpuPercent;
+    };
+    report("title", titles, titleChanges);
+    report("state", states, stateChanges);
+    report("stacking", stackings, stackingChanges);
     state.counters["xServerTitleFloodCpuPercent"] = titles.serverCpuPercent;
 }
 

@@ -53,6 +53,11 @@ constexpr std::uint32_t kClientPid = 1u << kClientPropertyCount;
 // replaces the last selection and one window may be more than one of these.
 constexpr std::uint32_t kWatchedEvents =
     XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_FOCUS_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+// The root's properties are followed as they change, and a new tray
+// announces itself to the root's structure listeners.
+constexpr std::uint32_t kRootEvents = XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+// What the root's properties are read for at every look while they go unheard.
+constexpr std::uint32_t kRootReads = kStacking | kClientList | kActive | kCurrentDesktop | kSupported;
 
 struct FreeDeleter {
     void operator()(void* pointer) const noexcept { std::free(pointer); }
@@ -293,10 +298,7 @@ ConnectResult X11Desktop::connect(const std::optional<std::string>& displayName)
     connection->wmChangeState = atoms[1];
     connection->systemTray = atoms[3];
     connection->manager = atoms[4];
-    // The root's properties are followed as they change, and a new tray
-    // announces itself to the root's structure listeners.
-    const std::uint32_t rootEvents = XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
-    xcb_change_window_attributes(xcb, connection->root, XCB_CW_EVENT_MASK, &rootEvents);
+    xcb_change_window_attributes(xcb, connection->root, XCB_CW_EVENT_MASK, &kRootEvents);
     xcb_flush(xcb);
     const xcb_ewmh_connection_t& e = connection->ewmh;
     connection->textTypes = TextTypes{.utf8String = e.UTF8_STRING, .compoundText = atoms[2]};
@@ -481,10 +483,21 @@ bool X11Desktop::readRoot(const std::function<void()>& alongside) {
         const PropertyReply reply = x.collect(*cookie);
         into = reply.present() ? std::optional(decodeWindowList(reply.raw(), kMaxClients)) : std::nullopt;
     };
+    const auto clientsBefore = root_.clients;
+    const auto activeBefore = root_.activeWindow;
+    const auto desktopBefore = root_.currentDesktop;
     windows(stacking, root_.stacking);
     windows(clients, root_.clients);
     if (active) root_.activeWindow = focused_ = decodeWindow(x.collect(*active).raw());
     if (desktop) root_.currentDesktop = decodeCardinal(x.collect(*desktop).raw());
+    // Unheard, a change is known only now, and dated now: a new window
+    // then never passes for an old one, nor a focus for an old focus.
+    if (root_.hearing.unheardSince) {
+        const double now = instantOf(std::nullopt);
+        if (root_.clients != clientsBefore) clientListChangedAt_ = now;
+        if (root_.currentDesktop != desktopBefore) desktopChangedAt_ = now;
+        if (root_.activeWindow != activeBefore && root_.activeWindow) focusLog_.gained(*root_.activeWindow, now);
+    }
     if (supported) {
         root_.supported = decodeAtomList(x.collect(*supported).raw(), kMaxSupported);
         iconifyRequests_.setPingable(contains(root_.supported, e._NET_REQUEST_FRAME_EXTENTS));
@@ -766,6 +779,10 @@ bool X11Desktop::pumpEvents() {
                         changed = true;
                     }
                     changed = changed || root_.stale != staleBefore;
+                    if (root_.hearing.floods(notify->time)) {
+                        unhear(x.root, root_.hearing, kRootEvents & ~XCB_EVENT_MASK_PROPERTY_CHANGE);
+                        changed = true;
+                    }
                 } else if (notify->window == x.own) {
                     // An answer that comes unasked is none.
                     if (property == e._NET_FRAME_EXTENTS && !pings_.empty()) {
@@ -788,13 +805,9 @@ bool X11Desktop::pumpEvents() {
                     state.stale |= bit;
                     if ((bit & shownBits) != 0) state.changedAt = at;
                     changed = changed || (bit & ~x.titleBits) != 0;
-                    if (notify->time - state.spanStart > kFloodSpan.count()) {
-                        state.spanStart = notify->time;
-                        state.heard = 0;
-                    }
                     // The caller is told, so that it keeps looking while this goes unheard.
-                    if (++state.heard > kFloodChanges && !state.unheardSince) {
-                        unhear(client->first, state);
+                    if (state.hearing.floods(notify->time)) {
+                        unhear(client->first, state.hearing, kWatchedEvents & ~XCB_EVENT_MASK_PROPERTY_CHANGE);
                         changed = true;
                     }
                 }
@@ -935,28 +948,29 @@ bool X11Desktop::observeDesktopChanges(std::function<void()> onChange) {
     return true;
 }
 
-void X11Desktop::unhear(WindowId window, ClientState& client) {
-    // Focus and structure stay heard: they come one at a time.
-    constexpr std::uint32_t kQuietEvents = XCB_EVENT_MASK_FOCUS_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
-    xcb_change_window_attributes(connection_->xcb, window, XCB_CW_EVENT_MASK, &kQuietEvents);
+void X11Desktop::unhear(WindowId window, Hearing& hearing, std::uint32_t keep) {
+    xcb_change_window_attributes(connection_->xcb, window, XCB_CW_EVENT_MASK, &keep);
     xcb_flush(connection_->xcb);
     ++statistics_.requests;
-    client.unheardSince = std::chrono::steady_clock::now();
+    hearing.unheardSince = std::chrono::steady_clock::now();
 }
 
 void X11Desktop::hearAgain() {
     const auto now = std::chrono::steady_clock::now();
-    for (auto& [window, client] : clients_) {
-        if (!client.unheardSince) continue;
-        // Read whole at every look; heard again after a while, to learn
-        // whether the flood is over, and read after that, so nothing falls between.
-        client.stale = ~0u;
-        if (now - *client.unheardSince < kUnheardFor) continue;
-        xcb_change_window_attributes(connection_->xcb, window, XCB_CW_EVENT_MASK, &kWatchedEvents);
+    // Read whole at every look; heard again after a while, to learn whether
+    // the flood is over, and read after that, so that nothing falls between.
+    const auto visit = [&](WindowId window, Hearing& hearing, std::uint32_t& stale, std::uint32_t reads,
+                           std::uint32_t events) {
+        if (!hearing.unheardSince) return;
+        stale |= reads;
+        if (now - *hearing.unheardSince < kUnheardFor) return;
+        xcb_change_window_attributes(connection_->xcb, window, XCB_CW_EVENT_MASK, &events);
         ++statistics_.requests;
-        client.unheardSince.reset();
-        client.heard = 0;
-    }
+        hearing = Hearing{};
+    };
+    visit(connection_->root, root_.hearing, root_.stale, kRootReads, kRootEvents);
+    for (auto& [window, client] : clients_)
+        visit(window, client.hearing, client.stale, ~0u, kWatchedEvents);
 }
 
 bool X11Desktop::desktopSettled() {
@@ -964,9 +978,10 @@ bool X11Desktop::desktopSettled() {
     processEvents();
     // An unanswered request is looked at until it is answered: one left
     // undone makes its window count again, which no event announces.
-    return !connectionLost() && trusted_.has_value() && root_.stale == 0 && !viewStale_ && focusLog_.empty() &&
-           !iconifyRequests_.anyPending() && std::ranges::none_of(clients_, [&](const auto& client) {
-               return client.second.unheardSince || (client.second.stale & ~connection_->titleBits) != 0;
+    return !connectionLost() && trusted_.has_value() && root_.stale == 0 && !root_.hearing.unheardSince &&
+           !viewStale_ && focusLog_.empty() && !iconifyRequests_.anyPending() &&
+           std::ranges::none_of(clients_, [&](const auto& client) {
+               return client.second.hearing.unheardSince || (client.second.stale & ~connection_->titleBits) != 0;
            });
 }
 

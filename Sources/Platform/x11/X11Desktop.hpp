@@ -163,10 +163,11 @@ public:
     static constexpr std::chrono::milliseconds kLongestHold{40};
     /// Where the window manager answers no ping: the pause that ends its burst.
     static constexpr std::chrono::milliseconds kQuietAfterChange{8};
-    /// A client changing more properties than this in `kFloodSpan` floods:
-    /// its property changes go unheard for `kUnheardFor`, and it is read
-    /// at every look meanwhile, which the caller is kept to by not settling.
-    static constexpr std::uint32_t kFloodChanges = 40;
+    /// A window (a client, or the root) changing more properties than this
+    /// in `kFloodSpan` floods: its property changes go unheard for
+    /// `kUnheardFor`, and it is read at every look meanwhile, which the
+    /// caller is kept to by not settling.
+    static constexpr std::uint32_t kFloodChanges = 100;
     static constexpr std::chrono::milliseconds kFloodSpan{200};
     static constexpr std::chrono::seconds kUnheardFor{10};
     /// How long reading rests in a flood of changes that count for nothing,
@@ -214,6 +215,23 @@ public:
 private:
     struct Connection;
 
+    /// Whether one window's property changes are heard, and how many came lately.
+    struct Hearing {
+        /// Changes since `spanStart` (the server's time).
+        std::uint32_t heard = 0;
+        std::uint32_t spanStart = 0;
+        /// Since when its changes go unheard: too many to follow, they are read at every look instead.
+        std::optional<std::chrono::steady_clock::time_point> unheardSince;
+        /// Counts a change told at server time `time`; true when it starts a flood.
+        bool floods(std::uint32_t time) {
+            if (time - spanStart > kFloodSpan.count()) {
+                spanStart = time;
+                heard = 0;
+            }
+            return ++heard > kFloodChanges && !unheardSince;
+        }
+    };
+
     struct WindowRecord {
         WindowId id = 0;
         std::int32_t processIdentifier = 0;
@@ -252,12 +270,7 @@ private:
         std::optional<std::uint32_t> desktop;
         /// When it was listed, restored or moved between desktops (wall clock).
         std::optional<double> changedAt;
-        /// Property changes heard since `spanStart` (the server's time).
-        std::uint32_t heard = 0;
-        std::uint32_t spanStart = 0;
-        /// Since when its property changes go unheard: too many to follow,
-        /// they are read at every look instead.
-        std::optional<std::chrono::steady_clock::time_point> unheardSince;
+        Hearing hearing;
     };
 
     /// The root's properties as last read, and which changed since (bits of `RootProperty`).
@@ -268,6 +281,7 @@ private:
         std::optional<std::uint32_t> currentDesktop;
         std::vector<Atom> supported;
         WindowId trayOwner = 0;
+        Hearing hearing;
     };
 
     explicit X11Desktop(std::unique_ptr<Connection> connection, std::string displayName);
@@ -298,8 +312,9 @@ private:
     std::unordered_set<WindowId> clientsHolding(const std::vector<WindowId>& seeds,
                                                 const std::vector<WindowId>& clients);
     void reapOpeners();
-    /// Stops hearing a flooding client's property changes; `hear` starts again.
-    void unhear(WindowId window, ClientState& client);
+    /// Stops hearing a flooding window's property changes, keeping `keep` of its events; `hearAgain` starts again.
+    void unhear(WindowId window, Hearing& hearing, std::uint32_t keep);
+    /// At every look: marks what goes unheard for reading, and hears again what has gone unheard long enough.
     void hearAgain();
 
     std::unique_ptr<Connection> connection_;
