@@ -99,11 +99,12 @@ protected:
     void choose(const std::string& label, const std::vector<std::string>& keys) {
         PanelHost* panel = session_->panel();
         if (panel == nullptr) return pressInMenu(keys);
-        const int updates = panel->layoutUpdates();
+        const auto told = [&] { return panel->layoutUpdates() + panel->propertyUpdates(); };
+        const int updates = told();
         ASSERT_TRUE(panel->choose(label)) << label;
         if (label == "Quit Quellan") return;
         // Told of the change, the panel reads the menu again: the choice is checked.
-        EXPECT_TRUE(waitUntil([&] { return panel->layoutUpdates() > updates; })) << "the panel was not told";
+        EXPECT_TRUE(waitUntil([&] { return told() > updates; })) << "the panel was not told";
         EXPECT_TRUE(std::ranges::any_of(panel->menu(), [&](const MenuRow& row) {
             return row.label == label && row.toggleState == 1;
         })) << said();
