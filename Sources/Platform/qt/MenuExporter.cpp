@@ -142,8 +142,7 @@ QVariantMap only(const QVariantMap& properties, const QStringList& names) {
 } // namespace
 
 std::unique_ptr<MenuExporter> MenuExporter::replaceExportOf(QMenu& menu) {
-    static const bool registered = (registerTypes(), true);
-    (void)registered;
+    [[maybe_unused]] static const bool registered = (registerTypes(), true);
     // Qt serves each tray icon's menu on a connection of its own, named
     // after the icon's service: "org.kde.StatusNotifierItem-<pid>-<n>" for
     // its n-th icon; the object there is the QMenu's platform menu, whose
@@ -176,8 +175,8 @@ std::vector<MenuExporter::Row> MenuExporter::rowsFor(const appkit::Menu& model, 
     rows.reserve(model.items().size());
     path.push_back(0);
     for (const appkit::MenuItem& item : model.items()) {
-        auto [id, added] = ids_.try_emplace(path, static_cast<int>(ids_.size()) + 1);
-        Row row{.id = id->second, .properties = propertiesOf(item, metrics), .children = {}, .item = item};
+        const int id = ids_.try_emplace(path, static_cast<int>(ids_.size()) + 1).first->second;
+        Row row{.id = id, .properties = propertiesOf(item, metrics), .children = {}, .item = item};
         if (item.submenu) row.children = rowsFor(*item.submenu, path);
         rows.push_back(std::move(row));
         ++path.back();

@@ -45,6 +45,9 @@ namespace {
 int signalPipe[2] = {-1, -1};
 constexpr int kHandledSignals[] = {SIGTERM, SIGINT, SIGHUP, SIGUSR1};
 
+// What a status item without a menu shows.
+const appkit::Menu kNoMenu;
+
 // Time for a tray to embed a new icon, whose place a message is shown by.
 constexpr std::chrono::milliseconds kNoticeDelay(500);
 
@@ -217,7 +220,7 @@ public:
     void setMenu(std::shared_ptr<const appkit::Menu> menu) override {
         platform::requireMainThread("StatusItem::setMenu");
         if (owner_ == nullptr) return;
-        if (exporter_) exporter_->show(menu ? *menu : appkit::Menu());
+        if (exporter_) exporter_->show(menu ? *menu : kNoMenu);
         const bool open = menu_ && menu_->isVisible();
         if (menu && model_ && menu_ && !pending_ && (open || !menuShown_)) {
             const auto difference = appkit::compareMenus(*menu, *model_);
@@ -238,7 +241,7 @@ public:
         model_ = menu;
         menuShown_ = false;
         titlesBehind_ = false;
-        internal::updateMenu(ensureMenu(), menu ? *menu : appkit::Menu());
+        internal::updateMenu(ensureMenu(), menu ? *menu : kNoMenu);
     }
 
     QMenu& ensureMenu() {
@@ -316,7 +319,7 @@ public:
             exporter_->didClose = [this] {
                 if (const auto delegate = menuDelegate()) delegate->menuDidClose();
             };
-            exporter_->show(model_ ? *model_ : appkit::Menu());
+            exporter_->show(model_ ? *model_ : kNoMenu);
         }
         // Once a tray has had time to embed the icon, which places the
         // message; in one message, as a new one replaces the last.
