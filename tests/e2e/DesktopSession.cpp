@@ -41,7 +41,8 @@ std::unique_ptr<DesktopSession> DesktopSession::start(const std::string& windowM
 }
 
 bool DesktopSession::startTray(std::string& error) {
-    if (trayName_ == "xfce4-panel") return (panel_ = PanelHost::start(display(), home() / "panel", error)) != nullptr;
+    if (PanelHost::isPanel(trayName_))
+        return (panel_ = PanelHost::start(display(), home() / "panel", error, trayName_)) != nullptr;
     return (tray_ = startTrayHost(trayName_, display(), error)) != nullptr;
 }
 

@@ -30,7 +30,8 @@ public:
     /// Starts everything but Quellan (and, without `withTray`, the tray);
     /// null with `error` set when something would not start. A "+" after
     /// the window manager names the tray: "openbox+wmsystemtray", or
-    /// "openbox+xfce4-panel" for a status notifier panel; trayer by default.
+    /// "openbox+xfce4-panel" (or lxqt-panel, mate-panel) for a status
+    /// notifier panel; trayer by default.
     static std::unique_ptr<DesktopSession> start(const std::string& windowManager, std::string& error,
                                                  bool withTray = true);
     bool startTray(std::string& error);

@@ -1,8 +1,8 @@
 // The real program, build/quellan, on a real X desktop of the test's own:
 // Xvfb, a window manager (openbox and fluxbox, which honour iconify
 // requests differently, and i3, which ignores them), a tray (trayer,
-// wmsystemtray, or xfce4-panel as a status notifier host), and windows the
-// probe makes as applications would. The menu is driven as a person would, with
+// wmsystemtray, or xfce4-panel, lxqt-panel and mate-panel as status
+// notifier hosts), and windows the probe makes as applications would. The menu is driven as a person would, with
 // the pointer and the keyboard through xdotool, or over D-Bus as a status
 // notifier panel drives it. In the sanitizer build the clean ends are also
 // the leak check; QUELLAN_UNDER runs it under valgrind.
@@ -99,11 +99,12 @@ protected:
     void choose(const std::string& label, const std::vector<std::string>& keys) {
         PanelHost* panel = session_->panel();
         if (panel == nullptr) return pressInMenu(keys);
-        const int updates = panel->layoutUpdates();
+        const auto told = [&] { return panel->layoutUpdates() + panel->propertyUpdates(); };
+        const int updates = told();
         ASSERT_TRUE(panel->choose(label)) << label;
         if (label == "Quit Quellan") return;
         // Told of the change, the panel reads the menu again: the choice is checked.
-        EXPECT_TRUE(waitUntil([&] { return panel->layoutUpdates() > updates; })) << "the panel was not told";
+        EXPECT_TRUE(waitUntil([&] { return told() > updates; })) << "the panel was not told";
         EXPECT_TRUE(std::ranges::any_of(panel->menu(), [&](const MenuRow& row) {
             return row.label == label && row.toggleState == 1;
         })) << said();
@@ -170,6 +171,52 @@ TEST_P(EndToEnd, TheLimitChosenInTheMenuMinimizesTheLeastRecentlyFocusedAndSurvi
 INSTANTIATE_TEST_SUITE_P(Desktops, EndToEnd,
                          ::testing::Values("openbox", "fluxbox", "openbox+wmsystemtray", "openbox+xfce4-panel"),
                          [](const auto& info) { return std::regex_replace(info.param, std::regex("[^a-z0-9]"), "_"); });
+
+class PanelMenu : public Desktop, public ::testing::WithParamInterface<std::string> {};
+
+// Opened by a panel while windows over the limit are minimized, the menu
+// shows the desktop as it is, and each publication reaches the panel as at
+// most one signal of each kind: rows that stay put (two windows, whichever
+// they are) need no layout update, which some panels answer by closing the
+// menu and others by reading it all again.
+TEST_P(PanelMenu, OpensCurrentWhileWindowsAreMinimizedAndSaysOnlyWhatChanged) {
+    startSession("openbox+" + GetParam());
+    startQuellan("windowLimit = 2\n");
+    std::vector<WindowId> windows{openFocused("title=first"), openFocused("title=second")};
+    std::vector<std::string> titles{"first", "second"};
+    PanelHost& panel = *session_->panel();
+    for (int i = 0; i < 10; ++i) {
+        const int layouts = panel.layoutUpdates(), properties = panel.propertyUpdates();
+        titles.push_back("new-" + std::to_string(i));
+        windows.push_back(openFocused("title=" + titles.back(), true, false));
+        EXPECT_FALSE(panel.menu().empty());
+        settled(windows, windows.size() - 2);
+        const auto rows = panel.layout();
+        const auto row = [&](const std::string& prefix) {
+            const auto found =
+                std::ranges::find_if(rows, [&](const MenuRow& r) { return r.label.starts_with(prefix); });
+            return found != rows.end() ? *found : MenuRow{};
+        };
+        EXPECT_EQ(row("2 windows active").label, "2 windows active") << i;
+        const auto active = row("Active Windows (2)").children;
+        ASSERT_EQ(active.size(), 2u) << i;
+        for (std::size_t w = 0; w < windows.size(); ++w) {
+            const bool listed = std::ranges::any_of(active, [&](const MenuRow& r) {
+                return r.label.find("\u2068" + titles[w] + "\u2069") != std::string::npos;
+            });
+            EXPECT_EQ(listed, !iconic(windows[w])) << titles[w];
+        }
+        panel.closeMenu();
+        EXPECT_LE(panel.layoutUpdates() - layouts, 1) << i;
+        // The window's arrival, the opening, the durations ticking while
+        // it is open, the closing: one each.
+        EXPECT_LE(panel.propertyUpdates() - properties, 10) << i;
+    }
+    expectCleanEnd();
+}
+
+INSTANTIATE_TEST_SUITE_P(Panels, PanelMenu, ::testing::Values("lxqt-panel", "mate-panel"),
+                         [](const auto& info) { return std::regex_replace(info.param, std::regex("-"), "_"); });
 
 TEST_F(Desktop, AWindowManagerThatCannotMinimizeIsNamedOnceUntilOneThatCanTakesOver) {
     startSession("i3");

@@ -58,26 +58,61 @@ MenuRow decode(const QDBusArgument& node) {
 
 } // namespace
 
-std::unique_ptr<PanelHost> PanelHost::start(const std::string& display, const std::string& home, std::string& error) {
-    std::unique_ptr<PanelHost> host(new PanelHost);
-    // One panel holding only the systray plugin; with a configuration
-    // already there, the panel asks nothing at its first start.
-    const std::string channels = home + "/config/xfce4/xfconf/xfce-perchannel-xml";
-    std::filesystem::create_directories(channels);
-    chmod(home.c_str(), 0700);
-    std::ofstream(channels + "/xfce4-panel.xml")
-        << R"(<channel name="xfce4-panel" version="1.0"><property name="configver" type="int" value="2"/>
+bool PanelHost::isPanel(const std::string& name) {
+    return name == "xfce4-panel" || name == "lxqt-panel" || name == "mate-panel";
+}
+
+namespace {
+
+// One panel holding only its tray; with a configuration already there, the
+// panel asks nothing at its first start.
+void configure(const std::string& panel, const std::string& config) {
+    if (panel == "lxqt-panel") {
+        std::filesystem::create_directories(config + "/lxqt");
+        std::ofstream(config + "/lxqt/panel.conf") << "[General]\n__userfile__=true\n[panel1]\nplugins=tray\n"
+                                                      "position=Top\npanelSize=32\n[tray]\ntype=statusnotifier\n";
+    } else if (panel == "mate-panel") {
+        // Read through GLib's keyfile settings backend: no dconf service.
+        std::filesystem::create_directories(config + "/glib-2.0/settings");
+        std::ofstream(config + "/glib-2.0/settings/keyfile")
+            << "[org/mate/panel/general]\nobject-id-list=['tray']\ntoplevel-id-list=['top']\n"
+               "[org/mate/panel/toplevels/top]\norientation='top'\nsize=32\n"
+               "[org/mate/panel/objects/tray]\nobject-type='applet'\ntoplevel-id='top'\nposition=0\n"
+               "applet-iid='NotificationAreaAppletFactory::NotificationArea'\n";
+    } else {
+        const std::string channels = config + "/xfce4/xfconf/xfce-perchannel-xml";
+        std::filesystem::create_directories(channels);
+        std::ofstream(channels + "/xfce4-panel.xml")
+            << R"(<channel name="xfce4-panel" version="1.0"><property name="configver" type="int" value="2"/>
 <property name="panels" type="array"><value type="int" value="1"/><property name="panel-1" type="empty">
 <property name="position" type="string" value="p=6;x=0;y=0"/><property name="size" type="uint" value="32"/>
 <property name="plugin-ids" type="array"><value type="int" value="1"/></property></property></property>
 <property name="plugins" type="empty"><property name="plugin-1" type="string" value="systray"/></property></channel>)";
-    // The bus passes its environment to xfconfd, which it starts on demand
-    // in its own process group; no accessibility bus, no session manager.
-    // The home is private, so it serves as the runtime folder too.
-    std::map<std::string, std::string> environment{
-        {"DISPLAY", display},      {"HOME", home},          {"XDG_CONFIG_HOME", home + "/config"},
-        {"XDG_CONFIG_DIRS", home}, {"XDG_DATA_HOME", home}, {"XDG_CACHE_HOME", home + "/cache"},
-        {"XDG_RUNTIME_DIR", home}, {"NO_AT_BRIDGE", "1"},   {"SESSION_MANAGER", ""}};
+    }
+}
+
+} // namespace
+
+std::unique_ptr<PanelHost> PanelHost::start(const std::string& display, const std::string& home, std::string& error,
+                                            const std::string& panel) {
+    std::unique_ptr<PanelHost> host(new PanelHost);
+    std::filesystem::create_directories(home);
+    chmod(home.c_str(), 0700);
+    configure(panel, home + "/config");
+    // The bus passes its environment to what it starts on demand (xfconfd,
+    // mate-panel's tray applet) in their own process groups; no
+    // accessibility bus, no session manager. The home is private, so it
+    // serves as the runtime folder too.
+    std::map<std::string, std::string> environment{{"DISPLAY", display},
+                                                   {"HOME", home},
+                                                   {"XDG_CONFIG_HOME", home + "/config"},
+                                                   {"XDG_CONFIG_DIRS", home},
+                                                   {"XDG_DATA_HOME", home},
+                                                   {"XDG_CACHE_HOME", home + "/cache"},
+                                                   {"XDG_RUNTIME_DIR", home},
+                                                   {"NO_AT_BRIDGE", "1"},
+                                                   {"SESSION_MANAGER", ""},
+                                                   {"GSETTINGS_BACKEND", "keyfile"}};
     host->bus_ = Process::spawn(
         {"dbus-daemon", "--session", "--nofork", "--print-address=1", "--address=unix:path=" + home + "/bus"},
         {.environment = environment, .pipes = true}, error);
@@ -87,9 +122,9 @@ std::unique_ptr<PanelHost> PanelHost::start(const std::string& display, const st
         return nullptr;
     }
     host->address_ = environment["DBUS_SESSION_BUS_ADDRESS"] = *address;
-    host->panel_ = Process::spawn({"xfce4-panel"}, {.environment = environment}, error);
+    host->panel_ = Process::spawn({panel}, {.environment = environment}, error);
     if (!waitUntil([&] { return watcher(*address, "IsStatusNotifierHostRegistered").toBool(); }, 20s)) {
-        error += "xfce4-panel never became a status notifier host";
+        error += panel + " never became a status notifier host";
         return nullptr;
     }
     return host;
@@ -107,23 +142,32 @@ bool PanelHost::findItem() {
     const QVariant menu = property(address_, service_, path, "org.kde.StatusNotifierItem", "Menu");
     menuPath_ = qvariant_cast<QDBusObjectPath>(menu).path().toStdString();
     if (menuPath_.empty()) return false;
-    // What a panel listens for to read the layout again.
+    // What a panel listens for to read the menu again.
     std::string error;
-    monitor_ = Process::spawn({"dbus-monitor", "--address", address_,
-                               "type='signal',interface='com.canonical.dbusmenu',member='LayoutUpdated'"},
-                              {.environment = {}, .pipes = true}, error);
+    monitor_ =
+        Process::spawn({"dbus-monitor", "--address", address_, "type='signal',interface='com.canonical.dbusmenu'"},
+                       {.environment = {}, .pipes = true}, error);
     return monitor_ != nullptr;
 }
 
-int PanelHost::layoutUpdates() {
-    for (auto line = monitor_->readLine(200ms); line; line = monitor_->readLine(200ms))
-        layoutUpdates_ += line->find("member=LayoutUpdated") != std::string::npos ? 1 : 0;
-    return layoutUpdates_;
+const PanelHost::Signals& PanelHost::countSignals() {
+    for (auto line = monitor_->readLine(200ms); line; line = monitor_->readLine(200ms)) {
+        signals_.layout += line->find("member=LayoutUpdated") != std::string::npos ? 1 : 0;
+        signals_.properties += line->find("member=ItemsPropertiesUpdated") != std::string::npos ? 1 : 0;
+    }
+    return signals_;
 }
 
 std::vector<MenuRow> PanelHost::menu() {
-    // As a panel opens the menu: told first, then reading it.
+    // As a panel opens the menu: told first, then reading it, then showing it.
     call(address_, service_, menuPath_, "com.canonical.dbusmenu", "AboutToShow", {0});
+    auto rows = layout();
+    call(address_, service_, menuPath_, "com.canonical.dbusmenu", "Event",
+         {0, "opened", QVariant::fromValue(QDBusVariant(0)), 0u});
+    return rows;
+}
+
+std::vector<MenuRow> PanelHost::layout() {
     const auto reply =
         call(address_, service_, menuPath_, "com.canonical.dbusmenu", "GetLayout", {0, -1, QStringList()});
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 2) return {};

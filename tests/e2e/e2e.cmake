@@ -34,4 +34,7 @@ if(QUELLAN_BUILD_BENCHMARKS)
   add_executable(quellan_menu_latency_benchmark ${PROJECT_SOURCE_DIR}/benchmarks/e2e/MenuLatencyBenchmark.cpp)
   target_link_libraries(quellan_menu_latency_benchmark PRIVATE quellan_e2e_support benchmark::benchmark
     PkgConfig::QUELLAN_XCB)
+  add_executable(quellan_panel_menu_benchmark ${PROJECT_SOURCE_DIR}/benchmarks/e2e/PanelMenuBenchmark.cpp)
+  target_link_libraries(quellan_panel_menu_benchmark PRIVATE quellan_e2e_support benchmark::benchmark
+    PkgConfig::QUELLAN_XCB)
 endif()

@@ -121,9 +121,12 @@ TEST_F(QtTest, MenuUpdatesRetitleInPlaceAndWaitForAnOpenMenuToClose) {
     EXPECT_EQ(shown(), first.data());
     EXPECT_TRUE(row(first, 1)->isChecked());
 
-    // Refilled once closed, and still the same menu: a panel follows only the menu it knows.
+    // Brought up to date once closed, the same menu and rows: a panel
+    // follows only the menu it knows, and is told of each row replaced.
+    const QPointer<QAction> kept = row(first, 2);
     first->hide();
     ASSERT_TRUE(spinUntil([&] { return row(first, 2)->isChecked(); }));
+    EXPECT_EQ(row(first, 2), kept.data());
     EXPECT_EQ(shown(), first.data());
     EXPECT_EQ(row(first, 0)->text(), QStringLiteral("open 9s"));
     EXPECT_EQ(delegate->closed, 1);

@@ -2,6 +2,7 @@
 // QSystemTrayIcon. Qt picks the tray: a status notifier host over D-Bus
 // when one is registered, the XEmbed tray otherwise.
 #include "Platform/MainThread.hpp"
+#include "Platform/qt/MenuExporter.hpp"
 #include "Platform/qt/QtDesktop.hpp"
 #include "Platform/qt/QtInternal.hpp"
 
@@ -43,6 +44,9 @@ namespace {
 // signal's number to a pipe the event loop watches.
 int signalPipe[2] = {-1, -1};
 constexpr int kHandledSignals[] = {SIGTERM, SIGINT, SIGHUP, SIGUSR1};
+
+// What a status item without a menu shows.
+const appkit::Menu kNoMenu;
 
 // Time for a tray to embed a new icon, whose place a message is shown by.
 constexpr std::chrono::milliseconds kNoticeDelay(500);
@@ -194,8 +198,9 @@ public:
     void detach() {
         owner_ = nullptr;
         icon_ = QIcon();
+        exporter_.reset();
         // Emptied first: a destroyed menu leaves the rows of its exported copy behind.
-        if (menu_) internal::refillMenu(*menu_, appkit::Menu());
+        if (menu_) internal::updateMenu(*menu_, appkit::Menu());
         delete menu_.data();
         delete tray_.data();
     }
@@ -205,23 +210,24 @@ public:
     // One QMenu serves for the item's life: a panel drawing the menu from
     // its exported copy follows changes to that menu, never a new one. Most
     // publications change nothing, or only the labels (the durations of
-    // the active windows tick every second): those are retitled in place,
-    // since refilling each time would be most of an idle Quellan's work.
-    // Any other change to a menu a person has open waits until it closes:
-    // refilling it would close it under the pointer. A menu that has been
-    // open and closed is refilled: Qt toggles the check of a chosen row.
+    // the active windows tick every second): a closed menu is retitled as
+    // it opens, since updating it each time would be most of an idle
+    // Quellan's work. Any other change to a menu a person has open waits
+    // until it closes: rows moving under the pointer would be chosen by
+    // mistake. A menu that has been open and closed is brought up to date:
+    // Qt toggles the check of a chosen row. A panel served by the exporter
+    // is told of each change at once, in one or two signals.
     void setMenu(std::shared_ptr<const appkit::Menu> menu) override {
         platform::requireMainThread("StatusItem::setMenu");
         if (owner_ == nullptr) return;
+        if (exporter_) exporter_->show(menu ? *menu : kNoMenu);
         const bool open = menu_ && menu_->isVisible();
         if (menu && model_ && menu_ && !pending_ && (open || !menuShown_)) {
             const auto difference = appkit::compareMenus(*menu, *model_);
             if (difference != appkit::MenuDifference::other) {
-                // A closed menu is retitled as it opens: nobody sees it
-                // meanwhile, and a panel would be sent each change.
                 if (difference == appkit::MenuDifference::labelTitles) {
                     titlesBehind_ = !open;
-                    if (open) internal::retitleMenu(*menu_, *menu);
+                    if (open) internal::updateMenu(*menu_, *menu);
                 }
                 model_ = std::move(menu);
                 return;
@@ -235,27 +241,29 @@ public:
         model_ = menu;
         menuShown_ = false;
         titlesBehind_ = false;
-        if (!menu_) {
-            menu_ = internal::buildMenu(menu ? *menu : appkit::Menu());
-            QObject::connect(menu_, &QMenu::aboutToShow, menu_, [this] {
-                // Told first: what it publishes in return is what the menu shows.
-                if (const auto delegate = menuDelegate()) delegate->menuWillOpen();
-                if (std::exchange(titlesBehind_, false) && model_) internal::retitleMenu(*menu_, *model_);
-            });
-            // Marked as it closes, not as it opens: a panel never shows the
-            // QMenu itself, and refilling the menu it has open would change
-            // the rows it is about to click. Queued: the menu hides before
-            // the chosen action is delivered.
-            QObject::connect(menu_, &QMenu::aboutToHide, menu_, [this] {
-                menuShown_ = true;
-                if (const auto delegate = menuDelegate()) delegate->menuDidClose();
-                QMetaObject::invokeMethod(
-                    menu_, [this] { applyPendingMenu(); }, Qt::QueuedConnection);
-            });
-            if (tray_) tray_->setContextMenu(menu_);
-        } else {
-            internal::refillMenu(*menu_, menu ? *menu : appkit::Menu());
-        }
+        internal::updateMenu(ensureMenu(), menu ? *menu : kNoMenu);
+    }
+
+    QMenu& ensureMenu() {
+        if (menu_) return *menu_;
+        menu_ = internal::buildMenu(appkit::Menu());
+        QObject::connect(menu_, &QMenu::aboutToShow, menu_, [this] {
+            // Told first: what it publishes in return is what the menu shows.
+            if (const auto delegate = menuDelegate()) delegate->menuWillOpen();
+            if (std::exchange(titlesBehind_, false) && model_) internal::updateMenu(*menu_, *model_);
+        });
+        // Marked as it closes, not as it opens: a panel drawing Qt's copy never
+        // shows the QMenu itself, and changing the menu it has open would
+        // change the rows it is about to click. Queued: the menu hides before
+        // the chosen action is delivered.
+        QObject::connect(menu_, &QMenu::aboutToHide, menu_, [this] {
+            menuShown_ = true;
+            if (const auto delegate = menuDelegate()) delegate->menuDidClose();
+            QMetaObject::invokeMethod(
+                menu_, [this] { applyPendingMenu(); }, Qt::QueuedConnection);
+        });
+        if (tray_) tray_->setContextMenu(menu_);
+        return *menu_;
     }
 
     void applyPendingMenu() {
@@ -298,8 +306,21 @@ public:
         });
         tray_->setIcon(icon_);
         tray_->setToolTip(toolTip());
-        tray_->setContextMenu(menu_);
+        tray_->setContextMenu(&ensureMenu());
         tray_->show();
+        // Under a status notifier host, the menu the panel draws is served
+        // by the exporter; the QMenu is still what a click on the icon
+        // pops up where Quellan can place a popup of its own.
+        exporter_ = internal::MenuExporter::replaceExportOf(*menu_);
+        if (exporter_) {
+            exporter_->willOpen = [this] {
+                if (const auto delegate = menuDelegate()) delegate->menuWillOpen();
+            };
+            exporter_->didClose = [this] {
+                if (const auto delegate = menuDelegate()) delegate->menuDidClose();
+            };
+            exporter_->show(model_ ? *model_ : kNoMenu);
+        }
         // Once a tray has had time to embed the icon, which places the
         // message; in one message, as a new one replaces the last.
         QTimer::singleShot(kNoticeDelay, tray_, [this] {
@@ -339,6 +360,7 @@ private:
     QtFramework::State* owner_;
     QPointer<QSystemTrayIcon> tray_;
     QPointer<QMenu> menu_;
+    std::unique_ptr<internal::MenuExporter> exporter_;
     /// The model to show once the open menu closes (null: no menu).
     std::optional<std::shared_ptr<const appkit::Menu>> pending_;
     /// The menu's labels are older than `model_`'s, to be brought up to date as it opens.

@@ -6,11 +6,13 @@
 
 #include <QIcon>
 #include <QImage>
+#include <QKeySequence>
 #include <QString>
 
 #include <optional>
 #include <string_view>
 
+class QFontMetrics;
 class QMenu;
 class QSystemTrayIcon;
 
@@ -40,12 +42,15 @@ QIcon statusIcon(std::optional<Symbol> symbol, const QString& title);
 /// the signal has returned.
 QMenu* buildMenu(const appkit::Menu& model);
 /// Makes a menu from `buildMenu` show `model` instead, keeping the QMenu
-/// itself: a panel that draws the menu from the exported copy is told of
-/// the change only when the menu it knows changes.
-void refillMenu(QMenu& menu, const appkit::Menu& model);
-/// Gives the items of a menu built from an alike model (compareMenus says
-/// labelTitles at most) the titles of `model`.
-void retitleMenu(QMenu& menu, const appkit::Menu& model);
+/// and every row whose kind (separator, submenu, other) stays, and changing
+/// only what differs: Qt tells a panel drawing the exported copy of each
+/// row added, removed or changed.
+void updateMenu(QMenu& menu, const appkit::Menu& model);
+/// A row's key equivalent as Qt names it; empty for none.
+QKeySequence shortcutFor(const appkit::MenuItem& item);
+/// A row's title as drawn: its quoted runs isolated and, with `metrics`,
+/// shortened.
+QString rowText(const appkit::MenuItem& item, const QFontMetrics* metrics);
 
 /// For tests: the status item's tray icon (null until a tray is there),
 /// its current menu, and the icon and tooltip it shows or will show.

@@ -9,7 +9,6 @@
 #include <QMenu>
 
 namespace quellan::qt::internal {
-namespace {
 
 // Ctrl takes the place of Command; an upper-case letter adds Shift, as it
 // does for key equivalents elsewhere.
@@ -21,6 +20,8 @@ QKeySequence shortcutFor(const appkit::MenuItem& item) {
     if (key >= '0' && key <= '9') return QKeySequence(QStringLiteral("Ctrl+") + QChar(key));
     return {};
 }
+
+namespace {
 
 // Another program's text is drawn at most this many average characters
 // wide: a 4 KB window title would make the menu wider than the screen.
@@ -54,8 +55,9 @@ QString isolated(const QString& run) {
     return text + QString(open + 1, QChar(kPopDirectionalIsolate));
 }
 
-// The item's title as drawn, its quoted runs isolated and, with `metrics`, shortened.
-QString displayText(const appkit::MenuItem& item, const QFontMetrics* metrics) {
+} // namespace
+
+QString rowText(const appkit::MenuItem& item, const QFontMetrics* metrics) {
     const std::string_view title = item.title;
     QString text;
     std::size_t at = 0;
@@ -72,62 +74,110 @@ QString displayText(const appkit::MenuItem& item, const QFontMetrics* metrics) {
     return text + decoded(title.substr(at));
 }
 
+namespace {
+
 void present(QAction& action, const appkit::MenuItem& item, const QFontMetrics& metrics) {
-    QString text = displayText(item, &metrics);
+    QString text = rowText(item, &metrics);
     // & would mark a mnemonic.
     action.setText(text.replace(QLatin1Char('&'), QStringLiteral("&&")));
     // The whole text, where a row had to be shortened.
-    if (!item.quotedRanges.empty()) action.setToolTip(displayText(item, nullptr));
+    action.setToolTip(item.quotedRanges.empty() ? QString() : rowText(item, nullptr));
+    action.setEnabled(item.enabled);
+    // Checkable only while on, as Qt toggles a checkable row as it is chosen.
+    const bool on = item.state == appkit::ControlState::on;
+    if (on) action.setCheckable(true);
+    action.setChecked(on);
+    action.setCheckable(on);
 }
 
-void fill(QMenu& menu, const appkit::Menu& model) {
-    const QFontMetrics metrics(menu.font());
+/// The model row an action stands for, kept current as the menu is updated
+/// in place: choosing the row sends the action of the row it shows now.
+class RowCommand final : public QObject {
+public:
+    explicit RowCommand(QAction* action) : QObject(action) {
+        QObject::connect(action, &QAction::triggered, this, [this] {
+            // Queued: the command may change the menu, and with it this
+            // action, which is still delivering its signal.
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(), [item = item] { appkit::performActionForItem(item); },
+                Qt::QueuedConnection);
+        });
+    }
+    appkit::MenuItem item;
+};
+
+RowCommand* commandOf(QAction& action) {
+    for (QObject* child : action.children()) {
+        if (auto* command = dynamic_cast<RowCommand*>(child)) return command;
+    }
+    return nullptr;
+}
+
+enum class RowKind { separator, submenu, plain };
+
+RowKind kindOf(const appkit::MenuItem& item) {
+    return item.isSeparator ? RowKind::separator : item.submenu ? RowKind::submenu : RowKind::plain;
+}
+
+RowKind kindOf(const QAction& action) {
+    return action.isSeparator() ? RowKind::separator : action.menu() != nullptr ? RowKind::submenu : RowKind::plain;
+}
+
+void discard(QMenu& menu, QAction* action, QObject* shortcuts);
+
+// Each row keeps its action while its kind stays: Qt tells the exported
+// copy of every action added, removed or changed, and a panel may read the
+// whole menu again each time.
+void update(QMenu& menu, const appkit::Menu& model, const QFontMetrics& metrics, QObject* shortcuts) {
     menu.setToolTipsVisible(true);
-    for (const appkit::MenuItem& item : model.items()) {
-        if (item.isSeparator) {
-            menu.addSeparator();
-            continue;
-        }
-        QAction* action = nullptr;
-        if (item.submenu) {
-            QMenu* submenu = menu.addMenu(QString());
-            fill(*submenu, *item.submenu);
-            action = submenu->menuAction();
-        } else {
-            action = menu.addAction(QString());
-            QObject::connect(action, &QAction::triggered, action, [item] {
-                // Queued: the command may replace the menu, and with it
-                // this action, which is still delivering its signal.
-                QMetaObject::invokeMethod(
-                    QCoreApplication::instance(), [item] { appkit::performActionForItem(item); }, Qt::QueuedConnection);
-            });
-            if (const QKeySequence shortcut = shortcutFor(item); !shortcut.isEmpty()) {
-                action->setShortcut(shortcut);
-                action->setShortcutVisibleInContextMenu(true);
+    const auto& items = model.items();
+    std::size_t row = 0;
+    for (const appkit::MenuItem& item : items) {
+        const auto actions = menu.actions();
+        QAction* action = static_cast<qsizetype>(row) < actions.size() ? actions[static_cast<qsizetype>(row)] : nullptr;
+        if (action == nullptr || kindOf(*action) != kindOf(item)) {
+            QAction* before = action;
+            if (item.isSeparator) {
+                action = menu.insertSeparator(before);
+            } else if (item.submenu) {
+                auto* submenu = new QMenu(&menu);
+                if (shortcuts != nullptr) submenu->installEventFilter(shortcuts);
+                action = menu.insertMenu(before, submenu);
+            } else {
+                action = new QAction(&menu);
+                new RowCommand(action);
+                menu.insertAction(before, action);
             }
         }
+        ++row;
+        if (item.isSeparator) continue;
         present(*action, item, metrics);
-        action->setEnabled(item.enabled);
-        if (item.state == appkit::ControlState::on) {
-            action->setCheckable(true);
-            action->setChecked(true);
+        if (QMenu* submenu = action->menu()) {
+            update(*submenu, *item.submenu, metrics, shortcuts);
+            continue;
+        }
+        commandOf(*action)->item = item;
+        if (const QKeySequence shortcut = shortcutFor(item); shortcut != action->shortcut()) {
+            action->setShortcut(shortcut);
+            action->setShortcutVisibleInContextMenu(true);
         }
     }
+    for (auto actions = menu.actions(); actions.size() > static_cast<qsizetype>(row); actions.removeLast())
+        discard(menu, actions.last(), shortcuts);
+}
+
+void discard(QMenu& menu, QAction* action, QObject* shortcuts) {
+    menu.removeAction(action);
+    // Emptied first: a destroyed menu leaves the rows of its exported copy
+    // behind. Deleted later: it may be delivering the action that led here.
+    if (QMenu* submenu = action->menu()) {
+        update(*submenu, appkit::Menu(), submenu->fontMetrics(), shortcuts);
+        submenu->deleteLater();
+    }
+    if (action->parent() == &menu) action->deleteLater();
 }
 
 } // namespace
-
-void retitleMenu(QMenu& menu, const appkit::Menu& model) {
-    const QFontMetrics metrics(menu.font());
-    const auto actions = menu.actions();
-    const auto& items = model.items();
-    for (qsizetype i = 0; i < actions.size() && static_cast<std::size_t>(i) < items.size(); ++i) {
-        const appkit::MenuItem& item = items[static_cast<std::size_t>(i)];
-        if (item.isSeparator) continue;
-        present(*actions[i], item, metrics);
-        if (item.submenu && actions[i]->menu() != nullptr) retitleMenu(*actions[i]->menu(), *item.submenu);
-    }
-}
 
 namespace {
 
@@ -159,27 +209,18 @@ private:
 QMenu* buildMenu(const appkit::Menu& model) {
     auto* menu = new QMenu();
     menu->installEventFilter(new MenuShortcuts(menu));
-    refillMenu(*menu, model);
+    updateMenu(*menu, model);
     return menu;
 }
 
-void refillMenu(QMenu& menu, const appkit::Menu& model) {
-    // Emptied first: a destroyed menu leaves the rows of its exported copy
-    // behind. Deleted later: it may be delivering the action that led here.
-    for (QMenu* submenu : menu.findChildren<QMenu*>(QString(), Qt::FindDirectChildrenOnly)) {
-        submenu->clear();
-        submenu->deleteLater();
-    }
-    menu.clear();
-    fill(menu, model);
+void updateMenu(QMenu& menu, const appkit::Menu& model) {
     // Submenus have the keyboard while they are open.
     // Found by its type: without a meta-object of its own, findChild would take any child.
     MenuShortcuts* shortcuts = nullptr;
     for (QObject* child : menu.children()) {
         if (shortcuts == nullptr) shortcuts = dynamic_cast<MenuShortcuts*>(child);
     }
-    for (QMenu* submenu : menu.findChildren<QMenu*>())
-        submenu->installEventFilter(shortcuts);
+    update(menu, model, QFontMetrics(menu.font()), shortcuts);
 }
 
 } // namespace quellan::qt::internal

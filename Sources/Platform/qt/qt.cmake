@@ -8,6 +8,7 @@ target_link_libraries(quellan_qt_settings PUBLIC quellan_platform)
 add_library(quellan_qt STATIC
   ${CMAKE_CURRENT_LIST_DIR}/QtFramework.cpp
   ${CMAKE_CURRENT_LIST_DIR}/QtMenu.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/MenuExporter.cpp
   ${CMAKE_CURRENT_LIST_DIR}/StatusIcons.cpp
   ${CMAKE_CURRENT_LIST_DIR}/QtRunLoop.cpp
   ${CMAKE_CURRENT_LIST_DIR}/FileUserDefaults.cpp
