@@ -118,6 +118,8 @@ int main(int argc, char** argv) {
         status = runOn(*compositor, kNoCompositorHelp, tell, settingsPath);
     } else if (auto connected = x11::X11Desktop::connect(); connected.desktop) {
         connected.desktop->setOwnWindows([&framework] { return framework->ownWindowIds(); });
+        connected.desktop->setRootFloodHandler(
+            [&framework](bool flooding) { framework->hearRootProperties(!flooding); });
         status = runOn(*connected.desktop, kNoWindowManagerHelp, tell, settingsPath);
     } else {
         std::fprintf(stderr, "quellan: %s\n", connected.error.c_str());

@@ -95,6 +95,10 @@ public:
     /// The native window ids of the program's own windows that exist now:
     /// its tray icon and its menus.
     std::vector<std::uint32_t> ownWindowIds() const;
+    /// On X11, whether Qt's own connection hears the root's property changes
+    /// (the work area, the resources): not while the root floods them, which
+    /// would wake the program for each one. A change meanwhile is missed.
+    void hearRootProperties(bool heard);
 
     struct State;
 

@@ -29,6 +29,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -170,6 +171,8 @@ struct QtFramework::State {
     std::vector<QString> notices;
     std::function<void()> anotherStart;
     QSocketNotifier* signalNotifier = nullptr;
+    /// Qt's own selection on the root, while its property changes go unheard.
+    std::optional<std::uint32_t> rootEventsKept;
     struct sigaction previous[std::size(kHandledSignals)] = {};
 
     void place(QtStatusItem& item);
@@ -391,10 +394,14 @@ bool statusNotifierHostPresent() {
     return qvariant_cast<QDBusVariant>(reply.arguments().constFirst()).variant().toBool();
 }
 
-bool xembedTrayPresent() {
+/// Qt's own X connection; null on any other platform.
+xcb_connection_t* qtConnection() {
     const auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    if (x11 == nullptr || x11->connection() == nullptr) return false;
-    xcb_connection_t* connection = x11->connection();
+    return x11 != nullptr ? x11->connection() : nullptr;
+}
+
+/// The screen DISPLAY names.
+int screenNumber() {
     int screen = 0;
     if (const char* display = std::getenv("DISPLAY")) {
         char* host = nullptr;
@@ -402,6 +409,13 @@ bool xembedTrayPresent() {
         if (xcb_parse_display(display, &host, &number, &screen) == 0) screen = 0;
         std::free(host);
     }
+    return screen;
+}
+
+bool xembedTrayPresent() {
+    xcb_connection_t* connection = qtConnection();
+    if (connection == nullptr) return false;
+    const int screen = screenNumber();
     const std::string name = "_NET_SYSTEM_TRAY_S" + std::to_string(screen);
     xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(
         connection, xcb_intern_atom(connection, 1, static_cast<std::uint16_t>(name.size()), name.c_str()), nullptr);
@@ -535,6 +549,30 @@ bool QtFramework::notifyDesktop(const std::string& text) {
     call << QStringLiteral("Quellan") << 0u << QStringLiteral("quellan") << QStringLiteral("Quellan")
          << QString::fromStdString(text) << QStringList() << QVariantMap() << -1;
     return QDBusConnection::sessionBus().call(call, QDBus::Block, 1000).type() == QDBusMessage::ReplyMessage;
+}
+
+void QtFramework::hearRootProperties(bool heard) {
+    xcb_connection_t* connection = qtConnection();
+    if (connection == nullptr) return;
+    xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(connection));
+    for (int i = 0; i < screenNumber() && screens.rem > 1; ++i)
+        xcb_screen_next(&screens);
+    const xcb_window_t root = screens.data->root;
+    std::optional<std::uint32_t>& kept = state_->rootEventsKept;
+    if (heard == !kept.has_value()) return;
+    std::uint32_t events = 0;
+    if (heard) {
+        events = *std::exchange(kept, std::nullopt);
+    } else {
+        xcb_get_window_attributes_reply_t* attributes =
+            xcb_get_window_attributes_reply(connection, xcb_get_window_attributes(connection, root), nullptr);
+        if (attributes == nullptr) return;
+        kept = attributes->your_event_mask;
+        events = *kept & ~XCB_EVENT_MASK_PROPERTY_CHANGE;
+        std::free(attributes);
+    }
+    xcb_change_window_attributes(connection, root, XCB_CW_EVENT_MASK, &events);
+    xcb_flush(connection);
 }
 
 void QtFramework::setAnotherStartHandler(std::function<void()> handler) { state_->anotherStart = std::move(handler); }

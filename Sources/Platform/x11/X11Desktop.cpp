@@ -781,6 +781,7 @@ bool X11Desktop::pumpEvents() {
                     changed = changed || root_.stale != staleBefore;
                     if (root_.hearing.floods(notify->time)) {
                         unhear(x.root, root_.hearing, kRootEvents & ~XCB_EVENT_MASK_PROPERTY_CHANGE);
+                        if (rootFloodHandler_) rootFloodHandler_(true);
                         changed = true;
                     }
                 } else if (notify->window == x.own) {
@@ -968,7 +969,9 @@ void X11Desktop::hearAgain() {
         ++statistics_.requests;
         hearing = Hearing{};
     };
+    const bool rootUnheard = root_.hearing.unheardSince.has_value();
     visit(connection_->root, root_.hearing, root_.stale, kRootReads, kRootEvents);
+    if (rootUnheard && !root_.hearing.unheardSince && rootFloodHandler_) rootFloodHandler_(false);
     for (auto& [window, client] : clients_)
         visit(window, client.hearing, client.stale, ~0u, kWatchedEvents);
 }

@@ -148,6 +148,9 @@ public:
     void setNoticeHandler(std::function<void(const std::string&)> handler) { noticeHandler_ = std::move(handler); }
     /// Gives the program's own windows (such as its tray icon), whose holders are never listed.
     void setOwnWindows(std::function<std::vector<WindowId>()> ownWindows) { ownWindows_ = std::move(ownWindows); }
+    /// Told when the root starts flooding property changes (true) and when
+    /// they are heard again, for the program's other connections to follow.
+    void setRootFloodHandler(std::function<void(bool flooding)> handler) { rootFloodHandler_ = std::move(handler); }
     /// True while the window manager is taken to refuse iconify requests.
     bool refusesIconify() { return iconifyRequests_.refuses(std::chrono::steady_clock::now()); }
 
@@ -339,6 +342,7 @@ private:
     std::function<void(const std::string&)> noticeHandler_;
     std::function<std::vector<WindowId>()> ownWindows_;
     std::function<void()> changeHandler_;
+    std::function<void(bool)> rootFloodHandler_;
     platform::MinimizeRequests iconifyRequests_;
     /// The window manager the answers above are about.
     WindowId windowManagerCheckWindow_ = 0;
