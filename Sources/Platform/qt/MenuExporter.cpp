@@ -282,6 +282,8 @@ QDBusMessage MenuExporter::reply(const QDBusMessage& message) {
         const Row* row = find(id, root_);
         if (row == nullptr) return false;
         if (name == u"clicked") {
+            // Only what a panel offers to click: a caller on the bus may ask anything.
+            if (id == 0 || !row->item.enabled || row->item.isSeparator || row->item.submenu) return true;
             QMetaObject::invokeMethod(
                 QCoreApplication::instance(), [item = row->item] { appkit::performActionForItem(item); },
                 Qt::QueuedConnection);
