@@ -723,11 +723,15 @@ std::chrono::milliseconds X11Desktop::processEvents() {
         lastIdleRead_.reset();
         return 0ms;
     }
-    // Something that counts for nothing, a second time soon after the first: a flood.
+    // Things that count for nothing, read right after one another or right
+    // after a rest they brought: a flood. A terminal retitled ten times a
+    // second is none, and a new window is then read as soon as it comes.
+    constexpr auto kFloodGap = 20ms;
     const auto now = std::chrono::steady_clock::now();
-    const bool flood = lastIdleRead_ && now - *lastIdleRead_ < 2 * kReadingRest;
+    const auto gap = lastIdleRead_ ? now - *lastIdleRead_ : std::chrono::steady_clock::duration::max();
+    restedForFlood_ = gap < kFloodGap || (restedForFlood_ && gap < kReadingRest + kFloodGap);
     lastIdleRead_ = now;
-    return flood ? kReadingRest : 0ms;
+    return restedForFlood_ ? kReadingRest : 0ms;
 }
 
 bool X11Desktop::pumpEvents() {

@@ -370,8 +370,9 @@ private:
     std::shared_ptr<platform::Timer> holdTimer_;
     /// Told of a change since the last look began: the caller will look soon.
     bool toldSinceLook_ = false;
-    /// When `processEvents` last read something that counts for nothing.
+    /// When `processEvents` last read something that counts for nothing, and whether it rested for a flood.
     std::optional<std::chrono::steady_clock::time_point> lastIdleRead_;
+    bool restedForFlood_ = false;
 };
 
 /// Whether xdg-open gets `url` rather than the address handler: a
