@@ -5,7 +5,7 @@
 // go, and the one just used must stay. How soon a plain new window is
 // handled is the new-window benchmark's part.
 // QUELLAN_FAST_SWITCH_ROUNDS sets the rounds (20 by default).
-#include "DesktopSession.hpp"
+#include "Running.hpp"
 
 #include <benchmark/benchmark.h>
 
@@ -22,9 +22,7 @@ using namespace x11::testing;
 
 void FastSwitch(benchmark::State& state) {
     std::string error;
-    auto session = DesktopSession::start("openbox", error);
-    if (session) session->writeSettings("windowLimit = 3\n");
-    auto quellan = session ? session->startQuellan(error) : nullptr;
+    auto [session, quellan] = startQuellanOn("openbox", "windowLimit = 3\n", error);
     if (!quellan) return state.SkipWithError(error.c_str());
     Probe& probe = session->probe();
     const auto iconic = [&](WindowId window) { return probe.wmState(window) == 3u; };

@@ -12,8 +12,8 @@
 //   1000 times a second, as a window manager does for a window that keeps
 //   raising itself.
 // QUELLAN_FLOOD_SECONDS sets each measured span (20 by default).
-#include "DesktopSession.hpp"
 #include "ProcessCpu.hpp"
+#include "Running.hpp"
 
 #include <benchmark/benchmark.h>
 #include <xcb/xcb.h>
@@ -103,9 +103,7 @@ void Floods(benchmark::State& state) {
     const char* seconds = std::getenv("QUELLAN_FLOOD_SECONDS");
     const auto measured = std::chrono::duration<double>(seconds ? std::strtod(seconds, nullptr) : 20.0);
     std::string error;
-    auto session = DesktopSession::start("openbox+xfce4-panel", error);
-    if (session) session->writeSettings("windowLimit = 10\n");
-    auto quellan = session ? session->startQuellan(error) : nullptr;
+    auto [session, quellan] = startQuellanOn("openbox+xfce4-panel", "windowLimit = 10\n", error);
     if (!quellan) return state.SkipWithError(error.c_str());
     Probe& probe = session->probe();
     WindowId focused = 0;

@@ -4,7 +4,7 @@
 // windows and a limit of one. The time runs from the click to the menu's
 // window being mapped, as the X server reports it to a connection of the
 // benchmark's own; it includes starting xdotool, which sends the click.
-#include "DesktopSession.hpp"
+#include "Running.hpp"
 
 #include <benchmark/benchmark.h>
 
@@ -42,9 +42,7 @@ bool await(xcb_connection_t* connection, bool mapped, Clock::duration limit) {
 
 void ClickToMenu(benchmark::State& state, const std::string& windowManager) {
     std::string error;
-    auto session = DesktopSession::start(windowManager, error);
-    if (session) session->writeSettings("windowLimit = 1\n");
-    auto quellan = session ? session->startQuellan(error) : nullptr;
+    auto [session, quellan] = startQuellanOn(windowManager, "windowLimit = 1\n", error);
     if (!quellan) return state.SkipWithError(error.c_str());
     const std::string icon = session->visibleQuellanWindows().at(0);
     for (int i = 0; i < 3; ++i)

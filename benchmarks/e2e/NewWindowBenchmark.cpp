@@ -5,7 +5,7 @@
 // the map to the moment a client of the benchmark's own sees the oldest
 // window's WM_STATE turn iconic. Rounds are a second or so apart, as a
 // person opens windows. QUELLAN_NEW_WINDOW_ROUNDS sets the rounds (30).
-#include "DesktopSession.hpp"
+#include "Running.hpp"
 
 #include <benchmark/benchmark.h>
 #include <xcb/xcb.h>
@@ -85,9 +85,7 @@ private:
 
 void NewWindow(benchmark::State& state) {
     std::string error;
-    auto session = DesktopSession::start("openbox", error);
-    if (session) session->writeSettings("windowLimit = 3\n");
-    auto quellan = session ? session->startQuellan(error) : nullptr;
+    auto [session, quellan] = startQuellanOn("openbox", "windowLimit = 3\n", error);
     if (!quellan) return state.SkipWithError(error.c_str());
     Probe& probe = session->probe();
     IconicWatch watch(session->display());

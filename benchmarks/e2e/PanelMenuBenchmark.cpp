@@ -7,7 +7,7 @@
 // ItemsPropertiesUpdated signals. Then the panel opens the menu itself, on a
 // right-click on the icon, and what counts is whether its menu window is
 // still mapped half a second later.
-#include "DesktopSession.hpp"
+#include "Running.hpp"
 
 #include <benchmark/benchmark.h>
 
@@ -52,9 +52,7 @@ xcb_window_t await(xcb_connection_t* connection, Clock::duration limit, xcb_wind
 
 void PanelMenu(benchmark::State& state, const std::string& panelName) {
     std::string error;
-    auto session = DesktopSession::start("openbox+" + panelName, error);
-    if (session) session->writeSettings("windowLimit = 2\n");
-    auto quellan = session ? session->startQuellan(error) : nullptr;
+    auto [session, quellan] = startQuellanOn("openbox+" + panelName, "windowLimit = 2\n", error);
     if (!quellan) return state.SkipWithError(error.c_str());
     Probe& probe = session->probe();
     int windows = 0;

@@ -21,20 +21,14 @@ endif()
 
 if(QUELLAN_BUILD_BENCHMARKS)
   find_package(benchmark REQUIRED)
-  add_executable(quellan_idle_benchmark ${PROJECT_SOURCE_DIR}/benchmarks/e2e/IdleBenchmark.cpp)
-  target_link_libraries(quellan_idle_benchmark PRIVATE quellan_e2e_support benchmark::benchmark)
-  add_executable(quellan_fast_switch_benchmark ${PROJECT_SOURCE_DIR}/benchmarks/e2e/FastSwitchBenchmark.cpp)
-  target_link_libraries(quellan_fast_switch_benchmark PRIVATE quellan_e2e_support benchmark::benchmark)
-  add_executable(quellan_new_window_benchmark ${PROJECT_SOURCE_DIR}/benchmarks/e2e/NewWindowBenchmark.cpp)
-  target_link_libraries(quellan_new_window_benchmark PRIVATE quellan_e2e_support benchmark::benchmark
-    PkgConfig::QUELLAN_XCB)
-  add_executable(quellan_flood_benchmark ${PROJECT_SOURCE_DIR}/benchmarks/e2e/FloodBenchmark.cpp)
-  target_link_libraries(quellan_flood_benchmark PRIVATE quellan_e2e_support benchmark::benchmark
-    PkgConfig::QUELLAN_XCB)
-  add_executable(quellan_menu_latency_benchmark ${PROJECT_SOURCE_DIR}/benchmarks/e2e/MenuLatencyBenchmark.cpp)
-  target_link_libraries(quellan_menu_latency_benchmark PRIVATE quellan_e2e_support benchmark::benchmark
-    PkgConfig::QUELLAN_XCB)
-  add_executable(quellan_panel_menu_benchmark ${PROJECT_SOURCE_DIR}/benchmarks/e2e/PanelMenuBenchmark.cpp)
-  target_link_libraries(quellan_panel_menu_benchmark PRIVATE quellan_e2e_support benchmark::benchmark
-    PkgConfig::QUELLAN_XCB)
+  # benchmarks/e2e/<File>Benchmark.cpp builds quellan_<name>_benchmark.
+  foreach(pair Idle:idle FastSwitch:fast_switch NewWindow:new_window Flood:flood MenuLatency:menu_latency
+          PanelMenu:panel_menu)
+    string(REPLACE ":" ";" pair ${pair})
+    list(GET pair 0 file)
+    list(GET pair 1 name)
+    add_executable(quellan_${name}_benchmark ${PROJECT_SOURCE_DIR}/benchmarks/e2e/${file}Benchmark.cpp)
+    target_link_libraries(quellan_${name}_benchmark PRIVATE quellan_e2e_support benchmark::benchmark
+      PkgConfig::QUELLAN_XCB)
+  endforeach()
 endif()
