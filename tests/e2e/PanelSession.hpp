@@ -15,6 +15,7 @@ struct MenuRow {
     bool enabled = true;
     int toggleState = -1; ///< 1 checked, 0 not, -1 no check mark
     std::vector<MenuRow> children;
+    bool operator==(const MenuRow&) const = default;
 };
 
 class PanelHost {
