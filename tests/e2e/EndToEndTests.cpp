@@ -100,11 +100,13 @@ protected:
         PanelHost* panel = session_->panel();
         if (panel == nullptr) return pressInMenu(keys);
         const auto told = [&] { return panel->layoutUpdates() + panel->propertyUpdates(); };
-        const int updates = told();
+        const int updates = told(), dropped = panel->checksDropped();
         ASSERT_TRUE(panel->choose(label)) << label;
         if (label == "Quit Quellan") return;
-        // Told of the change, the panel reads the menu again: the choice is checked.
+        // Told of the change, the panel reads the menu again: the choice is
+        // checked, and the row checked before is told to lose its mark.
         EXPECT_TRUE(waitUntil([&] { return told() > updates; })) << "the panel was not told";
+        EXPECT_GT(panel->checksDropped(), dropped);
         EXPECT_TRUE(std::ranges::any_of(panel->menu(), [&](const MenuRow& row) {
             return row.label == label && row.toggleState == 1;
         })) << said();
@@ -212,6 +214,11 @@ TEST_P(PanelMenu, OpensCurrentWhileWindowsAreMinimizedAndSaysOnlyWhatChanged) {
         // it is open, the closing: one each.
         EXPECT_LE(panel.propertyUpdates() - properties, 10) << i;
     }
+    // Opened during a rest, the menu is kept current while open: its durations tick.
+    std::this_thread::sleep_for(kFewTicks);
+    const auto opened = panel.menu();
+    EXPECT_TRUE(waitUntil([&] { return panel.layout() != opened; })) << "durations frozen";
+    panel.closeMenu();
     expectCleanEnd();
 }
 

@@ -154,6 +154,10 @@ const PanelHost::Signals& PanelHost::countSignals() {
     for (auto line = monitor_->readLine(200ms); line; line = monitor_->readLine(200ms)) {
         signals_.layout += line->find("member=LayoutUpdated") != std::string::npos ? 1 : 0;
         signals_.properties += line->find("member=ItemsPropertiesUpdated") != std::string::npos ? 1 : 0;
+        // A property named outside a dict entry is one removed.
+        const bool named = line->find("string \"toggle-state\"") != std::string::npos;
+        signals_.checksDropped += named && lastLine_.find("dict entry(") == std::string::npos ? 1 : 0;
+        lastLine_ = *line;
     }
     return signals_;
 }

@@ -15,6 +15,7 @@ struct MenuRow {
     bool enabled = true;
     int toggleState = -1; ///< 1 checked, 0 not, -1 no check mark
     std::vector<MenuRow> children;
+    bool operator==(const MenuRow&) const = default;
 };
 
 class PanelHost {
@@ -39,6 +40,8 @@ public:
     /// properties, changed since found.
     int layoutUpdates() { return countSignals().layout; }
     int propertyUpdates() { return countSignals().properties; }
+    /// How many check marks the item has told the panel to drop.
+    int checksDropped() { return countSignals().checksDropped; }
     /// Opens the menu, clicks the row labelled `label` and closes the menu;
     /// false if there is none, it is disabled, or the item refused the click.
     bool choose(const std::string& label);
@@ -48,8 +51,9 @@ private:
     std::unique_ptr<x11::testing::Process> bus_, panel_; // the panel ends first
     std::unique_ptr<x11::testing::Process> monitor_;
     struct Signals {
-        int layout = 0, properties = 0;
+        int layout = 0, properties = 0, checksDropped = 0;
     } signals_;
+    std::string lastLine_;
     const Signals& countSignals();
 };
 
