@@ -785,7 +785,7 @@ bool X11Desktop::pumpEvents() {
                     changed = changed || root_.stale != staleBefore;
                     if (root_.hearing.floods(notify->time)) {
                         unhear(x.root, root_.hearing, kRootEvents & ~XCB_EVENT_MASK_PROPERTY_CHANGE);
-                        if (rootFloodHandler_) rootFloodHandler_(true);
+                        if (!std::exchange(rootFloodTold_, true) && rootFloodHandler_) rootFloodHandler_(true);
                         changed = true;
                     }
                 } else if (notify->window == x.own) {
@@ -975,7 +975,13 @@ void X11Desktop::hearAgain() {
     };
     const bool rootUnheard = root_.hearing.unheardSince.has_value();
     visit(connection_->root, root_.hearing, root_.stale, kRootReads, kRootEvents);
-    if (rootUnheard && !root_.hearing.unheardSince && rootFloodHandler_) rootFloodHandler_(false);
+    if (rootUnheard && !root_.hearing.unheardSince) rootHeardAgainAt_ = now;
+    // The others hear the root again only once it has stayed calm here for
+    // longer than a flood takes to show: a flood still on would wake them for each change.
+    if (rootFloodTold_ && !root_.hearing.unheardSince && now - rootHeardAgainAt_ >= 2 * kFloodSpan) {
+        rootFloodTold_ = false;
+        if (rootFloodHandler_) rootFloodHandler_(false);
+    }
     for (auto& [window, client] : clients_)
         visit(window, client.hearing, client.stale, ~0u, kWatchedEvents);
 }
@@ -986,7 +992,7 @@ bool X11Desktop::desktopSettled() {
     // An unanswered request is looked at until it is answered: one left
     // undone makes its window count again, which no event announces.
     return !connectionLost() && trusted_.has_value() && root_.stale == 0 && !root_.hearing.unheardSince &&
-           !viewStale_ && focusLog_.empty() && !iconifyRequests_.anyPending() &&
+           !rootFloodTold_ && !viewStale_ && focusLog_.empty() && !iconifyRequests_.anyPending() &&
            std::ranges::none_of(clients_, [&](const auto& client) {
                return client.second.hearing.unheardSince || (client.second.stale & ~connection_->titleBits) != 0;
            });

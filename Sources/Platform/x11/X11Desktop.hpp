@@ -149,7 +149,8 @@ public:
     /// Gives the program's own windows (such as its tray icon), whose holders are never listed.
     void setOwnWindows(std::function<std::vector<WindowId>()> ownWindows) { ownWindows_ = std::move(ownWindows); }
     /// Told when the root starts flooding property changes (true) and when
-    /// they are heard again, for the program's other connections to follow.
+    /// it has been heard calm again, for the program's other connections to
+    /// follow; the desktop is not settled in between.
     void setRootFloodHandler(std::function<void(bool flooding)> handler) { rootFloodHandler_ = std::move(handler); }
     /// True while the window manager is taken to refuse iconify requests.
     bool refusesIconify() { return iconifyRequests_.refuses(std::chrono::steady_clock::now()); }
@@ -343,6 +344,9 @@ private:
     std::function<std::vector<WindowId>()> ownWindows_;
     std::function<void()> changeHandler_;
     std::function<void(bool)> rootFloodHandler_;
+    /// Whether the handler was last told the root floods, and when the root was last heard again.
+    bool rootFloodTold_ = false;
+    std::chrono::steady_clock::time_point rootHeardAgainAt_{};
     platform::MinimizeRequests iconifyRequests_;
     /// The window manager the answers above are about.
     WindowId windowManagerCheckWindow_ = 0;
