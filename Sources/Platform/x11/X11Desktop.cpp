@@ -965,16 +965,17 @@ void X11Desktop::hearAgain() {
     // Read whole at every look; heard again after a while, to learn whether
     // the flood is over, and read after that, so that nothing falls between.
     const auto visit = [&](WindowId window, Hearing& hearing, std::uint32_t& stale, std::uint32_t reads,
-                           std::uint32_t events) {
+                           std::uint32_t whole, std::uint32_t events) {
         if (!hearing.unheardSince) return;
         stale |= reads;
         if (now - *hearing.unheardSince < kUnheardFor) return;
+        stale |= whole;
         xcb_change_window_attributes(connection_->xcb, window, XCB_CW_EVENT_MASK, &events);
         ++statistics_.requests;
         hearing = Hearing{};
     };
     const bool rootUnheard = root_.hearing.unheardSince.has_value();
-    visit(connection_->root, root_.hearing, root_.stale, kRootReads, kRootEvents);
+    visit(connection_->root, root_.hearing, root_.stale, kRootReads, kRootReads, kRootEvents);
     if (rootUnheard && !root_.hearing.unheardSince) rootHeardAgainAt_ = now;
     // The others hear the root again only once it has stayed calm here for
     // longer than a flood takes to show: a flood still on would wake them for each change.
@@ -982,8 +983,17 @@ void X11Desktop::hearAgain() {
         rootFloodTold_ = false;
         if (rootFloodHandler_) rootFloodHandler_(false);
     }
-    for (auto& [window, client] : clients_)
-        visit(window, client.hearing, client.stale, ~0u, kWatchedEvents);
+    // What counts is read at every look; the title, shown alone, once a
+    // second, as the durations beside it change: a title flooding changes
+    // the menu no more often than they do.
+    constexpr auto kTitleEvery = std::chrono::seconds(1);
+    const std::uint32_t propertyBits = (1u << kClientPropertyCount) - 1;
+    for (auto& [window, client] : clients_) {
+        const bool titleDue = now - client.hearing.titleReadAt >= kTitleEvery;
+        if (client.hearing.unheardSince && titleDue) client.hearing.titleReadAt = now;
+        const std::uint32_t reads = titleDue ? propertyBits : propertyBits & ~connection_->titleBits;
+        visit(window, client.hearing, client.stale, reads, propertyBits, kWatchedEvents);
+    }
 }
 
 bool X11Desktop::desktopSettled() {

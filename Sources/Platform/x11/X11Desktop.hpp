@@ -226,6 +226,8 @@ private:
         std::uint32_t spanStart = 0;
         /// Since when its changes go unheard: too many to follow, they are read at every look instead.
         std::optional<std::chrono::steady_clock::time_point> unheardSince;
+        /// When its title was last read while unheard.
+        std::chrono::steady_clock::time_point titleReadAt{};
         /// Counts a change told at server time `time`; true when it starts a flood.
         bool floods(std::uint32_t time) {
             if (time - spanStart > kFloodSpan.count()) {
