@@ -483,7 +483,9 @@ bool X11Desktop::readRoot(const std::function<void()>& alongside) {
         const PropertyReply reply = x.collect(*cookie);
         into = reply.present() ? std::optional(decodeWindowList(reply.raw(), kMaxClients)) : std::nullopt;
     };
-    const auto clientsBefore = root_.clients;
+    // Kept only where it is needed: heard, a change was dated as it came.
+    const bool unheard = root_.hearing.unheardSince.has_value();
+    const auto clientsBefore = unheard ? root_.clients : std::nullopt;
     const auto activeBefore = root_.activeWindow;
     const auto desktopBefore = root_.currentDesktop;
     windows(stacking, root_.stacking);
@@ -492,7 +494,7 @@ bool X11Desktop::readRoot(const std::function<void()>& alongside) {
     if (desktop) root_.currentDesktop = decodeCardinal(x.collect(*desktop).raw());
     // Unheard, a change is known only now, and dated now: a new window
     // then never passes for an old one, nor a focus for an old focus.
-    if (root_.hearing.unheardSince) {
+    if (unheard) {
         const double now = instantOf(std::nullopt);
         if (root_.clients != clientsBefore) clientListChangedAt_ = now;
         if (root_.currentDesktop != desktopBefore) desktopChangedAt_ = now;
@@ -989,8 +991,9 @@ void X11Desktop::hearAgain() {
     constexpr auto kTitleEvery = std::chrono::seconds(1);
     const std::uint32_t propertyBits = (1u << kClientPropertyCount) - 1;
     for (auto& [window, client] : clients_) {
+        if (!client.hearing.unheardSince) continue;
         const bool titleDue = now - client.hearing.titleReadAt >= kTitleEvery;
-        if (client.hearing.unheardSince && titleDue) client.hearing.titleReadAt = now;
+        if (titleDue) client.hearing.titleReadAt = now;
         const std::uint32_t reads = titleDue ? propertyBits : propertyBits & ~connection_->titleBits;
         visit(window, client.hearing, client.stale, reads, propertyBits, kWatchedEvents);
     }
