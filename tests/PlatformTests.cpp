@@ -1,6 +1,6 @@
 #include "Platform/AppKit.hpp"
-#include "Platform/FocusLog.hpp"
-#include "Platform/MinimizeRequests.hpp"
+#include "Platform/model/FocusLog.hpp"
+#include "Platform/model/MinimizeRequests.hpp"
 
 #include <gtest/gtest.h>
 

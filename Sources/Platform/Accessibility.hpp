@@ -122,6 +122,10 @@ public:
 
     virtual bool isProcessTrusted() = 0;
     virtual bool isProcessTrustedWithOptions(const TrustCheckOptions& options) = 0;
+    /// A look at the desktop begins: what the calls answer until the next
+    /// look is the desktop as it stands now. A backend that keeps a view of
+    /// the desktop brings it up to date here, once, rather than at each call.
+    virtual void beginLook() {}
     virtual Element createApplication(std::int32_t processIdentifier) = 0;
     /// On success `value` holds the attribute (possibly null); otherwise it is null.
     virtual Error copyAttributeValue(const Element& element, std::string_view attribute, Value& value) = 0;
@@ -158,6 +162,7 @@ public:
 // The calls the program makes, dispatched to the installed backend.
 bool isProcessTrusted();
 bool isProcessTrustedWithOptions(const TrustCheckOptions& options);
+void beginLook();
 Element createApplication(std::int32_t processIdentifier);
 Error copyAttributeValue(const Element& element, std::string_view attribute, Value& value);
 Error isAttributeSettable(const Element& element, std::string_view attribute, bool& settable);

@@ -55,6 +55,7 @@ bool isProcessTrusted() { return accessibility().isProcessTrusted(); }
 bool isProcessTrustedWithOptions(const TrustCheckOptions& options) {
     return accessibility().isProcessTrustedWithOptions(options);
 }
+void beginLook() { accessibility().beginLook(); }
 Element createApplication(std::int32_t processIdentifier) {
     return accessibility().createApplication(processIdentifier);
 }

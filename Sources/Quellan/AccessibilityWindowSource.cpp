@@ -84,6 +84,8 @@ AccessibilityWindowSource::AccessibilityWindowSource() : ownProcessIdentifier_(w
 WindowSnapshot AccessibilityWindowSource::snapshot() {
     WindowSnapshot snapshot;
     if (!ax::isProcessTrusted()) return snapshot;
+    // Every answer below comes from the desktop as it stands now.
+    ax::beginLook();
 
     const auto frontmost = workspace::frontmostApplication();
     const std::int32_t frontmostProcessIdentifier = frontmost ? frontmost->processIdentifier : 0;

@@ -143,7 +143,7 @@ void Excess(benchmark::State& state) {
         while (!reached && end - start < 120s) {
             tick();
             end = Clock::now(); // the probe's look is not the program's time
-            reached = seen == static_cast<std::int64_t>(kLimit) && desktop.desktopSettled() &&
+            reached = seen == static_cast<std::int64_t>(kLimit) && ax::desktopSettled() &&
                       notIconic(*probe, windows).size() == kLimit;
             if (!reached) restUntilNextTick();
         }

@@ -81,7 +81,7 @@ TEST_P(Compositors, ListWindowsByProgramWithTheFocusAndLearnWhetherMinimizingWor
     open(GetParam(), {{"maker.one", {"A1", "A2"}}, {"maker.two", {"B1"}}});
     int notices = 0, told = 0;
     desktop_->setNoticeHandler([&](const std::string&) { ++notices; });
-    ASSERT_TRUE(desktop_->observeDesktopChanges([&] { ++told; }));
+    ASSERT_TRUE(desktop_->model().observeDesktopChanges([&] { ++told; }));
     // Programs apart, the newest window focused; each program's windows front
     // to back where the compositor tells the stacking (KWin), as announced otherwise.
     std::vector<std::string> all{"maker.one A2", "maker.one A1", "maker.two B1 *"};

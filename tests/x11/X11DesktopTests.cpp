@@ -12,8 +12,6 @@
 
 #include <algorithm>
 #include <array>
-#include <filesystem>
-#include <fstream>
 #include <thread>
 #include <unistd.h>
 
@@ -91,16 +89,16 @@ protected:
 TEST_F(ScriptedManagerTest, TrustNeedsALiveWindowManagerWithTheNeededHints) {
     int prompts = 0;
     desktop_->setTrustPromptHandler([&] { ++prompts; });
-    EXPECT_FALSE(desktop_->isProcessTrustedWithOptions({.prompt = true}));
+    EXPECT_FALSE(desktop_->model().isProcessTrustedWithOptions({.prompt = true}));
     EXPECT_EQ(prompts, 1);
     announce("_NET_CLIENT_LIST");
-    EXPECT_FALSE(desktop_->isProcessTrusted()) << "no active window support";
+    EXPECT_FALSE(desktop_->model().isProcessTrusted()) << "no active window support";
     announce("_NET_CLIENT_LIST,_NET_ACTIVE_WINDOW");
-    EXPECT_TRUE(desktop_->isProcessTrustedWithOptions({.prompt = true}));
+    EXPECT_TRUE(desktop_->model().isProcessTrustedWithOptions({.prompt = true}));
     EXPECT_EQ(prompts, 1) << "no prompt once trusted";
     // A window manager that died leaves the root naming a window that is gone.
     probe_->destroyWindow(probe_->cardinals(probe_->root(), "_NET_SUPPORTING_WM_CHECK").at(0));
-    EXPECT_FALSE(desktop_->isProcessTrusted());
+    EXPECT_FALSE(desktop_->model().isProcessTrusted());
 }
 
 TEST_F(ScriptedManagerTest, OnlyVisibleMinimizableStandardWindowsOfLocalApplicationsCount) {
@@ -147,9 +145,9 @@ TEST_F(ScriptedManagerTest, OnlyVisibleMinimizableStandardWindowsOfLocalApplicat
                                         row(4000, plain, "plain *"), row(4200, local, "local")}));
     // The source leaves its own process out, but the window is known as the test's, its only one.
     ax::Value ours;
-    desktop_->copyAttributeValue(desktop_->createApplication(getpid()), ax::kWindowsAttribute, ours);
+    desktop_->model().copyAttributeValue(desktop_->model().createApplication(getpid()), ax::kWindowsAttribute, ours);
     ASSERT_TRUE(ours.asList() && ours.asList()->size() == 1);
-    EXPECT_EQ(desktop_->hash(*ours.asList()->at(0).asElement()), anonymous);
+    EXPECT_EQ(desktop_->model().hash(*ours.asList()->at(0).asElement()), anonymous);
 }
 
 TEST_F(ScriptedManagerTest, FocusChangesKeepTheirOrderAndTheServersTimeThoughReadLate) {
@@ -247,7 +245,7 @@ TEST_F(ScriptedManagerTest, AChangeIsToldOnceTheWindowManagerHasAnsweredAPingSen
     backends.runLoop = &loop;
     const platform::ScopedBackends installed(backends);
     int told = 0;
-    ASSERT_TRUE(desktop_->observeDesktopChanges([&] { ++told; }));
+    ASSERT_TRUE(desktop_->model().observeDesktopChanges([&] { ++told; }));
     const auto answerPing = [&] { probe_->set(desktop_->pingWindow(), "_NET_FRAME_EXTENTS", "cardinals", "0,0,0,0"); };
     // The answer to the ping sent on meeting it lets requests go: a change,
     // held for the answer to the ping it brings, as the rest of a burst is.
@@ -282,16 +280,16 @@ TEST_F(ScriptedManagerTest, AWindowChangingFasterThanAnyoneCouldFollowIsReadAtEv
     manage({a, b});
     snapshot();
     int told = 0;
-    ASSERT_TRUE(desktop_->observeDesktopChanges([&] { ++told; }));
+    ASSERT_TRUE(desktop_->model().observeDesktopChanges([&] { ++told; }));
     for (std::uint32_t i = 0; i <= X11Desktop::kFloodChanges; ++i)
         probe_->set(a, "_NET_WM_NAME", "UTF8_STRING", "step " + std::to_string(i));
-    EXPECT_FALSE(desktop_->desktopSettled()) << "unheard, so read at every look";
+    EXPECT_FALSE(desktop_->model().desktopSettled()) << "unheard, so read at every look";
     EXPECT_EQ(told, 1);
     probe_->set(a, "WM_STATE", "wmstate", "3");
     desktop_->processEvents();
     EXPECT_EQ(told, 1) << "not heard";
     EXPECT_EQ(snapshot(), std::vector<std::string>{windowIdentifier(4000, b) + " b"});
-    EXPECT_FALSE(desktop_->desktopSettled());
+    EXPECT_FALSE(desktop_->model().desktopSettled());
 
     // The root too: a window listed meanwhile is dated when read, not when the list was last heard changing.
     struct : clock::ClockBackend {
@@ -324,8 +322,8 @@ TEST_F(ScriptedManagerTest, AChangeArrivingWhileTheActiveWindowIsReadIsToldAtOnc
     probe_->set(0, "_NET_ACTIVE_WINDOW", "windows", std::to_string(a));
     snapshot();
     int told = 0;
-    ASSERT_TRUE(desktop_->observeDesktopChanges([&] { ++told; }));
-    ASSERT_TRUE(desktop_->desktopSettled());
+    ASSERT_TRUE(desktop_->model().observeDesktopChanges([&] { ++told; }));
+    ASSERT_TRUE(desktop_->model().desktopSettled());
     // In one grab: the active window written with its own value, which the
     // backend reads back, and the far window turned local, which arrives
     // while it waits for that answer, read from the socket with the reply.
@@ -354,31 +352,31 @@ TEST_F(ScriptedManagerTest, AnUnchangedDesktopCostsNoRequestAndAChangeOnlyItsRea
         return std::pair{now.requests - before.requests, now.roundTrips - before.roundTrips};
     };
     int told = 0;
-    ASSERT_TRUE(desktop_->observeDesktopChanges([&] { ++told; }));
+    ASSERT_TRUE(desktop_->model().observeDesktopChanges([&] { ++told; }));
     EXPECT_EQ(snapshot(), rows);
     EXPECT_EQ(sent(), std::pair(0ul, 0ul)) << "idle";
     probe_->set(a, "_NET_WM_USER_TIME", "cardinals", "7");
-    EXPECT_TRUE(desktop_->desktopSettled());
+    EXPECT_TRUE(desktop_->model().desktopSettled());
     EXPECT_EQ(told, 0) << "a property the view does not hold";
 
     // Shown, not counted: read at the next look, woken for by nobody.
     probe_->set(b, "_NET_WM_NAME", "UTF8_STRING", "renamed");
-    EXPECT_TRUE(desktop_->desktopSettled());
+    EXPECT_TRUE(desktop_->model().desktopSettled());
     EXPECT_EQ(told, 0);
     before = desktop_->statistics();
     EXPECT_EQ(snapshot(), (std::vector<std::string>{windowIdentifier(4000, b) + " renamed", rows[1]}));
     EXPECT_EQ(sent(), std::pair(1ul, 1ul)) << "the title alone";
-    EXPECT_TRUE(desktop_->desktopSettled());
+    EXPECT_TRUE(desktop_->model().desktopSettled());
 
     // Turned into a dialog after the view was made: looked at again, not iconified.
     probe_->set(b, "_NET_WM_WINDOW_TYPE", "atoms", "_NET_WM_WINDOW_TYPE_DIALOG");
     before = desktop_->statistics();
     ax::Value windows;
-    desktop_->copyAttributeValue(desktop_->createApplication(4000), ax::kWindowsAttribute, windows);
+    desktop_->model().copyAttributeValue(desktop_->model().createApplication(4000), ax::kWindowsAttribute, windows);
     ASSERT_TRUE(windows.asList() && windows.asList()->size() == 2);
     const ax::Element& dialog = *windows.asList()->at(0).asElement();
-    ASSERT_EQ(desktop_->hash(dialog), b);
-    EXPECT_EQ(desktop_->setAttributeValue(dialog, ax::kMinimizedAttribute, ax::Value::boolean(true)),
+    ASSERT_EQ(desktop_->model().hash(dialog), b);
+    EXPECT_EQ(desktop_->model().setAttributeValue(dialog, ax::kMinimizedAttribute, ax::Value::boolean(true)),
               ax::kCannotComplete);
     EXPECT_EQ(sent(), std::pair(1ul, 1ul)) << "the type read again, no iconify request";
 
@@ -387,27 +385,6 @@ TEST_F(ScriptedManagerTest, AnUnchangedDesktopCostsNoRequestAndAChangeOnlyItsRea
     before = desktop_->statistics();
     EXPECT_EQ(snapshot(), std::vector<std::string>{rows[1]});
     EXPECT_GE(sent().first, 20ul);
-}
-
-TEST_F(ScriptedManagerTest, RegularURLsGoToXdgOpenAsOneArgumentAndOthersToTheHandler) {
-    // A stand-in xdg-open first on PATH records what it is asked to open.
-    const TemporaryFolder folder("open");
-    const std::string opener = folder.path() + "/xdg-open", recorded = folder.path() + "/opened";
-    std::ofstream(opener) << "#!/bin/sh\nprintf '%s\\n' \"$@\" >> '" << recorded << "'\n";
-    std::filesystem::permissions(opener, std::filesystem::perms::owner_all);
-    const std::string oldPath = std::getenv("PATH") ? std::getenv("PATH") : "";
-    setenv("PATH", (folder.path() + ":" + oldPath).c_str(), 1);
-    std::vector<std::string> handled;
-    desktop_->setAddressHandler([&](std::string_view address) { return handled.emplace_back(address), true; });
-    EXPECT_TRUE(desktop_->openURL("https://example.org/help?q=1;x=$(id)"));
-    EXPECT_TRUE(desktop_->openURL("x-quellan-settings:accessibility"));
-    EXPECT_TRUE(waitUntil([&] { return readFile(recorded).ends_with("\n"); }));
-    setenv("PATH", oldPath.c_str(), 1);
-    EXPECT_EQ(readFile(recorded), "https://example.org/help?q=1;x=$(id)\n");
-    EXPECT_EQ(handled, std::vector<std::string>{"x-quellan-settings:accessibility"});
-
-    for (const char* url : {"x-settings:privacy", "https:", "-https://example.org", "https://example.org/a b", ""})
-        EXPECT_FALSE(isRegularURL(url)) << url;
 }
 
 } // namespace

@@ -10,7 +10,6 @@
 #include <chrono>
 #include <climits>
 #include <cstring>
-#include <fstream>
 #include <poll.h>
 #include <unistd.h>
 
@@ -28,10 +27,7 @@ constexpr std::string_view kOwnAppId = "quellan";
 Toplevel& toplevelOf(void* data) { return *static_cast<Toplevel*>(data); }
 WaylandDesktop& desktopOf(void* data) { return *static_cast<WaylandDesktop*>(data); }
 
-double wallClock() {
-    auto* installed = platform::installed().clock;
-    return installed != nullptr ? installed->now() : clock::systemClock().now();
-}
+double wallClock() { return platform::DesktopModel::wallNow(); }
 
 // --- KWin: org_kde_plasma_window ---------------------------------------------
 
@@ -170,13 +166,6 @@ const wl_registry_listener kRegistryListener = {
     .global_remove = [](void*, wl_registry*, std::uint32_t) {},
 };
 
-std::string processName(std::int32_t pid) {
-    std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
-    std::string name;
-    std::getline(comm, name);
-    return name;
-}
-
 } // namespace
 
 ConnectResult WaylandDesktop::connect(const std::optional<std::string>& displayName) {
@@ -199,7 +188,8 @@ ConnectResult WaylandDesktop::connect(const std::optional<std::string>& displayN
     wl_display_roundtrip(desktop->display_);
     wl_display_roundtrip(desktop->display_);
     desktop->announcingExisting_ = false;
-    desktop->minimizeRequests_.setPingable(true);
+    desktop->model_.requests().setPingable(true);
+    desktop->showToplevels();
     return {std::move(desktop), {}};
 }
 
@@ -228,6 +218,10 @@ void WaylandDesktop::bindGlobal(wl_registry* registry, std::uint32_t name, std::
         manager_ = manager;
     }
 }
+
+WaylandDesktop::WaylandDesktop()
+    : model_(*this, "This compositor does not minimize windows when asked, so Quellan cannot keep the number of "
+                    "open windows under the limit here. It will ask again now and then.") {}
 
 WaylandDesktop::~WaylandDesktop() {
     if (display_ == nullptr) return;
@@ -265,22 +259,11 @@ std::chrono::milliseconds WaylandDesktop::processEvents() {
         wl_display_cancel_read(display_);
     }
     handled += std::max(wl_display_dispatch_pending(display_), 0);
-    settleMinimizeRequests();
     // This connection serves window management alone, so any event may change the model.
-    if (handled > 0 && changeHandler_) changeHandler_();
+    if (handled > 0) showToplevels();
+    model_.settleRequests();
+    if (handled > 0) model_.tellChange();
     return {};
-}
-
-bool WaylandDesktop::observeDesktopChanges(std::function<void()> onChange) {
-    changeHandler_ = std::move(onChange);
-    minimizeRequests_.setWake(changeHandler_);
-    return true;
-}
-
-bool WaylandDesktop::desktopSettled() {
-    processEvents();
-    // One left undone makes its window count again, which no event announces.
-    return !connectionLost() && !minimizeRequests_.anyPending();
 }
 
 void WaylandDesktop::onToplevel(void* handle, std::uint32_t internalId, std::string uuid) {
@@ -322,7 +305,8 @@ void WaylandDesktop::onChanged(Toplevel& toplevel) {
     toplevel.shown = !toplevel.minimized;
     if (toplevel.active && activeKey_ != toplevel.key) {
         activeKey_ = toplevel.key;
-        focusLog_.gained(toplevel.key, wallClock());
+        model_.setFocused(activeKey_);
+        model_.focusLog().gained(toplevel.key, wallClock());
         if (!stackingFromCompositor_) {
             // Without the compositor's stacking order, the order of activation stands in for it.
             std::erase(stacking_, toplevel.key);
@@ -330,7 +314,8 @@ void WaylandDesktop::onChanged(Toplevel& toplevel) {
         }
     } else if (!toplevel.active && activeKey_ == toplevel.key) {
         activeKey_.reset();
-        focusLog_.lost(wallClock());
+        model_.setFocused(std::nullopt);
+        model_.focusLog().lost(wallClock());
     }
 }
 
@@ -338,7 +323,8 @@ void WaylandDesktop::onClosed(Toplevel& toplevel) {
     const std::uint64_t key = toplevel.key;
     if (activeKey_ == key) {
         activeKey_.reset();
-        focusLog_.lost(wallClock());
+        model_.setFocused(std::nullopt);
+        model_.focusLog().lost(wallClock());
     }
     std::erase(stacking_, key);
     // Destroying a proxy inside its own event handler is allowed.
@@ -402,17 +388,6 @@ void WaylandDesktop::onDesktopActive(const std::string& id, bool active) {
     }
 }
 
-void WaylandDesktop::settleMinimizeRequests() {
-    const auto minimized = [&](std::uint64_t key) -> std::optional<bool> {
-        const Toplevel* found = toplevel(key);
-        return found == nullptr ? std::nullopt : std::optional(found->minimized);
-    };
-    if (minimizeRequests_.settle(minimized, std::chrono::steady_clock::now()) && noticeHandler_) {
-        noticeHandler_("This compositor does not minimize windows when asked, so Quellan cannot keep the number of "
-                       "open windows under the limit here. It will ask again now and then.");
-    }
-}
-
 // --- the desktop as applications and windows ---------------------------------
 
 const Toplevel* WaylandDesktop::toplevel(std::uint64_t key) const {
@@ -422,7 +397,7 @@ const Toplevel* WaylandDesktop::toplevel(std::uint64_t key) const {
 
 std::int32_t WaylandDesktop::applicationOf(const Toplevel& toplevel) {
     if (toplevel.pid) return *toplevel.pid;
-    if (toplevel.appId == kOwnAppId) return processIdentifier();
+    if (toplevel.appId == kOwnAppId) return model_.processIdentifier();
     const auto [entry, added] = applicationByAppId_.try_emplace(toplevel.appId, nextSyntheticApplication_);
     if (added) ++nextSyntheticApplication_;
     return entry->second;
@@ -442,123 +417,33 @@ std::vector<Toplevel> WaylandDesktop::toplevels() const {
     return copies;
 }
 
-std::optional<workspace::RunningApplication> WaylandDesktop::frontmostApplication() {
-    processEvents();
-    const Toplevel* active = activeKey_ ? toplevel(*activeKey_) : nullptr;
-    if (active == nullptr || !listed(*active)) return std::nullopt;
-    const std::int32_t application = applicationOf(*active);
-    return workspace::RunningApplication{.processIdentifier = application, .localizedName = active->appId};
-}
-
-std::vector<workspace::RunningApplication> WaylandDesktop::runningApplications() {
-    std::map<std::int32_t, workspace::RunningApplication> applications;
-    for (const auto& [key, toplevel] : toplevels_) {
-        if (!listed(*toplevel)) continue;
-        const std::int32_t application = applicationOf(*toplevel);
-        auto& entry = applications[application];
-        entry.processIdentifier = application;
-        if (!entry.localizedName && !toplevel->appId.empty()) entry.localizedName = toplevel->appId;
-        if (!entry.localizedName && toplevel->pid) entry.localizedName = processName(*toplevel->pid);
+void WaylandDesktop::showToplevels() {
+    std::vector<platform::DesktopModel::Window> windows;
+    // Front to back: the top of the stack first.
+    for (auto key = stacking_.rbegin(); key != stacking_.rend(); ++key) {
+        const Toplevel* found = toplevel(*key);
+        if (found == nullptr || !listed(*found)) continue;
+        platform::DesktopModel::Window& window = windows.emplace_back();
+        window.key = found->key;
+        window.application = applicationOf(*found);
+        window.kind = found->hasParent     ? platform::WindowKind::dialog
+                      : found->skipTaskbar ? platform::WindowKind::auxiliary
+                                           : platform::WindowKind::standard;
+        window.minimized = found->minimized;
+        window.minimizable = found->minimizable;
+        window.title = found->title;
+        if (!found->appId.empty()) window.applicationName = found->appId;
+        window.stackingPosition = static_cast<std::uint64_t>(stacking_.rend() - key - 1);
+        window.appearedAt = found->appearedAt;
     }
-    std::vector<workspace::RunningApplication> running;
-    for (auto& [pid, application] : applications)
-        running.push_back(std::move(application));
-    return running;
+    model_.show(windows);
 }
 
-bool WaylandDesktop::openURL(std::string_view url) { return addressHandler_ && addressHandler_(url); }
+// --- minimizing --------------------------------------------------------------
 
-std::int32_t WaylandDesktop::processIdentifier() { return static_cast<std::int32_t>(getpid()); }
-
-// --- accessibility -----------------------------------------------------------
-
-bool WaylandDesktop::isProcessTrusted() { return manager_ != nullptr && !connectionLost(); }
-
-bool WaylandDesktop::isProcessTrustedWithOptions(const ax::TrustCheckOptions& options) {
-    const bool trusted = isProcessTrusted();
-    if (!trusted && options.prompt && trustPromptHandler_) trustPromptHandler_();
-    return trusted;
-}
-
-ax::Element WaylandDesktop::createApplication(std::int32_t processIdentifier) {
-    return elements_.make(ax::ElementObject{.isApplication = true, .processIdentifier = processIdentifier});
-}
-
-ax::Error WaylandDesktop::copyAttributeValue(const ax::Element& element, std::string_view attribute, ax::Value& value) {
-    value = ax::Value();
-    const ax::ElementObject* found = elements_.find(element);
-    if (found == nullptr) return ax::kInvalidElement;
-    const ax::ElementObject object = *found; // making elements below may move the table
-    if (connectionLost()) return ax::kCannotComplete;
-
-    if (object.isApplication) {
-        if (attribute == ax::kFocusedWindowAttribute) {
-            const Toplevel* active = activeKey_ ? toplevel(*activeKey_) : nullptr;
-            if (active == nullptr || !listed(*active) || applicationOf(*active) != object.processIdentifier) {
-                return ax::kNoValue;
-            }
-            value = ax::Value::element(elements_.make(ax::ElementObject{.window = active->key}));
-            return ax::kSuccess;
-        }
-        if (attribute == ax::kWindowsAttribute) {
-            ax::Value::List list;
-            // Front to back: the top of the stack first.
-            for (auto key = stacking_.rbegin(); key != stacking_.rend(); ++key) {
-                const Toplevel* window = toplevel(*key);
-                if (window != nullptr && listed(*window) && applicationOf(*window) == object.processIdentifier)
-                    list.push_back(ax::Value::element(elements_.make(ax::ElementObject{.window = *key})));
-            }
-            value = ax::Value::list(std::move(list));
-            return ax::kSuccess;
-        }
-        return ax::kAttributeUnsupported;
-    }
-
-    const Toplevel* window = toplevel(object.window);
-    if (window == nullptr) return ax::kInvalidElement;
-    if (attribute == ax::kRoleAttribute) {
-        value = ax::Value::text(std::string(ax::kWindowRole));
-    } else if (attribute == ax::kSubroleAttribute) {
-        value = ax::Value::text(window->hasParent     ? "AXDialog"
-                                : window->skipTaskbar ? "AXUnknown"
-                                                      : std::string(ax::kStandardWindowSubrole));
-    } else if (attribute == ax::kMinimizedAttribute) {
-        // Asked and not yet answered counts as minimized: it is on its way.
-        value = ax::Value::boolean(window->minimized || minimizeRequests_.isPending(window->key));
-    } else if (attribute == ax::kTitleAttribute) {
-        value = ax::Value::text(window->title);
-    } else {
-        return ax::kAttributeUnsupported;
-    }
-    return ax::kSuccess;
-}
-
-ax::Error WaylandDesktop::isAttributeSettable(const ax::Element& element, std::string_view attribute, bool& settable) {
-    settable = false;
-    const ax::ElementObject* object = elements_.find(element);
-    if (object == nullptr) return ax::kInvalidElement;
-    if (object->isApplication || attribute != ax::kMinimizedAttribute) return ax::kSuccess;
-    const Toplevel* window = toplevel(object->window);
-    if (window == nullptr) return ax::kInvalidElement;
-    settable = window->minimizable && !minimizeRequests_.refuses(std::chrono::steady_clock::now());
-    return ax::kSuccess;
-}
-
-ax::Error WaylandDesktop::setAttributeValue(const ax::Element& element, std::string_view attribute,
-                                            const ax::Value& value) {
-    const ax::ElementObject* object = elements_.find(element);
-    if (object == nullptr) return ax::kInvalidElement;
-    const bool* minimize = value.asBoolean();
-    if (object->isApplication || attribute != ax::kMinimizedAttribute || minimize == nullptr || !*minimize) {
-        return ax::kAttributeUnsupported;
-    }
-    const Toplevel* window = toplevel(object->window);
-    if (window == nullptr) return ax::kInvalidElement;
-    const auto now = std::chrono::steady_clock::now();
-    if (minimizeRequests_.isPending(window->key)) return ax::kSuccess;
-    if (connectionLost() || !minimizeRequests_.mayAsk(window->key, now)) return ax::kCannotComplete;
-    // The window in use is never touched.
-    if (activeKey_ == window->key) return ax::kCannotComplete;
+bool WaylandDesktop::sendMinimize(platform::DesktopModel::Key key) {
+    const Toplevel* window = toplevel(key);
+    if (window == nullptr || connectionLost()) return false;
     if (protocol_ == Protocol::plasma) {
         org_kde_plasma_window_set_state(static_cast<org_kde_plasma_window*>(window->handle),
                                         ORG_KDE_PLASMA_WINDOW_MANAGEMENT_STATE_MINIMIZED,
@@ -566,13 +451,11 @@ ax::Error WaylandDesktop::setAttributeValue(const ax::Element& element, std::str
     } else {
         zwlr_foreign_toplevel_handle_v1_set_minimized(static_cast<zwlr_foreign_toplevel_handle_v1*>(window->handle));
     }
-    minimizeRequests_.sent(window->key, now);
-    if (minimizeRequests_.wantsPing()) sync();
     wl_display_flush(display_);
-    return ax::kSuccess;
+    return true;
 }
 
-void WaylandDesktop::sync() {
+void WaylandDesktop::sendPing() {
     // "The sync request asks the server to emit the 'done' event on the
     // returned wl_callback object. Since requests are handled in-order and
     // events are delivered in-order, this can be used as a barrier".
@@ -582,37 +465,14 @@ void WaylandDesktop::sync() {
                 auto& desktop = desktopOf(data);
                 wl_callback_destroy(callback);
                 desktop.syncCallback_ = nullptr;
-                desktop.minimizeRequests_.ponged(std::chrono::steady_clock::now());
-                if (desktop.minimizeRequests_.wantsPing()) desktop.sync();
+                desktop.model_.requestsRead();
             },
     };
     auto* callback = wl_display_sync(display_);
     wl_callback_add_listener(callback, &listener, this);
     syncCallback_ = callback;
-    minimizeRequests_.pinged(std::chrono::steady_clock::now());
-}
-
-std::vector<ax::FocusChange> WaylandDesktop::takeFocusChanges() {
-    std::vector<ax::FocusChange> changes;
-    for (const auto& [key, instant] : focusLog_.take()) {
-        if (const Toplevel* window = toplevel(key); window != nullptr && listed(*window))
-            changes.push_back({elements_.make(ax::ElementObject{.window = key}), applicationOf(*window), instant});
-    }
-    return changes;
-}
-
-std::optional<double> WaylandDesktop::appearedAt(const ax::Element& element) {
-    const ax::ElementObject* object = elements_.find(element);
-    const Toplevel* window = object == nullptr || object->isApplication ? nullptr : toplevel(object->window);
-    return window == nullptr ? std::nullopt : window->appearedAt;
-}
-
-std::optional<std::uint64_t> WaylandDesktop::stackingPosition(const ax::Element& element) {
-    const ax::ElementObject* object = elements_.find(element);
-    if (object == nullptr || object->isApplication) return std::nullopt;
-    const auto found = std::ranges::find(stacking_, object->window);
-    if (found == stacking_.end()) return std::nullopt;
-    return static_cast<std::uint64_t>(found - stacking_.begin());
+    model_.requests().pinged(model_.steadyNow(), model_.looks());
+    wl_display_flush(display_);
 }
 
 } // namespace quellan::wayland

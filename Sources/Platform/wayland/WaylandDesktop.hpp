@@ -30,12 +30,12 @@
 //   clock as they are read (`processEvents`, when `eventDescriptor` is readable).
 // - Changes: any event read is told to the observer (`observeDesktopChanges`).
 // - Element hash: a number the backend gives each toplevel when it appears.
+// The answers come from the shared model (`DesktopModel`), shown the
+// toplevels anew whenever events have changed them.
 #pragma once
 
-#include "Platform/ElementTable.hpp"
-#include "Platform/FocusLog.hpp"
-#include "Platform/MinimizeRequests.hpp"
 #include "Platform/Platform.hpp"
+#include "Platform/model/DesktopModel.hpp"
 
 #include <chrono>
 #include <cstdint>
@@ -60,7 +60,7 @@ struct ConnectResult {
     std::string error;
 };
 
-class WaylandDesktop final : public ax::AccessibilityBackend, public workspace::WorkspaceBackend {
+class WaylandDesktop final : private platform::DesktopModel::Feed {
 public:
     enum class Protocol { plasma, wlr };
 
@@ -74,7 +74,7 @@ public:
 
     Protocol protocol() const { return protocol_; }
     platform::Backends backends() {
-        return platform::Backends{.accessibility = this, .workspace = this, .clock = &clock::systemClock()};
+        return platform::Backends{.accessibility = &model_, .workspace = &model_, .clock = &clock::systemClock()};
     }
     /// Readable when the compositor has sent something; then call processEvents.
     int eventDescriptor() const;
@@ -84,34 +84,18 @@ public:
     bool connectionLost() const;
 
     /// Told, once, that the compositor does not minimize windows when asked.
-    void setNoticeHandler(std::function<void(const std::string&)> handler) { noticeHandler_ = std::move(handler); }
+    void setNoticeHandler(std::function<void(const std::string&)> handler) {
+        model_.setNoticeHandler(std::move(handler));
+    }
     /// Called by a prompting trust check that finds trust missing.
-    void setTrustPromptHandler(std::function<void()> handler) { trustPromptHandler_ = std::move(handler); }
+    void setTrustPromptHandler(std::function<void()> handler) { model_.setTrustPromptHandler(std::move(handler)); }
     /// Opens every address (there is no settings pane to open here).
-    void setAddressHandler(std::function<bool(std::string_view)> handler) { addressHandler_ = std::move(handler); }
-    std::size_t liveElements() const { return elements_.size(); }
-
-    bool isProcessTrusted() override;
-    bool isProcessTrustedWithOptions(const ax::TrustCheckOptions& options) override;
-    ax::Element createApplication(std::int32_t processIdentifier) override;
-    ax::Error copyAttributeValue(const ax::Element& element, std::string_view attribute, ax::Value& value) override;
-    ax::Error isAttributeSettable(const ax::Element& element, std::string_view attribute, bool& settable) override;
-    ax::Error setAttributeValue(const ax::Element& element, std::string_view attribute,
-                                const ax::Value& value) override;
-    bool equal(const ax::Element& a, const ax::Element& b) override { return elements_.equal(a, b); }
-    std::uint64_t hash(const ax::Element& element) override { return elements_.hash(element); }
-    std::vector<ax::FocusChange> takeFocusChanges() override;
-    std::optional<std::uint64_t> stackingPosition(const ax::Element& element) override;
-    std::optional<double> appearedAt(const ax::Element& element) override;
-    bool observeDesktopChanges(std::function<void()> onChange) override;
-    bool desktopSettled() override;
-    void retain(ax::Token token) noexcept override { elements_.retain(token); }
-    void release(ax::Token token) noexcept override { elements_.release(token); }
-
-    std::optional<workspace::RunningApplication> frontmostApplication() override;
-    std::vector<workspace::RunningApplication> runningApplications() override;
-    bool openURL(std::string_view url) override;
-    std::int32_t processIdentifier() override;
+    void setAddressHandler(std::function<bool(std::string_view)> handler) {
+        model_.setAddressHandler(std::move(handler));
+    }
+    std::size_t liveElements() const { return model_.liveElements(); }
+    /// The model this backend feeds, which answers the platform calls.
+    platform::DesktopModel& model() { return model_; }
 
     /// One toplevel as the compositor has described it so far.
     struct Toplevel {
@@ -150,12 +134,22 @@ public:
     void bindGlobal(wl_registry* registry, std::uint32_t name, std::string_view interface, std::uint32_t version);
 
 private:
-    WaylandDesktop() = default;
+    WaylandDesktop();
+    // --- what the model asks (the feed) ----------------------------------
+    bool trusted() override { return manager_ != nullptr && !connectionLost(); }
+    void readArrived() override { processEvents(); }
+    void refresh() override { processEvents(); }
+    bool mayMinimize(platform::DesktopModel::Key key) override { return toplevel(key) != nullptr; }
+    bool sendMinimize(platform::DesktopModel::Key key) override;
+    void sendPing() override;
+    bool settled() override { return true; }
+    bool lost() const override { return connectionLost(); }
+
     const Toplevel* toplevel(std::uint64_t key) const;
     std::int32_t applicationOf(const Toplevel& toplevel);
     bool listed(const Toplevel& toplevel) const;
-    void settleMinimizeRequests();
-    void sync();
+    /// Shows the model the listed toplevels, front to back.
+    void showToplevels();
 
     wl_display* display_ = nullptr;
     wl_registry* registry_ = nullptr;
@@ -174,17 +168,11 @@ private:
     /// While `connect` reads the windows already there.
     bool announcingExisting_ = false;
     std::optional<std::uint64_t> activeKey_;
-    platform::FocusLog focusLog_;
     /// The sync in flight, whose answer says the requests before it were read.
     void* syncCallback_ = nullptr;
     std::unordered_map<std::string, std::int32_t> applicationByAppId_;
     std::int32_t nextSyntheticApplication_ = kFirstSyntheticApplication;
-    ax::ElementTable elements_{this};
-    platform::MinimizeRequests minimizeRequests_;
-    std::function<void(const std::string&)> noticeHandler_;
-    std::function<void()> trustPromptHandler_;
-    std::function<void()> changeHandler_;
-    std::function<bool(std::string_view)> addressHandler_;
+    platform::DesktopModel model_;
 
     /// Above any pid: Linux hands out at most 2^22.
     static constexpr std::int32_t kFirstSyntheticApplication = 1 << 30;

@@ -3,6 +3,9 @@
 // only what they validly say.
 #pragma once
 
+#include "Platform/model/ForeignText.hpp"
+#include "Platform/model/WindowKind.hpp"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -33,8 +36,10 @@ struct RawProperty {
 
 /// The longest text any decoder returns, in UTF-8 bytes.
 inline constexpr std::size_t kMaxTextBytes = 4096;
-/// The longest application name, in UTF-8 bytes.
-inline constexpr std::size_t kMaxNameBytes = 256;
+using platform::decodeProcessName;
+using platform::kMaxNameBytes;
+using platform::repairUtf8;
+using platform::WindowKind;
 
 /// The 32-bit items of a format-32 property of type `type`; empty when the
 /// type or format differ. At most `maxItems` items.
@@ -81,19 +86,11 @@ std::optional<std::string> decodeText(const RawProperty& property, const TextTyp
 /// when the class is empty; absent when both are empty or the format is not 8.
 std::optional<std::string> decodeClassName(const RawProperty& property, const TextTypes& types);
 
-/// A process name as /proc/<pid>/comm holds it: one line, trailing newline
-/// dropped; absent when empty.
-std::optional<std::string> decodeProcessName(std::span<const std::uint8_t> bytes);
-
 /// The process id of the first local-client-pid entry in the id list of an
 /// X-Resource QueryClientIds reply (`bytes` follow the 32-byte reply
 /// header; `count` is the reply's num_ids). Absent when there is none, the
 /// list is cut short, or the pid is 0.
 std::optional<std::int32_t> decodeClientPid(std::span<const std::uint8_t> bytes, std::uint32_t count);
-
-/// `text` with every invalid UTF-8 sequence replaced by U+FFFD (one per
-/// maximal invalid subpart).
-std::string repairUtf8(std::string_view text);
 
 /// Whether a WM_CLIENT_MACHINE value names this host: equal ignoring case,
 /// or one the other's first label ("box" and "box.example.org"), or "localhost".
@@ -111,15 +108,6 @@ std::vector<WindowId> clientsFrontToBack(const std::optional<std::vector<WindowI
 struct WindowTypeAtoms {
     Atom normal = 0, dialog = 0, utility = 0, toolbar = 0, menu = 0, splash = 0, dock = 0, desktop = 0;
     Atom dropdownMenu = 0, popupMenu = 0, tooltip = 0, notification = 0, combo = 0, dnd = 0;
-};
-
-/// What kind of window a client is, for its subrole and for whether it counts.
-enum class WindowKind {
-    standard,   ///< a normal, non-transient application window
-    dialog,     ///< a dialog, or any window transient for another
-    floating,   ///< utility palettes, toolbars, torn-off menus
-    auxiliary,  ///< splash screens and normal windows kept off the taskbar
-    desktopPart ///< docks, panels, desktop backgrounds and popups: never listed
 };
 
 /// The kind of a client from its window types (first understood one wins;

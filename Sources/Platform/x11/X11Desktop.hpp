@@ -74,6 +74,12 @@
 //   by the server's time of the change (`appearedAt`).
 // - Element hash: the window id (the pid for application elements);
 //   equality: the same window, or the same pid.
+// The answers themselves come from the shared model (`DesktopModel`), which
+// this backend keeps current; its files each hold one concern: the xcb
+// connection (`Connection.*`), trust (`Trust.cpp`), reading the desktop
+// (`Reading.cpp`), the event pump, holding changes and floods
+// (`Events.cpp`), Quellan's own tray (`OwnTray.cpp`) and minimizing
+// (`Minimizing.cpp`).
 //
 // The view of the desktop is kept current by events, not read afresh: the
 // root's properties and every listed client's are read once, and again
@@ -90,17 +96,14 @@
 // it is iconified. A lost connection makes every call fail softly.
 #pragma once
 
-#include "Platform/ElementTable.hpp"
-#include "Platform/FocusLog.hpp"
-#include "Platform/MinimizeRequests.hpp"
 #include "Platform/Platform.hpp"
+#include "Platform/model/DesktopModel.hpp"
 #include "Platform/x11/PropertyDecoding.hpp"
 
 #include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -111,8 +114,6 @@
 
 namespace quellan::x11 {
 
-using ax::kInvalidElement;
-
 /// Traffic counters, for tests and benchmarks.
 struct Statistics {
     /// Times a call waited for the server's answers to a batch of requests.
@@ -122,6 +123,7 @@ struct Statistics {
 };
 
 class X11Desktop;
+struct Connection;
 
 /// The outcome of connecting: a desktop, or why there is none.
 struct ConnectResult {
@@ -129,7 +131,7 @@ struct ConnectResult {
     std::string error;
 };
 
-class X11Desktop final : public ax::AccessibilityBackend, public workspace::WorkspaceBackend {
+class X11Desktop final : private platform::DesktopModel::Feed {
 public:
     /// Connects to `displayName`, or to $DISPLAY when none is given.
     static ConnectResult connect(const std::optional<std::string>& displayName = std::nullopt);
@@ -139,13 +141,15 @@ public:
 
     /// Called by a prompting trust check that finds trust missing, where
     /// another system would show its permission prompt.
-    void setTrustPromptHandler(std::function<void()> handler) { trustPromptHandler_ = std::move(handler); }
-    /// Opens the addresses that are not regular URLs (see `isRegularURL`),
-    /// such as the program's own settings address; returns whether it opened
-    /// it. Without a handler, such addresses go to xdg-open when well-formed.
-    void setAddressHandler(std::function<bool(std::string_view)> handler) { addressHandler_ = std::move(handler); }
+    void setTrustPromptHandler(std::function<void()> handler) { model_.setTrustPromptHandler(std::move(handler)); }
+    /// Opens the addresses the program asks to open (its settings pane, elsewhere).
+    void setAddressHandler(std::function<bool(std::string_view)> handler) {
+        model_.setAddressHandler(std::move(handler));
+    }
     /// Told, once, what a person should know: that the window manager does not minimize windows.
-    void setNoticeHandler(std::function<void(const std::string&)> handler) { noticeHandler_ = std::move(handler); }
+    void setNoticeHandler(std::function<void(const std::string&)> handler) {
+        model_.setNoticeHandler(std::move(handler));
+    }
     /// Gives the program's own windows (such as its tray icon), whose holders are never listed.
     void setOwnWindows(std::function<std::vector<WindowId>()> ownWindows) { ownWindows_ = std::move(ownWindows); }
     /// Told when the root starts flooding property changes (true) and when
@@ -153,7 +157,7 @@ public:
     /// follow; the desktop is not settled in between.
     void setRootFloodHandler(std::function<void(bool flooding)> handler) { rootFloodHandler_ = std::move(handler); }
     /// True while the window manager is taken to refuse iconify requests.
-    bool refusesIconify() { return iconifyRequests_.refuses(std::chrono::steady_clock::now()); }
+    bool refusesIconify() { return model_.requests().refuses(model_.steadyNow()); }
 
     /// The connection's file descriptor, -1 once lost; call `processEvents`
     /// whenever it is readable.
@@ -183,42 +187,19 @@ public:
     const std::string& displayName() const { return displayName_; }
     /// The accessibility and workspace backends; the clock and run loop come from elsewhere.
     platform::Backends backends() {
-        return platform::Backends{.accessibility = this, .workspace = this, .clock = &clock::systemClock()};
+        return platform::Backends{.accessibility = &model_, .workspace = &model_, .clock = &clock::systemClock()};
     }
 
-    std::size_t liveElements() const { return elements_.size(); }
+    std::size_t liveElements() const { return model_.liveElements(); }
+    /// The model this backend feeds, which answers the platform calls.
+    platform::DesktopModel& model() { return model_; }
     const Statistics& statistics() const { return statistics_; }
     /// The window the window manager answers pings on, for tests.
     WindowId pingWindow() const;
     /// Makes the next view read the whole desktop again, as a new window manager does.
     void resynchronize();
 
-    // --- backend interfaces ----------------------------------------------
-    bool isProcessTrusted() override;
-    bool isProcessTrustedWithOptions(const ax::TrustCheckOptions& options) override;
-    ax::Element createApplication(std::int32_t processIdentifier) override;
-    ax::Error copyAttributeValue(const ax::Element& element, std::string_view attribute, ax::Value& value) override;
-    ax::Error isAttributeSettable(const ax::Element& element, std::string_view attribute, bool& settable) override;
-    ax::Error setAttributeValue(const ax::Element& element, std::string_view attribute,
-                                const ax::Value& value) override;
-    bool equal(const ax::Element& a, const ax::Element& b) override { return elements_.equal(a, b); }
-    std::uint64_t hash(const ax::Element& element) override { return elements_.hash(element); }
-    std::vector<ax::FocusChange> takeFocusChanges() override;
-    std::optional<std::uint64_t> stackingPosition(const ax::Element& element) override;
-    std::optional<double> appearedAt(const ax::Element& element) override;
-    bool observeDesktopChanges(std::function<void()> onChange) override;
-    bool desktopSettled() override;
-    void retain(ax::Token token) noexcept override { elements_.retain(token); }
-    void release(ax::Token token) noexcept override { elements_.release(token); }
-
-    std::optional<workspace::RunningApplication> frontmostApplication() override;
-    std::vector<workspace::RunningApplication> runningApplications() override;
-    bool openURL(std::string_view url) override;
-    std::int32_t processIdentifier() override;
-
 private:
-    struct Connection;
-
     /// Whether one window's property changes are heard, and how many came lately.
     struct Hearing {
         /// Changes since `spanStart` (the server's time).
@@ -238,33 +219,8 @@ private:
         }
     };
 
-    struct WindowRecord {
-        WindowId id = 0;
-        std::int32_t processIdentifier = 0;
-        WindowKind kind = WindowKind::standard;
-        bool minimized = false;
-        bool minimizable = false;
-        std::optional<std::string> title;
-        /// From the bottom of _NET_CLIENT_LIST_STACKING, when the window manager publishes it.
-        std::optional<std::uint64_t> stackingPosition;
-        std::optional<double> appearedAt;
-    };
-
-    struct ApplicationRecord {
-        std::optional<std::string> name;
-        bool regular = false;
-        /// Listed windows, front to back.
-        std::vector<WindowId> windows;
-    };
-
-    struct View {
-        bool built = false;
-        std::unordered_map<WindowId, WindowRecord> windows;
-        std::map<std::int32_t, ApplicationRecord> applications;
-    };
-
     /// What one client's properties said when last read, and which of them
-    /// changed since (one bit per property read, in the order X11Desktop.cpp reads them).
+    /// changed since (one bit per `ClientProperty`, then the X-Resource pid).
     struct ClientState {
         std::uint32_t stale = ~0u;
         std::optional<std::uint32_t> netPid;
@@ -292,19 +248,32 @@ private:
 
     explicit X11Desktop(std::unique_ptr<Connection> connection, std::string displayName);
 
+    // --- what the model asks (the feed) ----------------------------------
+    bool trusted() override { return checkTrust(); }
+    void readArrived() override { processEvents(); }
+    void refresh() override { refreshView(); }
+    bool mayMinimize(platform::DesktopModel::Key window) override;
+    bool sendMinimize(platform::DesktopModel::Key window) override;
+    void sendPing() override { ping(Ping::requests); }
+    bool settled() override;
+    bool lost() const override { return connectionLost(); }
+
+    // Trust.cpp
     bool checkTrust();
+    // Reading.cpp
     void refreshView();
     struct PendingClient;
     /// Reads what changed of the root; `alongside` sends more requests into the same round trip.
     bool readRoot(const std::function<void()>& alongside);
     void sendClientReads(std::vector<PendingClient>& pending);
     bool collectClientReads(const std::vector<PendingClient>& pending);
+    /// Stores one property's value as read.
+    void decodeClientProperty(std::size_t property, const RawProperty& raw, ClientState& client) const;
     bool readClients(bool listChanged);
     void rebuildView();
-    const View& currentView();
-    workspace::RunningApplication describe(std::int32_t processIdentifier, const ApplicationRecord& record) const;
-    ax::Error iconify(WindowId window);
-    void settleIconifyRequests();
+    /// The model emptied, as for a lost connection.
+    void showNothing();
+    // Events.cpp
     /// True when something that is counted changed.
     bool pumpEvents();
     /// A change that is counted: told once the window manager's burst is over.
@@ -312,22 +281,23 @@ private:
     void tellChange();
     /// The wall-clock instant of a server time carried by an event.
     double instantOf(std::optional<std::uint32_t> serverTime);
-    /// What a ping is for: the iconify requests it covers, or the end of a burst of changes.
-    enum class Ping : std::uint8_t { requests, burst };
-    void sendPing(Ping purpose = Ping::requests);
-    std::unordered_set<WindowId> clientsHolding(const std::vector<WindowId>& seeds,
-                                                const std::vector<WindowId>& clients);
-    void reapOpeners();
     /// Stops hearing a flooding window's property changes, keeping `keep` of its events; `hearAgain` starts again.
     void unhear(WindowId window, Hearing& hearing, std::uint32_t keep);
     /// At every look: marks what goes unheard for reading, and hears again what has gone unheard long enough.
     void hearAgain();
+    // OwnTray.cpp
+    std::unordered_set<WindowId> clientsHolding(const std::vector<WindowId>& seeds,
+                                                const std::vector<WindowId>& clients);
+    // Minimizing.cpp
+    /// What a ping is for: the iconify requests it covers, or the end of a burst of changes.
+    enum class Ping : std::uint8_t { requests, burst };
+    void ping(Ping purpose);
 
     std::unique_ptr<Connection> connection_;
     std::string displayName_;
-    View view_;
-    /// Set by frontmostApplication, taken by the runningApplications call after it.
-    bool viewFreshForRunning_ = false;
+    platform::DesktopModel model_;
+    /// The model was shown a view of this desktop (it may be empty).
+    bool viewBuilt_ = false;
     /// The check window the last trust check confirmed, watched for its end.
     WindowId confirmedCheckWindow_ = 0;
     /// The last trust check's answer, good until an event says otherwise.
@@ -338,34 +308,20 @@ private:
     /// The clients, front to back, the view was last made from.
     std::vector<WindowId> ordered_;
     bool viewStale_ = true;
-    ax::ElementTable elements_{this};
     Statistics statistics_;
-    std::function<void()> trustPromptHandler_;
-    std::function<bool(std::string_view)> addressHandler_;
-    std::function<void(const std::string&)> noticeHandler_;
     std::function<std::vector<WindowId>()> ownWindows_;
-    std::function<void()> changeHandler_;
     std::function<void(bool)> rootFloodHandler_;
     /// Whether the handler was last told the root floods, and when the root was last heard again.
     bool rootFloodTold_ = false;
     std::chrono::steady_clock::time_point rootHeardAgainAt_{};
-    platform::MinimizeRequests iconifyRequests_;
     /// The window manager the answers above are about.
     WindowId windowManagerCheckWindow_ = 0;
     std::vector<WindowId> protectedSeeds_;
     std::unordered_set<WindowId> protectedClients_;
-    platform::FocusLog focusLog_;
-    /// The client that took the focus last, as the events, _NET_ACTIVE_WINDOW
-    /// or the server's input focus told: the frontmost application's focused window.
-    std::optional<WindowId> focused_;
-    /// Looks at the desktop (snapshots) so far: requests wait while one
-    /// from an earlier look is unread.
-    std::uint64_t looks_ = 0;
     /// Server time less steady-clock milliseconds, as the freshest event showed it.
     std::optional<std::uint32_t> serverTimeOffset_;
     /// When the client list and the current desktop last changed (wall clock).
     std::optional<double> clientListChangedAt_, desktopChangedAt_;
-    std::vector<int> openerProcesses_;
     /// Pings sent and not yet answered, oldest first: answers come in order.
     std::deque<Ping> pings_;
     /// A change held until the window manager's burst is over: since when,
@@ -380,9 +336,5 @@ private:
     std::optional<std::chrono::steady_clock::time_point> lastIdleRead_;
     bool restedForFlood_ = false;
 };
-
-/// Whether xdg-open gets `url` rather than the address handler: a
-/// well-formed address with one of the schemes every Linux desktop opens.
-bool isRegularURL(std::string_view url);
 
 } // namespace quellan::x11

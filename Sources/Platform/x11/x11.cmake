@@ -4,10 +4,17 @@ pkg_check_modules(QUELLAN_XCB REQUIRED IMPORTED_TARGET xcb xcb-ewmh xcb-icccm xc
 
 # The decoders stand alone so tests and fuzzers can take them without xcb.
 add_library(quellan_x11_decoding STATIC ${CMAKE_CURRENT_LIST_DIR}/PropertyDecoding.cpp)
-target_include_directories(quellan_x11_decoding PUBLIC ${QUELLAN_SOURCES})
+target_link_libraries(quellan_x11_decoding PUBLIC quellan_model)
 
-add_library(quellan_x11 STATIC ${CMAKE_CURRENT_LIST_DIR}/X11Desktop.cpp)
-target_link_libraries(quellan_x11 PUBLIC quellan_platform quellan_x11_decoding PRIVATE PkgConfig::QUELLAN_XCB)
+add_library(quellan_x11 STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/Connection.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/Trust.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/Reading.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/Events.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/OwnTray.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/Minimizing.cpp)
+target_link_libraries(quellan_x11 PUBLIC quellan_platform quellan_model quellan_x11_decoding
+  PRIVATE PkgConfig::QUELLAN_XCB)
 
 set(QUELLAN_X11_TESTS_DIR ${PROJECT_SOURCE_DIR}/tests/x11)
 set(QUELLAN_X11_BENCHMARKS_DIR ${PROJECT_SOURCE_DIR}/benchmarks/x11)

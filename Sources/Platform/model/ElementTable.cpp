@@ -1,4 +1,4 @@
-#include "Platform/ElementTable.hpp"
+#include "Platform/model/ElementTable.hpp"
 
 namespace quellan::ax {
 

@@ -1,4 +1,4 @@
-#include "Platform/FocusLog.hpp"
+#include "Platform/model/FocusLog.hpp"
 
 #include <algorithm>
 #include <utility>

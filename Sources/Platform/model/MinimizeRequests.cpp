@@ -1,4 +1,4 @@
-#include "Platform/MinimizeRequests.hpp"
+#include "Platform/model/MinimizeRequests.hpp"
 
 #include "Platform/Platform.hpp"
 
