@@ -1,9 +1,11 @@
 #include "Platform/AppKit.hpp"
+#include "Platform/SignalPipe.hpp"
 #include "Platform/model/FocusLog.hpp"
 #include "Platform/model/MinimizeRequests.hpp"
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <functional>
 #include <map>
 
@@ -143,6 +145,25 @@ TEST(FocusLog, AWindowIsUsedFromWhenItTakesTheFocusUntilItLosesIt) {
         seen.emplace_back(entry.window, entry.instant);
     EXPECT_EQ(seen, (std::vector<std::pair<std::uint64_t, double>>{{1, 10}, {1, 20}, {2, 20}, {2, 30}, {3, 30}}));
     EXPECT_TRUE(log.empty());
+}
+
+TEST(SignalPipe, HearsItsSignalsOnlyWhileItLives) {
+    const int handled[] = {SIGUSR2, SIGWINCH};
+    struct sigaction before {};
+    sigaction(SIGUSR2, nullptr, &before);
+    {
+        const auto pipe = platform::SignalPipe::install(handled);
+        ASSERT_NE(pipe, nullptr);
+        // Not heard, SIGUSR2 would end the test.
+        std::raise(SIGUSR2);
+        std::raise(SIGWINCH);
+        std::raise(SIGUSR2);
+        EXPECT_EQ(pipe->drain(), (std::vector<int>{SIGUSR2, SIGWINCH}));
+        EXPECT_TRUE(pipe->drain().empty());
+    }
+    struct sigaction after {};
+    sigaction(SIGUSR2, nullptr, &after);
+    EXPECT_EQ(after.sa_handler, before.sa_handler);
 }
 
 } // namespace

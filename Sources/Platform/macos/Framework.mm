@@ -2,16 +2,15 @@
 // in the menu bar, with the delegate and menu objects that bridge AppKit's
 // callbacks to the layer's C++ objects.
 #include "Platform/MainThread.hpp"
+#include "Platform/SignalPipe.hpp"
 #include "Platform/macos/MacDesktop.hpp"
 #include "Platform/macos/MacInternal.hpp"
 
 #include <algorithm>
-#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
-#include <unistd.h>
+#include <memory>
 #include <vector>
 
 namespace quellan::mac {
@@ -38,6 +37,7 @@ class MacStatusItem;
 @interface QuellanSignalWatcher : NSObject {
 @public
     quellan::mac::MacApplication* owner;
+    quellan::platform::SignalPipe* signalPipe;
     NSFileHandle* handle;
 }
 - (void)signalArrived:(NSNotification*)notification;
@@ -49,16 +49,7 @@ namespace {
 // Status items alive, to close their menus when the application ends.
 std::vector<MacStatusItem*> liveItems;
 
-int signalPipe[2] = {-1, -1};
 constexpr int kHandledSignals[] = {SIGTERM, SIGINT, SIGHUP};
-struct sigaction previousActions[std::size(kHandledSignals)] = {};
-
-extern "C" void onTerminationSignal(int) {
-    const int saved = errno;
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t ignored = write(signalPipe[1], &byte, 1);
-    errno = saved;
-}
 
 NSApplicationActivationPolicy nativePolicy(workspace::ActivationPolicy policy) {
     switch (policy) {
@@ -299,44 +290,36 @@ private:
     // mode and ends the program through terminate(), so the delegate hears
     // of it as of any other quit.
     void installSignalHandlers() {
-        if (pipe(signalPipe) != 0) return;
-        for (const int fd : signalPipe) {
-            fcntl(fd, F_SETFD, FD_CLOEXEC);
-            fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-        }
+        signalPipe_ = platform::SignalPipe::install(kHandledSignals);
+        if (!signalPipe_) return;
         @autoreleasepool {
             watcher_ = [[QuellanSignalWatcher alloc] init];
             watcher_->owner = &application_;
-            watcher_->handle = [[NSFileHandle alloc] initWithFileDescriptor:signalPipe[0] closeOnDealloc:NO];
+            watcher_->signalPipe = signalPipe_.get();
+            watcher_->handle = [[NSFileHandle alloc] initWithFileDescriptor:signalPipe_->descriptor()
+                                                             closeOnDealloc:NO];
             [[NSNotificationCenter defaultCenter] addObserver:watcher_
                                                      selector:@selector(signalArrived:)
                                                          name:NSFileHandleDataAvailableNotification
                                                        object:watcher_->handle];
             [watcher_->handle waitForDataInBackgroundAndNotifyForModes:@[ NSRunLoopCommonModes ]];
         }
-        struct sigaction action {};
-        action.sa_handler = onTerminationSignal;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART;
-        for (std::size_t i = 0; i < std::size(kHandledSignals); ++i)
-            sigaction(kHandledSignals[i], &action, &previousActions[i]);
     }
 
     void restoreSignalHandlers() {
         if (watcher_ == nil) return;
-        for (std::size_t i = 0; i < std::size(kHandledSignals); ++i)
-            sigaction(kHandledSignals[i], &previousActions[i], nullptr);
+        signalPipe_->restoreHandlers();
         [[NSNotificationCenter defaultCenter] removeObserver:watcher_];
         watcher_->owner = nullptr;
+        watcher_->signalPipe = nullptr;
         watcher_->handle = nil;
         watcher_ = nil;
-        close(signalPipe[0]);
-        close(signalPipe[1]);
-        signalPipe[0] = signalPipe[1] = -1;
+        signalPipe_.reset();
     }
 
     MacApplication application_;
     MacStatusBar bar_;
+    std::unique_ptr<platform::SignalPipe> signalPipe_;
     QuellanSignalWatcher* watcher_ = nil;
 };
 
@@ -389,13 +372,11 @@ std::unique_ptr<appkit::FrameworkBackend> makeFramework() {
 @implementation QuellanSignalWatcher
 - (void)signalArrived:(NSNotification*)notification {
     (void)notification;
-    char bytes[16];
-    using namespace quellan::mac;
-    while (read(signalPipe[0], bytes, sizeof bytes) > 0) {}
+    if (signalPipe == nullptr) return;
+    signalPipe->drain();
     // Back to the previous handlers first: a second signal ends the process
     // at once should the orderly end get stuck.
-    for (std::size_t i = 0; i < std::size(kHandledSignals); ++i)
-        sigaction(kHandledSignals[i], &previousActions[i], nullptr);
+    signalPipe->restoreHandlers();
     if (owner != nullptr) owner->terminate();
 }
 @end

@@ -7,6 +7,10 @@ target_link_libraries(quellan_qt_settings PUBLIC quellan_platform)
 
 add_library(quellan_qt STATIC
   ${CMAKE_CURRENT_LIST_DIR}/QtFramework.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/QtStatusItem.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/TrayDiscovery.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/QtSession.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/QtSignals.cpp
   ${CMAKE_CURRENT_LIST_DIR}/QtMenu.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MenuExporter.cpp
   ${CMAKE_CURRENT_LIST_DIR}/StatusIcons.cpp

@@ -1,4 +1,5 @@
 #include "Platform/x11/Connection.hpp"
+#include "Platform/x11/ConnectionProblem.hpp"
 
 #include <xcb/res.h>
 
@@ -78,14 +79,7 @@ ConnectResult X11Desktop::connect(const std::optional<std::string>& displayName)
     SigpipeShield shield;
     connection->xcb = xcb_connect(name.c_str(), &screenNumber);
     if (const int error = xcb_connection_has_error(connection->xcb); error != 0) {
-        switch (error) {
-        case XCB_CONN_CLOSED_PARSE_ERR:
-            return failure("the display name is malformed");
-        case XCB_CONN_CLOSED_INVALID_SCREEN:
-            return failure("the display has no such screen");
-        default:
-            return failure("the server refused or did not answer the connection");
-        }
+        return failure(connectionProblem(error));
     }
     xcb_connection_t* xcb = connection->xcb;
 
