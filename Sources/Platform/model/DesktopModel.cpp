@@ -52,7 +52,12 @@ const DesktopModel::Window* DesktopModel::window(Key key) const {
 
 void DesktopModel::requestsRead() {
     requests_.ponged(steadyNow());
-    if (requests_.wantsPing()) feed_.sendPing();
+    if (requests_.wantsPing()) pingRequests();
+}
+
+void DesktopModel::pingRequests() {
+    feed_.sendPing();
+    requests_.pinged(steadyNow(), looks_);
 }
 
 void DesktopModel::settleRequests() {
@@ -234,7 +239,7 @@ ax::Error DesktopModel::minimize(Key window) {
     if (focused_ == window) return ax::kCannotComplete;
     if (!feed_.sendMinimize(window)) return ax::kCannotComplete;
     requests_.sent(window, now);
-    if (requests_.wantsPing()) feed_.sendPing();
+    if (requests_.wantsPing()) pingRequests();
     return ax::kSuccess;
 }
 

@@ -84,7 +84,7 @@ public:
         virtual bool mayMinimize(Key window) = 0;
         /// Sends the request to minimize `window`; false when it could not go.
         virtual bool sendMinimize(Key window) = 0;
-        /// Sends a ping after the requests: `requestsRead` once it comes back.
+        /// Sends a ping after the requests (`pingRequests`); `requestsRead` once it comes back.
         virtual void sendPing() = 0;
         /// Nothing has arrived, or is left to read, that the model does not show.
         virtual bool settled() = 0;
@@ -111,6 +111,8 @@ public:
     MinimizeRequests& requests() { return requests_; }
     /// Looks at the desktop so far: a ping records the look it went out in.
     std::uint64_t looks() const { return looks_; }
+    /// Pings the desktop: once the answer comes (`requestsRead`), every request before was read.
+    void pingRequests();
     /// The ping sent after the requests came back.
     void requestsRead();
     /// Settles the requests against the windows shown now; says a refusal once.

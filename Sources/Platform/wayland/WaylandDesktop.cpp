@@ -471,7 +471,6 @@ void WaylandDesktop::sendPing() {
     auto* callback = wl_display_sync(display_);
     wl_callback_add_listener(callback, &listener, this);
     syncCallback_ = callback;
-    model_.requests().pinged(model_.steadyNow(), model_.looks());
     wl_display_flush(display_);
 }
 

@@ -58,12 +58,7 @@ void X11Desktop::ping(Ping purpose) {
     ++statistics_.requests;
     x.sendToRoot(ping);
     pings_.push_back(purpose);
-    const auto now = std::chrono::steady_clock::now();
-    if (purpose == Ping::burst) {
-        burstPingAt_ = now;
-    } else {
-        model_.requests().pinged(now, model_.looks());
-    }
+    if (purpose == Ping::burst) burstPingAt_ = std::chrono::steady_clock::now();
 }
 
 } // namespace quellan::x11

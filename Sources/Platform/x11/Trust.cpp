@@ -44,7 +44,7 @@ bool X11Desktop::checkTrust() {
         // still being managed) is asked nothing until it has caught up.
         model_.requests().setPingable(contains(hints, e._NET_REQUEST_FRAME_EXTENTS));
         if (model_.requests().pingable()) {
-            ping(Ping::requests);
+            model_.pingRequests();
             model_.requests().awaitFirstAnswer();
         }
     }
