@@ -109,8 +109,6 @@ public:
     /// Logs the focus moving, in the order it happened.
     FocusLog& focusLog() { return focusLog_; }
     MinimizeRequests& requests() { return requests_; }
-    /// Looks at the desktop so far: a ping records the look it went out in.
-    std::uint64_t looks() const { return looks_; }
     /// Pings the desktop: once the answer comes (`requestsRead`), every request before was read.
     void pingRequests();
     /// The ping sent after the requests came back.
