@@ -73,13 +73,15 @@ bool X11Desktop::readRoot(const std::function<void()>& alongside) {
         const PropertyReply reply = x.collect(*cookie);
         into = reply.present() ? std::optional(decodeWindowList(reply.raw(), kMaxClients)) : std::nullopt;
     };
-    // Kept only where it is needed: heard, a change was dated as it came.
-    const bool unheard = root_.hearing.unheardSince.has_value();
-    const auto clientsBefore = unheard ? root_.clients : std::nullopt;
     const auto activeBefore = root_.activeWindow;
     const auto desktopBefore = root_.currentDesktop;
     windows(stacking, root_.stacking);
-    windows(clients, root_.clients);
+    bool clientsChanged = false;
+    if (clients) {
+        const auto clientsBefore = std::exchange(root_.clients, std::nullopt);
+        windows(clients, root_.clients);
+        clientsChanged = root_.clients != clientsBefore;
+    }
     if (active) {
         root_.activeWindow = decodeWindow(x.collect(*active).raw());
         model_.setFocused(root_.activeWindow);
@@ -87,9 +89,10 @@ bool X11Desktop::readRoot(const std::function<void()>& alongside) {
     if (desktop) root_.currentDesktop = decodeCardinal(x.collect(*desktop).raw());
     // Unheard, a change is known only now, and dated now: a new window
     // then never passes for an old one, nor a focus for an old focus.
-    if (unheard) {
+    // (Heard, a change was dated as it came.)
+    if (root_.hearing.unheardSince) {
         const double now = instantOf(std::nullopt);
-        if (root_.clients != clientsBefore) clientListChangedAt_ = now;
+        if (clientsChanged) clientListChangedAt_ = now;
         if (root_.currentDesktop != desktopBefore) desktopChangedAt_ = now;
         if (root_.activeWindow != activeBefore && root_.activeWindow)
             model_.focusLog().gained(*root_.activeWindow, now);
