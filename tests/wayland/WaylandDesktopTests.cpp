@@ -80,7 +80,7 @@ class Compositors : public OnCompositor, public ::testing::WithParamInterface<Co
 TEST_P(Compositors, ListWindowsByProgramWithTheFocusAndLearnWhetherMinimizingWorks) {
     open(GetParam(), {{"maker.one", {"A1", "A2"}}, {"maker.two", {"B1"}}});
     int notices = 0, told = 0;
-    desktop_->setNoticeHandler([&](const std::string&) { ++notices; });
+    desktop_->model().setNoticeHandler([&](const std::string&) { ++notices; });
     ASSERT_TRUE(desktop_->model().observeDesktopChanges([&] { ++told; }));
     // Programs apart, the newest window focused; each program's windows front
     // to back where the compositor tells the stacking (KWin), as announced otherwise.

@@ -33,7 +33,7 @@ protected:
     }
 
     // Every element a test made is released by now.
-    void TearDown() override { EXPECT_EQ(desktop_ ? desktop_->liveElements() : 0u, 0u); }
+    void TearDown() override { EXPECT_EQ(desktop_ ? desktop_->model().liveElements() : 0u, 0u); }
 
     /// Announces a window manager supporting `hints` (comma-separated atom names).
     void announce(const std::string& hints = "_NET_CLIENT_LIST,_NET_ACTIVE_WINDOW,_NET_WM_ALLOWED_ACTIONS,"
@@ -88,7 +88,7 @@ protected:
 
 TEST_F(ScriptedManagerTest, TrustNeedsALiveWindowManagerWithTheNeededHints) {
     int prompts = 0;
-    desktop_->setTrustPromptHandler([&] { ++prompts; });
+    desktop_->model().setTrustPromptHandler([&] { ++prompts; });
     EXPECT_FALSE(desktop_->model().isProcessTrustedWithOptions({.prompt = true}));
     EXPECT_EQ(prompts, 1);
     announce("_NET_CLIENT_LIST");

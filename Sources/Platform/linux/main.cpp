@@ -39,12 +39,12 @@ bool nonEmpty(const char* text) { return text != nullptr && *text != '\0'; }
 template <typename Desktop>
 int runOn(Desktop& desktop, const char* accessHelp, const Tell& tell, const std::string& settingsPath) {
     // Both access rows of the menu, and the start without access, explain what is missing.
-    desktop.setTrustPromptHandler([&tell, accessHelp] { tell(accessHelp); });
-    desktop.setAddressHandler([&tell, accessHelp](std::string_view) {
+    desktop.model().setTrustPromptHandler([&tell, accessHelp] { tell(accessHelp); });
+    desktop.model().setAddressHandler([&tell, accessHelp](std::string_view) {
         tell(accessHelp);
         return true;
     });
-    desktop.setNoticeHandler([&tell](const std::string& text) { tell(text); });
+    desktop.model().setNoticeHandler([&tell](const std::string& text) { tell(text); });
     // Focus changes are read as they happen, so one shorter than a scan still counts.
     const auto watch = qt::watchReadable(desktop.eventDescriptor(), [&desktop] { return desktop.processEvents(); });
 

@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 namespace quellan::platform {
+namespace {
 
+/// The "AXSubrole" a window of `kind` answers.
 std::string_view subroleFor(WindowKind kind) {
     switch (kind) {
     case WindowKind::standard:
@@ -22,23 +24,25 @@ std::string_view subroleFor(WindowKind kind) {
     return "AXUnknown";
 }
 
+} // namespace
+
 DesktopModel::DesktopModel(Feed& feed, std::string refusalNotice, std::function<SteadyClock::time_point()> steadyNow)
     : feed_(feed), refusalNotice_(std::move(refusalNotice)), steadyNow_(std::move(steadyNow)) {}
 
 // --- fed by the backend ------------------------------------------------------
 
-void DesktopModel::show(const std::vector<Window>& frontToBack) {
+void DesktopModel::show(std::vector<Window> frontToBack) {
     shown_ = true;
     windows_.clear();
     applications_.clear();
-    for (const Window& window : frontToBack) {
+    for (Window& window : frontToBack) {
         Application& application = applications_[window.application];
         if (!application.name) application.name = window.applicationName;
         if (window.kind != WindowKind::desktopPart) {
             application.regular = true;
             if (window.shown) application.windows.push_back(window.key);
         }
-        windows_.insert_or_assign(window.key, window);
+        windows_.insert_or_assign(window.key, std::move(window));
     }
     for (auto& [processIdentifier, application] : applications_) {
         if (!application.name) application.name = processName(processIdentifier);

@@ -100,8 +100,7 @@ public:
 
     // --- fed by the backend ----------------------------------------------
     /// Replaces the windows, front to back.
-    void show(const std::vector<Window>& frontToBack);
-    bool shows(Key window) const { return windows_.contains(window); }
+    void show(std::vector<Window> frontToBack);
     const Window* window(Key key) const;
     /// The window that has the focus, as the desktop last told it.
     void setFocused(std::optional<Key> window) { focused_ = window; }
@@ -120,7 +119,6 @@ public:
     bool observed() const { return static_cast<bool>(changeHandler_); }
     /// The wall clock of the installed backends, in seconds.
     static double wallNow();
-    SteadyClock::time_point steadyNow() const { return steadyNow_(); }
 
     // --- what the program sets -------------------------------------------
     /// Called by a prompting trust check that finds trust missing.
@@ -163,6 +161,7 @@ private:
         std::vector<Key> windows;
     };
 
+    SteadyClock::time_point steadyNow() const { return steadyNow_(); }
     /// The model as of the look under way; brought up to date first if it never was.
     void ensureShown();
     const Window* windowOf(const ax::Element& element);

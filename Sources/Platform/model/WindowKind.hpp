@@ -1,8 +1,6 @@
 // What kind of window a desktop says a window is: its subrole, and whether it counts.
 #pragma once
 
-#include <string_view>
-
 namespace quellan::platform {
 
 enum class WindowKind {
@@ -12,8 +10,5 @@ enum class WindowKind {
     auxiliary,  ///< splash screens and normal windows kept off the taskbar
     desktopPart ///< docks, panels, desktop backgrounds and popups: never listed
 };
-
-/// The "AXSubrole" a window of `kind` answers.
-std::string_view subroleFor(WindowKind kind);
 
 } // namespace quellan::platform

@@ -27,8 +27,6 @@ constexpr std::string_view kOwnAppId = "quellan";
 Toplevel& toplevelOf(void* data) { return *static_cast<Toplevel*>(data); }
 WaylandDesktop& desktopOf(void* data) { return *static_cast<WaylandDesktop*>(data); }
 
-double wallClock() { return platform::DesktopModel::wallNow(); }
-
 // --- KWin: org_kde_plasma_window ---------------------------------------------
 
 template <typename... Arguments> void ignore(void*, org_kde_plasma_window*, Arguments...) {}
@@ -301,30 +299,28 @@ void WaylandDesktop::onChanged(Toplevel& toplevel) {
     // Numbered as they appear, not as they are asked about.
     applicationOf(toplevel);
     // Opened or restored: from here on it may count, and ranks from when.
-    if (!toplevel.minimized && !toplevel.shown && !announcingExisting_) toplevel.appearedAt = wallClock();
+    if (!toplevel.minimized && !toplevel.shown && !announcingExisting_)
+        toplevel.appearedAt = platform::DesktopModel::wallNow();
     toplevel.shown = !toplevel.minimized;
-    if (toplevel.active && activeKey_ != toplevel.key) {
-        activeKey_ = toplevel.key;
-        model_.setFocused(activeKey_);
-        model_.focusLog().gained(toplevel.key, wallClock());
+    if (toplevel.active && model_.focused() != toplevel.key) {
+        model_.setFocused(toplevel.key);
+        model_.focusLog().gained(toplevel.key, platform::DesktopModel::wallNow());
         if (!stackingFromCompositor_) {
             // Without the compositor's stacking order, the order of activation stands in for it.
             std::erase(stacking_, toplevel.key);
             stacking_.push_back(toplevel.key);
         }
-    } else if (!toplevel.active && activeKey_ == toplevel.key) {
-        activeKey_.reset();
+    } else if (!toplevel.active && model_.focused() == toplevel.key) {
         model_.setFocused(std::nullopt);
-        model_.focusLog().lost(wallClock());
+        model_.focusLog().lost(platform::DesktopModel::wallNow());
     }
 }
 
 void WaylandDesktop::onClosed(Toplevel& toplevel) {
     const std::uint64_t key = toplevel.key;
-    if (activeKey_ == key) {
-        activeKey_.reset();
+    if (model_.focused() == key) {
         model_.setFocused(std::nullopt);
-        model_.focusLog().lost(wallClock());
+        model_.focusLog().lost(platform::DesktopModel::wallNow());
     }
     std::erase(stacking_, key);
     // Destroying a proxy inside its own event handler is allowed.
@@ -380,7 +376,7 @@ void WaylandDesktop::onDesktopActive(const std::string& id, bool active) {
     if (active) {
         currentDesktop_ = id;
         // Its windows come into sight together, to rank by their stacking.
-        const double now = wallClock();
+        const double now = platform::DesktopModel::wallNow();
         for (auto& [key, toplevel] : toplevels_)
             toplevel->appearedAt = now;
     } else if (currentDesktop_ == id) {
@@ -436,7 +432,7 @@ void WaylandDesktop::showToplevels() {
         window.stackingPosition = static_cast<std::uint64_t>(stacking_.rend() - key - 1);
         window.appearedAt = found->appearedAt;
     }
-    model_.show(windows);
+    model_.show(std::move(windows));
 }
 
 // --- minimizing --------------------------------------------------------------

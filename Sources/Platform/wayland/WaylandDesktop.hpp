@@ -83,18 +83,8 @@ public:
     std::chrono::milliseconds processEvents();
     bool connectionLost() const;
 
-    /// Told, once, that the compositor does not minimize windows when asked.
-    void setNoticeHandler(std::function<void(const std::string&)> handler) {
-        model_.setNoticeHandler(std::move(handler));
-    }
-    /// Called by a prompting trust check that finds trust missing.
-    void setTrustPromptHandler(std::function<void()> handler) { model_.setTrustPromptHandler(std::move(handler)); }
-    /// Opens every address (there is no settings pane to open here).
-    void setAddressHandler(std::function<bool(std::string_view)> handler) {
-        model_.setAddressHandler(std::move(handler));
-    }
-    std::size_t liveElements() const { return model_.liveElements(); }
-    /// The model this backend feeds, which answers the platform calls.
+    /// The model this backend feeds, which answers the platform calls; its
+    /// handlers (trust prompt, addresses, notices) are set there.
     platform::DesktopModel& model() { return model_; }
 
     /// One toplevel as the compositor has described it so far.
@@ -167,7 +157,6 @@ private:
     bool stackingFromCompositor_ = false;
     /// While `connect` reads the windows already there.
     bool announcingExisting_ = false;
-    std::optional<std::uint64_t> activeKey_;
     /// The sync in flight, whose answer says the requests before it were read.
     void* syncCallback_ = nullptr;
     std::unordered_map<std::string, std::int32_t> applicationByAppId_;

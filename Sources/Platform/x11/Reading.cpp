@@ -255,7 +255,7 @@ void X11Desktop::rebuildView() {
         if (desktopChangedAt_ && (!window.appearedAt || *window.appearedAt < *desktopChangedAt_))
             window.appearedAt = desktopChangedAt_;
     }
-    model_.show(windows);
+    model_.show(std::move(windows));
 }
 
 void X11Desktop::showNothing() {

@@ -139,25 +139,12 @@ public:
     X11Desktop(const X11Desktop&) = delete;
     X11Desktop& operator=(const X11Desktop&) = delete;
 
-    /// Called by a prompting trust check that finds trust missing, where
-    /// another system would show its permission prompt.
-    void setTrustPromptHandler(std::function<void()> handler) { model_.setTrustPromptHandler(std::move(handler)); }
-    /// Opens the addresses the program asks to open (its settings pane, elsewhere).
-    void setAddressHandler(std::function<bool(std::string_view)> handler) {
-        model_.setAddressHandler(std::move(handler));
-    }
-    /// Told, once, what a person should know: that the window manager does not minimize windows.
-    void setNoticeHandler(std::function<void(const std::string&)> handler) {
-        model_.setNoticeHandler(std::move(handler));
-    }
     /// Gives the program's own windows (such as its tray icon), whose holders are never listed.
     void setOwnWindows(std::function<std::vector<WindowId>()> ownWindows) { ownWindows_ = std::move(ownWindows); }
     /// Told when the root starts flooding property changes (true) and when
     /// it has been heard calm again, for the program's other connections to
     /// follow; the desktop is not settled in between.
     void setRootFloodHandler(std::function<void(bool flooding)> handler) { rootFloodHandler_ = std::move(handler); }
-    /// True while the window manager is taken to refuse iconify requests.
-    bool refusesIconify() { return model_.requests().refuses(model_.steadyNow()); }
 
     /// The connection's file descriptor, -1 once lost; call `processEvents`
     /// whenever it is readable.
@@ -190,8 +177,8 @@ public:
         return platform::Backends{.accessibility = &model_, .workspace = &model_, .clock = &clock::systemClock()};
     }
 
-    std::size_t liveElements() const { return model_.liveElements(); }
-    /// The model this backend feeds, which answers the platform calls.
+    /// The model this backend feeds, which answers the platform calls; its
+    /// handlers (trust prompt, addresses, notices) are set there.
     platform::DesktopModel& model() { return model_; }
     const Statistics& statistics() const { return statistics_; }
     /// The window the window manager answers pings on, for tests.
