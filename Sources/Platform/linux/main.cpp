@@ -3,6 +3,7 @@
 // program itself.
 #include "Platform/Clock.hpp"
 #include "Platform/Platform.hpp"
+#include "Platform/gnome/GnomeDesktop.hpp"
 #include "Platform/qt/InstanceLock.hpp"
 #include "Platform/qt/QtDesktop.hpp"
 #include "Platform/wayland/WaylandDesktop.hpp"
@@ -10,6 +11,7 @@
 #include "Quellan/Launch.hpp"
 #include "Quellan/WindowMonitor.hpp"
 
+#include <algorithm>
 #include <cctype>
 #include <csignal>
 #include <cstdio>
@@ -33,20 +35,42 @@ constexpr const char* kNoWindowManagerHelp =
 constexpr const char* kNoCompositorHelp = "The connection to the Wayland compositor is gone, so Quellan cannot see "
                                           "any windows.";
 
+// GNOME shows status icons only through this extension.
+constexpr const char* kGnomeTrayHint =
+    "GNOME shows Quellan's icon only with the AppIndicator extension: install gnome-shell-extension-appindicator "
+    "(built into Ubuntu) and enable it with \"gnome-extensions enable ubuntu-appindicators@ubuntu.com\", logging out "
+    "and back in if it was installed since you logged in.";
+
 bool nonEmpty(const char* text) { return text != nullptr && *text != '\0'; }
 
-/// Runs the program over `desktop` until it quits.
-template <typename Desktop>
-int runOn(Desktop& desktop, const char* accessHelp, const Tell& tell, const std::string& settingsPath) {
+/// Whether XDG_CURRENT_DESKTOP names GNOME (Ubuntu's "ubuntu:GNOME" too).
+bool onGnome() {
+    const char* desktops = std::getenv("XDG_CURRENT_DESKTOP");
+    for (std::string_view rest = desktops != nullptr ? desktops : ""; !rest.empty();) {
+        const std::string_view name = rest.substr(0, rest.find(':'));
+        if (std::ranges::equal(name, std::string_view("GNOME"),
+                               [](char a, char b) { return std::toupper(static_cast<unsigned char>(a)) == b; }))
+            return true;
+        rest.remove_prefix(std::min(name.size() + 1, rest.size()));
+    }
+    return false;
+}
+
+/// Runs the program over `desktop` until it quits; `explainAccess` says what is missing.
+template <typename Desktop> int runOn(Desktop& desktop, const std::function<void()>& explainAccess, const Tell& tell,
+                                      const std::string& settingsPath) {
     // Both access rows of the menu, and the start without access, explain what is missing.
-    desktop.model().setTrustPromptHandler([&tell, accessHelp] { tell(accessHelp); });
-    desktop.model().setAddressHandler([&tell, accessHelp](std::string_view) {
-        tell(accessHelp);
+    desktop.model().setTrustPromptHandler(explainAccess);
+    desktop.model().setAddressHandler([&explainAccess](std::string_view) {
+        explainAccess();
         return true;
     });
     desktop.model().setNoticeHandler([&tell](const std::string& text) { tell(text); });
-    // Focus changes are read as they happen, so one shorter than a scan still counts.
-    const auto watch = qt::watchReadable(desktop.eventDescriptor(), [&desktop] { return desktop.processEvents(); });
+    // Focus changes are read as they happen, so one shorter than a scan still counts
+    // (GNOME's come over D-Bus, on Qt's own connection).
+    std::shared_ptr<void> watch;
+    if constexpr (requires { desktop.eventDescriptor(); })
+        watch = qt::watchReadable(desktop.eventDescriptor(), [&desktop] { return desktop.processEvents(); });
 
     auto runLoop = qt::makeRunLoop();
     platform::Backends backends = desktop.backends();
@@ -77,10 +101,13 @@ int main(int argc, char** argv) {
     // Until the framework hears it, a second start's knock must not end this one.
     std::signal(SIGUSR1, SIG_IGN);
     // The framework first: it owns the QApplication the other Qt parts need.
-    auto framework = qt::makeFramework(argc, argv);
+    // GNOME under Wayland offers no window interface but its Shell's, which
+    // Quellan's own Shell extension opens to it.
+    const bool gnomeShell = nonEmpty(wayland) && onGnome();
+    auto framework = qt::makeFramework(argc, argv, {.trayHint = gnomeShell ? kGnomeTrayHint : ""});
     if (!framework) return 1;
     std::unique_ptr<wayland::WaylandDesktop> compositor;
-    if (nonEmpty(wayland)) {
+    if (nonEmpty(wayland) && !gnomeShell) {
         auto connected = wayland::WaylandDesktop::connect();
         if (!connected.desktop) {
             // Started from a menu, Quellan has no terminal: the desktop says it.
@@ -113,14 +140,22 @@ int main(int argc, char** argv) {
     };
     framework->setAnotherStartHandler([&tell] { tell("Quellan is already running; its menu is behind this icon."); });
     appkit::installFramework(framework.get());
+    const auto explain = [&tell](const char* help) { return [&tell, help] { tell(help); }; };
     int status = 1;
-    if (compositor) {
-        status = runOn(*compositor, kNoCompositorHelp, tell, settingsPath);
+    if (gnomeShell) {
+        gnome::GnomeDesktop shell;
+        shell.setTell([&tell](const std::string& text) { tell(text); });
+        // Said at once, not only once a tray shows the icon: GNOME may have none.
+        shell.explainAccess();
+        status = runOn(
+            shell, [&shell] { shell.explainAccess(); }, tell, settingsPath);
+    } else if (compositor) {
+        status = runOn(*compositor, explain(kNoCompositorHelp), tell, settingsPath);
     } else if (auto connected = x11::X11Desktop::connect(); connected.desktop) {
         connected.desktop->setOwnWindows([&framework] { return framework->ownWindowIds(); });
         connected.desktop->setRootFloodHandler(
             [&framework](bool flooding) { framework->hearRootProperties(!flooding); });
-        status = runOn(*connected.desktop, kNoWindowManagerHelp, tell, settingsPath);
+        status = runOn(*connected.desktop, explain(kNoWindowManagerHelp), tell, settingsPath);
     } else {
         std::fprintf(stderr, "quellan: %s\n", connected.error.c_str());
     }

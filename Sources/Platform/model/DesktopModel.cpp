@@ -76,6 +76,14 @@ void DesktopModel::tellChange() {
     if (changeHandler_) changeHandler_();
 }
 
+std::int32_t DesktopModel::applicationFor(std::optional<std::int32_t> processIdentifier, const std::string& appId) {
+    if (processIdentifier && *processIdentifier > 0) return *processIdentifier;
+    if (appId == "quellan") return this->processIdentifier();
+    const auto [entry, added] = applicationByAppId_.try_emplace(appId, nextSyntheticApplication_);
+    if (added) ++nextSyntheticApplication_;
+    return entry->second;
+}
+
 double DesktopModel::wallNow() {
     auto* installed = platform::installed().clock;
     return installed != nullptr ? installed->now() : clock::systemClock().now();

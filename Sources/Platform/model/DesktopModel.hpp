@@ -119,6 +119,15 @@ public:
     bool observed() const { return static_cast<bool>(changeHandler_); }
     /// The wall clock of the installed backends, in seconds.
     static double wallNow();
+    /// The application a window belongs to: its process where the desktop
+    /// names one, else a number of its own for each `appId` (its app id or
+    /// class), above any process id, so the two never meet. Quellan's own
+    /// app id ("quellan") is its own process, which the window source leaves out.
+    std::int32_t applicationFor(std::optional<std::int32_t> processIdentifier, const std::string& appId);
+    /// Tells the person `text`, through the notice handler.
+    void tell(const std::string& text) const {
+        if (noticeHandler_) noticeHandler_(text);
+    }
 
     // --- what the program sets -------------------------------------------
     /// Called by a prompting trust check that finds trust missing.
@@ -183,6 +192,9 @@ private:
     std::function<void()> trustPromptHandler_;
     std::function<bool(std::string_view)> addressHandler_;
     std::function<void(const std::string&)> noticeHandler_;
+    std::unordered_map<std::string, std::int32_t> applicationByAppId_;
+    /// Above any pid: Linux hands out at most 2^22.
+    std::int32_t nextSyntheticApplication_ = 1 << 30;
 };
 
 } // namespace quellan::platform

@@ -74,6 +74,9 @@ struct QtFramework::State {
     void place(QtStatusItem& item);
     void showItems();
     void detachItems();
+    /// Sends `text` to the desktop's notification service without waiting;
+    /// `done` hears whether it took it (QtSession.cpp).
+    void notifyDesktopLater(const QString& text, std::function<void(bool)> done);
     // The wait for a tray (TrayDiscovery.cpp).
     void waitForTray();
     void pollTray();

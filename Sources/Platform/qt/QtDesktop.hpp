@@ -62,6 +62,9 @@ struct FrameworkOptions {
     /// Whether to end the program through terminate() on SIGTERM, SIGINT and
     /// SIGHUP, and to hear SIGUSR1 (see setAnotherStartHandler).
     bool handleTerminationSignals = true;
+    /// What the person is told, besides the wait itself, when no tray is
+    /// there: what gives this desktop one. Also sent as a notification.
+    std::string trayHint;
 };
 
 /// The framework backend. Owns the QApplication; there is one at a time.
@@ -83,7 +86,8 @@ public:
     /// ends and the status items are shown (false).
     void setSystemTrayObserver(std::function<void(bool waiting)> observer);
     /// Shows `text` as a message from the status item, where the desktop
-    /// shows such messages; kept until an item is shown.
+    /// shows such messages; while there is no tray, through the desktop's
+    /// notification service, or where there is none, kept until an item is shown.
     void showNotice(const std::string& text);
     /// Shows `text` through the desktop's notification service, with no
     /// status item needed: for what is said on the way out. Waits at most a

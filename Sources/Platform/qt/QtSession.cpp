@@ -5,6 +5,7 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
 #include <QStringList>
 #include <QVariantMap>
 
@@ -49,13 +50,32 @@ bool displayReachable() {
     return error == 0;
 }
 
-bool QtFramework::notifyDesktop(const std::string& text) {
+namespace {
+
+QDBusMessage notification(const QString& text) {
     QDBusMessage call = QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
         QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
-    call << QStringLiteral("Quellan") << 0u << QStringLiteral("quellan") << QStringLiteral("Quellan")
-         << QString::fromStdString(text) << QStringList() << QVariantMap() << -1;
-    return QDBusConnection::sessionBus().call(call, QDBus::Block, 1000).type() == QDBusMessage::ReplyMessage;
+    call << QStringLiteral("Quellan") << 0u << QStringLiteral("quellan") << QStringLiteral("Quellan") << text
+         << QStringList() << QVariantMap() << -1;
+    return call;
+}
+
+} // namespace
+
+bool QtFramework::notifyDesktop(const std::string& text) {
+    return QDBusConnection::sessionBus().call(notification(QString::fromStdString(text)), QDBus::Block, 1000).type() ==
+           QDBusMessage::ReplyMessage;
+}
+
+void QtFramework::State::notifyDesktopLater(const QString& text, std::function<void(bool)> done) {
+    auto* watcher =
+        new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(notification(text)), application.get());
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, application.get(),
+                     [done = std::move(done)](QDBusPendingCallWatcher* call) {
+                         call->deleteLater();
+                         done(!call->isError());
+                     });
 }
 
 } // namespace quellan::qt

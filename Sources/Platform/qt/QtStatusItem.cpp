@@ -256,7 +256,12 @@ void QtFramework::showNotice(const std::string& text) {
                                     [](QtStatusItem* item) { return item->tray() != nullptr; });
     // Before the icon is settled, the message joins those waiting for it.
     if (shown != state_->items.end() && state_->notices.empty()) return (*shown)->showNotice(notice);
-    state_->notices.push_back(notice);
+    if (!state_->waiting) return state_->notices.push_back(notice);
+    // With no tray to show it (perhaps for good), the notification service
+    // shows it now; where there is none, it waits for the icon.
+    state_->notifyDesktopLater(notice, [state = state_.get(), notice](bool taken) {
+        if (!taken) state->notices.push_back(notice);
+    });
 }
 
 namespace internal {

@@ -87,6 +87,10 @@ void QtFramework::State::waitForTray() {
                              "appear\xE2\x80\xA6\n"
                              "quellan: no window is minimized until Quellan's icon can be shown; to quit, press "
                              "Ctrl+C here or run \"pkill -x quellan\"\n");
+        if (!options.trayHint.empty()) {
+            std::fprintf(stderr, "quellan: %s\n", options.trayHint.c_str());
+            notifyDesktopLater(QString::fromStdString(options.trayHint), [](bool) {});
+        }
         std::fflush(stderr);
     }
     trayPoll->start();

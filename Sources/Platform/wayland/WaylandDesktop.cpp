@@ -21,8 +21,6 @@ using Toplevel = WaylandDesktop::Toplevel;
 // Newer protocol versions than these bring nothing Quellan reads.
 constexpr std::uint32_t kPlasmaVersion = 16;
 constexpr std::uint32_t kWlrVersion = 3;
-// The app_id Qt gives Quellan's own windows (its desktop file's name).
-constexpr std::string_view kOwnAppId = "quellan";
 
 Toplevel& toplevelOf(void* data) { return *static_cast<Toplevel*>(data); }
 WaylandDesktop& desktopOf(void* data) { return *static_cast<WaylandDesktop*>(data); }
@@ -297,7 +295,7 @@ void WaylandDesktop::onToplevel(void* handle, std::uint32_t internalId, std::str
 
 void WaylandDesktop::onChanged(Toplevel& toplevel) {
     // Numbered as they appear, not as they are asked about.
-    applicationOf(toplevel);
+    model_.applicationFor(toplevel.pid, toplevel.appId);
     // Opened or restored: from here on it may count, and ranks from when.
     if (!toplevel.minimized && !toplevel.shown && !announcingExisting_)
         toplevel.appearedAt = platform::DesktopModel::wallNow();
@@ -391,14 +389,6 @@ const Toplevel* WaylandDesktop::toplevel(std::uint64_t key) const {
     return found == toplevels_.end() ? nullptr : found->second.get();
 }
 
-std::int32_t WaylandDesktop::applicationOf(const Toplevel& toplevel) {
-    if (toplevel.pid) return *toplevel.pid;
-    if (toplevel.appId == kOwnAppId) return model_.processIdentifier();
-    const auto [entry, added] = applicationByAppId_.try_emplace(toplevel.appId, nextSyntheticApplication_);
-    if (added) ++nextSyntheticApplication_;
-    return entry->second;
-}
-
 bool WaylandDesktop::listed(const Toplevel& toplevel) const {
     // Windows on another virtual desktop are out of sight, as on X11.
     const bool onCurrentDesktop = !currentDesktop_ || toplevel.onAllDesktops || toplevel.desktops.empty() ||
@@ -421,7 +411,7 @@ void WaylandDesktop::showToplevels() {
         if (found == nullptr || !listed(*found)) continue;
         platform::DesktopModel::Window& window = windows.emplace_back();
         window.key = found->key;
-        window.application = applicationOf(*found);
+        window.application = model_.applicationFor(found->pid, found->appId);
         window.kind = found->hasParent     ? platform::WindowKind::dialog
                       : found->skipTaskbar ? platform::WindowKind::auxiliary
                                            : platform::WindowKind::standard;

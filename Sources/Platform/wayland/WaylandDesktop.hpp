@@ -45,7 +45,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 struct wl_display;
@@ -136,7 +135,6 @@ private:
     bool lost() const override { return connectionLost(); }
 
     const Toplevel* toplevel(std::uint64_t key) const;
-    std::int32_t applicationOf(const Toplevel& toplevel);
     bool listed(const Toplevel& toplevel) const;
     /// Shows the model the listed toplevels, front to back.
     void showToplevels();
@@ -159,12 +157,7 @@ private:
     bool announcingExisting_ = false;
     /// The sync in flight, whose answer says the requests before it were read.
     void* syncCallback_ = nullptr;
-    std::unordered_map<std::string, std::int32_t> applicationByAppId_;
-    std::int32_t nextSyntheticApplication_ = kFirstSyntheticApplication;
     platform::DesktopModel model_;
-
-    /// Above any pid: Linux hands out at most 2^22.
-    static constexpr std::int32_t kFirstSyntheticApplication = 1 << 30;
 };
 
 } // namespace quellan::wayland
