@@ -105,7 +105,7 @@ bool WaylandSession::startGnomeShell(const GnomeShellOptions& options, std::stri
         std::this_thread::sleep_for(50ms);
         return false;
     };
-    if (!x11::testing::waitUntil(up, 60s) || !server_->running()) {
+    if (!x11::testing::waitUntil(up, 60s) || !server_ || !server_->running()) {
         error = server_ && server_->exitCode(0ms) == 127
                     ? "gnome-shell is not installed (scripts/test installs it)"
                     : "gnome-shell did not come up: " + error + " (QUELLAN_X11_TEST_VERBOSE=1 shows its output)";
