@@ -36,34 +36,42 @@ std::string socketIn(const std::string& directory, const std::string& prefix) {
 } // namespace
 
 std::string name(Compositor which) {
-    const char* names[] = {"kwin", "sway", "weston"};
+    const char* names[] = {"kwin", "sway", "weston", "gnome"};
     return names[static_cast<int>(which)];
 }
 
-std::unique_ptr<WaylandSession> WaylandSession::start(Compositor which, std::string& error) {
+std::unique_ptr<Process> WaylandSession::startBus(const std::string& type, std::string& address, std::string& error) {
+    // A bus of the session's own that starts no installed services.
+    const std::string config = home() + "/" + type + ".conf";
+    std::ofstream(config) << "<busconfig><type>" << type << "</type><listen>unix:path=" << runtime_ << "/" << type
+                          << "_bus</listen><policy context=\"default\"><allow send_destination=\"*\" "
+                             "eavesdrop=\"true\"/><allow eavesdrop=\"true\"/><allow own=\"*\"/>"
+                             "</policy></busconfig>\n";
+    auto bus = Process::spawn({"dbus-daemon", "--config-file=" + config, "--nofork", "--print-address=1"},
+                              {.environment = environment(), .pipes = true}, error);
+    const auto printed = bus ? bus->readLine(10s) : std::nullopt;
+    if (!printed || printed->empty()) {
+        error = "dbus-daemon gave no address " + error;
+        return nullptr;
+    }
+    address = *printed;
+    return bus;
+}
+
+std::unique_ptr<WaylandSession> WaylandSession::start(Compositor which, std::string& error,
+                                                      const GnomeShellOptions& gnome) {
     error.clear();
     auto session = std::unique_ptr<WaylandSession>(new WaylandSession());
     session->compositor_ = which;
     const std::string home = session->home();
     session->runtime_ = home + "/runtime";
-    fs::create_directory(home + "/config");
+    for (const char* folder : {"/config", "/data", "/cache"})
+        fs::create_directory(home + folder);
     fs::create_directory(session->runtime_);
     chmod(session->runtime_.c_str(), 0700);
 
-    // A bus of the session's own that starts no installed services.
-    std::ofstream(home + "/bus.conf") << "<busconfig><type>session</type><listen>unix:path=" << session->runtime_
-                                      << "/bus</listen><policy context=\"default\"><allow send_destination=\"*\" "
-                                         "eavesdrop=\"true\"/><allow eavesdrop=\"true\"/><allow own=\"*\"/>"
-                                         "</policy></busconfig>\n";
-    session->bus_ =
-        Process::spawn({"dbus-daemon", "--config-file=" + home + "/bus.conf", "--nofork", "--print-address=1"},
-                       {.environment = session->environment(), .pipes = true}, error);
-    const auto address = session->bus_ ? session->bus_->readLine(10s) : std::nullopt;
-    if (!address || address->empty()) {
-        error = "dbus-daemon gave no address " + error;
-        return nullptr;
-    }
-    session->busAddress_ = *address;
+    if (!(session->bus_ = session->startBus("session", session->busAddress_, error))) return nullptr;
+    if (which == Compositor::gnome) return session->startGnomeShell(gnome, error) ? std::move(session) : nullptr;
 
     auto environment = session->environment();
     std::string sockets = session->runtime_;
@@ -97,7 +105,8 @@ std::unique_ptr<WaylandSession> WaylandSession::start(Compositor which, std::str
         // directory of nobody's, whose sockets root's clients reach all the same.
         if (const passwd* nobody = geteuid() == 0 ? getpwnam("nobody") : nullptr) {
             const std::string own = home + "/compositor";
-            environment["HOME"] = environment["XDG_CONFIG_HOME"] = own;
+            environment["HOME"] = environment["XDG_CONFIG_HOME"] = environment["XDG_DATA_HOME"] =
+                environment["XDG_CACHE_HOME"] = own;
             environment["XDG_RUNTIME_DIR"] = sockets = own + "/runtime";
             config = own + "/sway.conf";
             fs::create_directories(sockets);
@@ -136,9 +145,11 @@ std::unique_ptr<WaylandSession> WaylandSession::start(Compositor which, std::str
 }
 
 std::map<std::string, std::string> WaylandSession::environment() const {
-    const char* desktops[] = {"KDE", "sway", "weston"};
+    const char* desktops[] = {"KDE", "sway", "weston", "GNOME"};
     std::map<std::string, std::string> environment{{"HOME", home()},
                                                    {"XDG_CONFIG_HOME", home() + "/config"},
+                                                   {"XDG_DATA_HOME", home() + "/data"},
+                                                   {"XDG_CACHE_HOME", home() + "/cache"},
                                                    {"XDG_RUNTIME_DIR", runtime_},
                                                    {"WAYLAND_DISPLAY", display_},
                                                    {"DISPLAY", ""},
@@ -146,6 +157,10 @@ std::map<std::string, std::string> WaylandSession::environment() const {
                                                    {"XDG_SESSION_TYPE", "wayland"},
                                                    {"XDG_CURRENT_DESKTOP", desktops[static_cast<int>(compositor_)]}};
     if (!swaySocket_.empty()) environment["SWAYSOCK"] = swaySocket_;
+    if (compositor_ == Compositor::gnome)
+        environment.insert({{"XAUTHORITY", xAuthority_},
+                            {"DBUS_SYSTEM_BUS_ADDRESS", systemBusAddress_},
+                            {"GSETTINGS_BACKEND", "keyfile"}});
     return environment;
 }
 

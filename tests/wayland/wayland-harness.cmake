@@ -1,5 +1,5 @@
-# Headless Wayland desktops for the tests: KWin, sway or Weston with a home
-# and session bus of their own, and a client that opens windows on command.
+# Headless Wayland desktops for the tests: KWin, sway, Weston or GNOME Shell
+# with a home and session bus of their own, and a client that opens windows on command.
 # Needs Qt 6 Widgets (qt.cmake) and the X11 test support's Process.
 if(NOT QUELLAN_BUILD_TESTS AND NOT QUELLAN_BUILD_BENCHMARKS)
   return()
@@ -11,10 +11,11 @@ pkg_check_modules(QUELLAN_WAYLAND_CLIENT REQUIRED IMPORTED_TARGET wayland-client
 add_executable(quellan_wayland_window_maker ${CMAKE_CURRENT_LIST_DIR}/WindowMaker.cpp)
 target_link_libraries(quellan_wayland_window_maker PRIVATE Qt6::Widgets)
 
-add_library(quellan_wayland_test_support STATIC ${CMAKE_CURRENT_LIST_DIR}/WaylandSession.cpp)
+add_library(quellan_wayland_test_support STATIC ${CMAKE_CURRENT_LIST_DIR}/WaylandSession.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/GnomeShellStart.cpp)
 target_include_directories(quellan_wayland_test_support PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(quellan_wayland_test_support PUBLIC quellan_x11_test_support
-  PRIVATE PkgConfig::QUELLAN_WAYLAND_CLIENT)
+  PRIVATE PkgConfig::QUELLAN_WAYLAND_CLIENT Qt6::DBus)
 target_compile_definitions(quellan_wayland_test_support
   PRIVATE QUELLAN_WINDOW_MAKER="$<TARGET_FILE:quellan_wayland_window_maker>")
 add_dependencies(quellan_wayland_test_support quellan_wayland_window_maker)
@@ -28,6 +29,14 @@ if(QUELLAN_BUILD_TESTS)
   add_dependencies(quellan_wayland_tests quellan)
   # As for the end-to-end tests: the sanitizer build's suppressions of what the libraries keep until exit.
   gtest_discover_tests(quellan_wayland_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 180 ENVIRONMENT ${QUELLAN_LEAK_OPTIONS})
+
+  add_executable(quellan_gnome_shell_tests ${CMAKE_CURRENT_LIST_DIR}/GnomeShellTests.cpp)
+  target_link_libraries(quellan_gnome_shell_tests PRIVATE quellan_wayland_test_support Qt6::DBus GTest::gtest_main)
+  target_compile_definitions(quellan_gnome_shell_tests
+    PRIVATE QUELLAN_WINDOW_MAKER_PATH="$<TARGET_FILE:quellan_wayland_window_maker>")
+  # One test of all its cases: they share a shell, which takes seconds to start.
+  add_test(NAME GnomeShell COMMAND quellan_gnome_shell_tests)
+  set_tests_properties(GnomeShell PROPERTIES TIMEOUT 240 ENVIRONMENT "${QUELLAN_LEAK_OPTIONS}")
 endif()
 
 if(QUELLAN_BUILD_BENCHMARKS)
