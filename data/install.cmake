@@ -38,6 +38,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION x11)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # Library dependencies from the binary itself, as Debian's own packaging does.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# GNOME Shell shows no tray without it; Quellan's own extension is in the package.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS gnome-shell-extension-appindicator)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 # The autostart entry is a setting an administrator may edit: an upgrade asks before replacing it.
