@@ -1,6 +1,7 @@
 # What `cmake --install` puts in place for the Linux desktop port: the
 # program, its menu entry and icon, and an XDG autostart entry so that it
-# starts with the session. `cpack -G DEB` turns the same into a package.
+# starts with the session; the GNOME Shell extension is put in place by
+# extensions/gnome/gnome.cmake. `cpack -G DEB` turns the same into a package.
 include(GNUInstallDirs)
 
 # Session autostart is read from $XDG_CONFIG_DIRS/autostart, /etc/xdg by
