@@ -37,9 +37,9 @@ const QUELLAN_WINDOW_SIGNALS = [
     'notify::transient-for',
 ];
 
-// Override-redirect windows are X11's; called only where Mutter offers it.
+// Override-redirect windows are never tracked (_track).
 function quellanIsSent(window) {
-    return !window.is_override_redirect?.() && QUELLAN_SENT_TYPES.has(window.get_window_type());
+    return QUELLAN_SENT_TYPES.has(window.get_window_type());
 }
 
 // As the X11 backend classifies: the type first; a normal window is a
@@ -263,6 +263,7 @@ class QuellanWindows {
 
     // Every window but override-redirect ones (menus and tooltips, which
     // never become anything else) is watched, as its type may change.
+    // Override-redirect is X11's; asked only where Mutter offers it.
     _track(window) {
         if (this._windows.has(window) || window.is_override_redirect?.())
             return;

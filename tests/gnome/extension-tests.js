@@ -108,10 +108,11 @@ function same(actual, expected, what) {
 }
 
 // The program (:1.1), the test's own caller (:1.2), a program upgraded
-// while running (:1.3), something else (:1.4).
+// while running (:1.3), something else (:1.4), one that left (:1.5), one
+// whose program cannot be read (:1.6).
 function begin(windowProps = [], env = {QUELLAN_TEST_CALLER: '/opt/test-caller'}) {
     world = {nextId: 1000, created: [], checks: [], log: [], idle: new Map(), watches: new Map(), env, owned: null, exported: null,
-        pids: {':1.1': 11, ':1.2': 12, ':1.3': 13, ':1.4': 14},
+        pids: {':1.1': 11, ':1.2': 12, ':1.3': 13, ':1.4': 14, ':1.6': 16},
         exes: {11: program, 12: '/opt/test-caller', 13: `${program} (deleted)`, 14: '/usr/bin/other'}};
     const display = Object.assign(new Emitter(), {focus_window: null, windows: [],
         list_all_windows: () => display.windows,
@@ -231,6 +232,10 @@ const cases = {
         turn();
         same(taken(), [changed(':1.1', serial + 1, [record(opened)], [ws[1].id], ids([opened, ws[0]]),
             [ws[0].id, ws[1].id, 0, ws[0].id])], 'one turn');
+        global.display.windows.reverse();
+        global.display.emit('restacked');
+        turn();
+        same(taken(), [changed(':1.1', serial + 2, [], [], ids([ws[0], opened]), [])], 'restacked');
         global.display.emit('restacked');
         turn();
         same(taken(), [], 'sent with nothing changed');
@@ -287,8 +292,10 @@ const cases = {
 
         begin([], {});
         call(':1.2', 'Ping');
+        call(':1.6', 'Ping');
         answerChecks();
-        same(taken(), [['error', ':1.2', 'Ping', denied]], 'the test caller without QUELLAN_TEST_CALLER');
+        same(taken(), [['error', ':1.2', 'Ping', denied], ['error', ':1.6', 'Ping', denied]],
+            'without QUELLAN_TEST_CALLER');
         end();
     },
 
