@@ -88,8 +88,10 @@ add_custom_target(quellan_gnome_extension ALL DEPENDS ${QUELLAN_GNOME_OUTPUTS})
 
 if(QUELLAN_GNOME_SHELL_MODULES)
   set(QUELLAN_GNOME_VARIANT modules)
+  message(STATUS "The GNOME Shell extension installed is for GNOME 45 and later (QUELLAN_GNOME_SHELL_MODULES)")
 else()
   set(QUELLAN_GNOME_VARIANT legacy)
+  message(STATUS "The GNOME Shell extension installed is for GNOME 43 and 44 (QUELLAN_GNOME_SHELL_MODULES)")
 endif()
 # For the tests that start GNOME Shell: the data folder of this machine's variant.
 set(QUELLAN_GNOME_EXTENSION_DATA_DIR ${QUELLAN_GNOME_BUILD_DIR}/test/${QUELLAN_GNOME_VARIANT})
