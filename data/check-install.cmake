@@ -1,5 +1,6 @@
 # Installs into a staging folder and checks what a session needs: the
-# program, a valid menu entry and autostart entry that start it, the icon.
+# program, a valid menu entry and autostart entry that start it, the icon,
+# the GNOME Shell extension.
 file(REMOVE_RECURSE ${STAGE})
 # DESTDIR goes through the environment, as packaging tools pass it.
 set(ENV{DESTDIR} ${STAGE})
@@ -35,5 +36,20 @@ foreach(entry ${STAGE}/usr/share/applications/quellan.desktop ${STAGE}/etc/xdg/a
 endforeach()
 if(NOT EXISTS ${STAGE}/usr/share/icons/hicolor/scalable/apps/quellan.svg)
   message(FATAL_ERROR "missing the icon")
+endif()
+# The GNOME Shell extension, letting in the program where it was installed.
+set(extension ${STAGE}/usr/share/gnome-shell/extensions/quellan@quellan.org)
+if(NOT EXISTS ${extension}/extension.js OR NOT EXISTS ${extension}/metadata.json)
+  message(FATAL_ERROR "missing the GNOME Shell extension in ${extension}")
+endif()
+file(READ ${extension}/extension.js code)
+string(REGEX MATCH "\nconst QUELLAN_PROGRAM = '([^']*)'" unused "${code}")
+if(NOT CMAKE_MATCH_1 STREQUAL "/usr/bin/quellan")
+  message(FATAL_ERROR "the GNOME Shell extension lets in '${CMAKE_MATCH_1}', not the installed program")
+endif()
+file(READ ${extension}/metadata.json metadata)
+string(JSON uuid ERROR_VARIABLE invalid GET "${metadata}" uuid)
+if(NOT uuid STREQUAL "quellan@quellan.org")
+  message(FATAL_ERROR "the GNOME Shell extension's metadata names '${uuid}' ${invalid}")
 endif()
 file(REMOVE_RECURSE ${STAGE})

@@ -1,6 +1,7 @@
 # What `cmake --install` puts in place for the Linux desktop port: the
 # program, its menu entry and icon, and an XDG autostart entry so that it
-# starts with the session. `cpack -G DEB` turns the same into a package.
+# starts with the session; the GNOME Shell extension is put in place by
+# extensions/gnome/gnome.cmake. `cpack -G DEB` turns the same into a package.
 include(GNUInstallDirs)
 
 # Session autostart is read from $XDG_CONFIG_DIRS/autostart, /etc/xdg by
@@ -38,6 +39,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION x11)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # Library dependencies from the binary itself, as Debian's own packaging does.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# GNOME Shell shows no tray without it; Quellan's own extension is in the package.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS gnome-shell-extension-appindicator)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 # The autostart entry is a setting an administrator may edit: an upgrade asks before replacing it.
