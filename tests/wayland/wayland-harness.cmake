@@ -31,9 +31,14 @@ if(QUELLAN_BUILD_TESTS)
   gtest_discover_tests(quellan_wayland_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 180 ENVIRONMENT ${QUELLAN_LEAK_OPTIONS})
 
   add_executable(quellan_gnome_shell_tests ${CMAKE_CURRENT_LIST_DIR}/GnomeShellTests.cpp)
-  target_link_libraries(quellan_gnome_shell_tests PRIVATE quellan_wayland_test_support Qt6::DBus GTest::gtest_main)
+  target_link_libraries(quellan_gnome_shell_tests PRIVATE quellan_wayland_test_support quellan_e2e_support Qt6::DBus
+    GTest::gtest_main)
+  # The extension as built, with no program let in but the one the shell's environment names.
   target_compile_definitions(quellan_gnome_shell_tests
-    PRIVATE QUELLAN_WINDOW_MAKER_PATH="$<TARGET_FILE:quellan_wayland_window_maker>")
+    PRIVATE QUELLAN_WINDOW_MAKER_PATH="$<TARGET_FILE:quellan_wayland_window_maker>"
+    QUELLAN_PROGRAM="$<TARGET_FILE:quellan>"
+    QUELLAN_GNOME_EXTENSION="${QUELLAN_GNOME_BUILD_DIR}/${QUELLAN_GNOME_VARIANT}/${QUELLAN_GNOME_UUID}")
+  add_dependencies(quellan_gnome_shell_tests quellan quellan_gnome_extension)
   # One test of all its cases: they share a shell, which takes seconds to start.
   add_test(NAME GnomeShell COMMAND quellan_gnome_shell_tests)
   set_tests_properties(GnomeShell PROPERTIES TIMEOUT 240 ENVIRONMENT "${QUELLAN_LEAK_OPTIONS}")

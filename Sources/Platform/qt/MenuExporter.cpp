@@ -12,6 +12,7 @@
 #include <QMenu>
 
 #include <algorithm>
+#include <map>
 
 namespace quellan::qt::internal::dbusmenu {
 
@@ -195,29 +196,56 @@ template <typename Row> bool sameShape(const std::vector<Row>& a, const std::vec
     return std::ranges::equal(a, b, [&](const Row& x, const Row& y) { return x.id == y.id && type(x) == type(y); });
 }
 
+template <typename Row>
+void compareProperties(const Row& was, const Row& is, QList<RowProperties>& updated,
+                       QList<RemovedProperties>& removed) {
+    RowProperties changed{is.id, {}};
+    RemovedProperties gone{is.id, {}};
+    for (auto property = is.properties.begin(); property != is.properties.end(); ++property) {
+        if (was.properties.value(property.key()) != property.value())
+            changed.properties.insert(property.key(), property.value());
+    }
+    for (const QString& name : was.properties.keys()) {
+        if (!is.properties.contains(name)) gone.names << name;
+    }
+    if (!changed.properties.isEmpty()) updated << changed;
+    if (!gone.names.isEmpty()) removed << gone;
+}
+
+template <typename Row> void collect(const Row& row, std::map<int, const Row*>& byId) {
+    for (const Row& child : row.children) {
+        byId.emplace(child.id, &child);
+        collect(child, byId);
+    }
+}
+
+// A panel that reads a new layout may take only the rows' kinds from it
+// and keep what it knows of every id it has seen (GNOME's AppIndicator
+// extension does): each row below whose id stays is told its changes too.
+template <typename Row>
+void compareById(const Row& after, const std::map<int, const Row*>& before, QList<RowProperties>& updated,
+                 QList<RemovedProperties>& removed) {
+    for (const Row& child : after.children) {
+        if (const auto was = before.find(child.id); was != before.end())
+            compareProperties(*was->second, child, updated, removed);
+        compareById(child, before, updated, removed);
+    }
+}
+
 // What a panel must be told: the rows whose children it must read again
-// (and nothing below them), and every other row's changed properties.
+// (and nothing below them), and every row's changed properties.
 template <typename Row> void compare(const Row& before, const Row& after, QList<RowProperties>& updated,
                                      QList<RemovedProperties>& removed, std::vector<int>& relaid) {
     if (!sameShape(before.children, after.children)) {
         relaid.push_back(after.id);
+        std::map<int, const Row*> byId;
+        collect(before, byId);
+        compareById(after, byId, updated, removed);
         return;
     }
     for (std::size_t i = 0; i < after.children.size(); ++i) {
-        const Row& was = before.children[i];
-        const Row& is = after.children[i];
-        RowProperties changed{is.id, {}};
-        RemovedProperties gone{is.id, {}};
-        for (auto property = is.properties.begin(); property != is.properties.end(); ++property) {
-            if (was.properties.value(property.key()) != property.value())
-                changed.properties.insert(property.key(), property.value());
-        }
-        for (const QString& name : was.properties.keys()) {
-            if (!is.properties.contains(name)) gone.names << name;
-        }
-        if (!changed.properties.isEmpty()) updated << changed;
-        if (!gone.names.isEmpty()) removed << gone;
-        compare(was, is, updated, removed, relaid);
+        compareProperties(before.children[i], after.children[i], updated, removed);
+        compare(before.children[i], after.children[i], updated, removed, relaid);
     }
 }
 
