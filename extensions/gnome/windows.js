@@ -307,7 +307,9 @@ class QuellanWindows {
     _schedule() {
         if (this._idleId)
             return;
-        this._idleId = GLib.idle_add(GLib.PRIORITY_DEFAULT_IDLE, () => {
+        // Not at idle priority: the shell's redraws come first, and while it
+        // animates an idle source would wait, holding back what changed.
+        this._idleId = GLib.idle_add(GLib.PRIORITY_DEFAULT, () => {
             this._idleId = 0;
             this._flush();
             return GLib.SOURCE_REMOVE;

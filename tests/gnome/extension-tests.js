@@ -53,7 +53,7 @@ const fakes = {Meta: {WindowType: T}, Gio: {
     bus_watch_name_on_connection: (c, name, f, a, vanished) => { world.watches.set(++world.nextId, {name, vanished}); return world.nextId; },
     bus_unwatch_name: id => { if (!world.watches.delete(id)) throw new Error('unwatched twice'); },
 }, GLib: {
-    Variant: GLib.Variant, VariantType: GLib.VariantType, PRIORITY_DEFAULT_IDLE: 200, SOURCE_REMOVE: false,
+    Variant: GLib.Variant, VariantType: GLib.VariantType, PRIORITY_DEFAULT: 0, SOURCE_REMOVE: false,
     idle_add: (p, fn) => { world.idle.set(++world.nextId, fn); return world.nextId; },
     source_remove: id => { if (!world.idle.delete(id)) throw new Error('no such source'); },
     getenv: name => world.env[name] ?? null,

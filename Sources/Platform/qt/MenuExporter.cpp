@@ -196,9 +196,8 @@ template <typename Row> bool sameShape(const std::vector<Row>& a, const std::vec
     return std::ranges::equal(a, b, [&](const Row& x, const Row& y) { return x.id == y.id && type(x) == type(y); });
 }
 
-template <typename Row>
-void compareProperties(const Row& was, const Row& is, QList<RowProperties>& updated,
-                       QList<RemovedProperties>& removed) {
+template <typename Row> void compareProperties(const Row& was, const Row& is, QList<RowProperties>& updated,
+                                               QList<RemovedProperties>& removed) {
     RowProperties changed{is.id, {}};
     RemovedProperties gone{is.id, {}};
     for (auto property = is.properties.begin(); property != is.properties.end(); ++property) {
@@ -222,9 +221,8 @@ template <typename Row> void collect(const Row& row, std::map<int, const Row*>& 
 // A panel that reads a new layout may take only the rows' kinds from it
 // and keep what it knows of every id it has seen (GNOME's AppIndicator
 // extension does): each row below whose id stays is told its changes too.
-template <typename Row>
-void compareById(const Row& after, const std::map<int, const Row*>& before, QList<RowProperties>& updated,
-                 QList<RemovedProperties>& removed) {
+template <typename Row> void compareById(const Row& after, const std::map<int, const Row*>& before,
+                                         QList<RowProperties>& updated, QList<RemovedProperties>& removed) {
     for (const Row& child : after.children) {
         if (const auto was = before.find(child.id); was != before.end())
             compareProperties(*was->second, child, updated, removed);

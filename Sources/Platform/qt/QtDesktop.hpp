@@ -64,7 +64,7 @@ struct FrameworkOptions {
     bool handleTerminationSignals = true;
     /// What the person is told, besides the wait itself, when no tray is
     /// there: what gives this desktop one. Also sent as a notification.
-    std::string trayHint;
+    std::string trayHint{};
 };
 
 /// The framework backend. Owns the QApplication; there is one at a time.
