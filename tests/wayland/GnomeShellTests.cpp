@@ -157,28 +157,37 @@ TEST_F(GnomeShell, TheExtensionAnswersNoOtherProgram) {
     EXPECT_EQ(reply.errorName(), "org.freedesktop.DBus.Error.AccessDenied") << reply.errorMessage().toStdString();
 }
 
-TEST_F(GnomeShell, QuellanSaysWhatToDoWhileTheExtensionIsOffAndTakesItUpWhenItIsOnAgain) {
+TEST_F(GnomeShell, QuellanSaysWhatToDoWhileEitherExtensionIsOffAndGoesOnWhenItIsOn) {
     std::string error;
     auto notices = x11::testing::Process::spawn(
         {"dbus-monitor", "--address", session_->busAddress(), "interface='org.freedesktop.Notifications'"},
         {.environment = {}, .pipes = true}, error);
+    ASSERT_TRUE(notices) << error;
+    const auto told = [&](Process& process, const std::string& text) {
+        return waitUntil([&] { return process.readLine(1s).value_or("").find(text) != std::string::npos; }, 20s);
+    };
+    // No icon without the AppIndicator extension: said, and waited for.
+    ASSERT_TRUE(session_->setExtensionEnabled(kAppIndicator, false, error)) << error;
     setLimit(1);
     auto quellan = startQuellan(error);
+    ASSERT_TRUE(quellan) << error;
+    const std::string trayHelp = "gnome-extensions enable " + kAppIndicator;
+    EXPECT_TRUE(told(*quellan, trayHelp));
+    EXPECT_TRUE(told(*notices, trayHelp));
+    ASSERT_TRUE(session_->setExtensionEnabled(kAppIndicator, true, error)) << error;
     std::vector<std::unique_ptr<Process>> programs;
     programs.push_back(session_->startWindows("maker.first", {"First"}, error));
-    ASSERT_TRUE(notices && quellan && opened("First")) << error;
+    ASSERT_TRUE(opened("First")) << error;
     ASSERT_TRUE(session_->setExtensionEnabled(kExtension, false, error)) << error;
-
     const std::string help = "gnome-extensions enable " + kExtension;
-    std::string said;
-    EXPECT_TRUE(waitUntil([&] { return quellan->readLine(1s).value_or("").find(help) != std::string::npos; }, 20s));
-    EXPECT_TRUE(waitUntil([&] { return notices->readLine(1s).value_or("").find(help) != std::string::npos; }, 20s));
+    EXPECT_TRUE(told(*quellan, help));
+    EXPECT_TRUE(told(*notices, help));
     programs.push_back(session_->startWindows("maker.second", {"Second"}, error));
-    ASSERT_TRUE(opened("Second")) << error << eval("global.display.list_all_windows().map(w => w.get_title())");
-    ASSERT_TRUE(focus("Second"));
+    ASSERT_TRUE(opened("Second") && focus("Second")) << error;
     EXPECT_EQ(minimized(), R"("")") << "nothing is known without the extension";
 
     ASSERT_TRUE(session_->setExtensionEnabled(kExtension, true, error)) << error;
+    std::string said;
     EXPECT_TRUE(waitUntil([&] { return minimized() == R"("First")"; }, 20s))
         << minimized() << e2e::collectOutput(*quellan, said);
 }

@@ -20,7 +20,11 @@
 namespace quellan::gnome {
 namespace {
 
-const QString kService = QStringLiteral("org.quellan.GnomeShell");
+// The extension's object lives on the shell's own connection, so it is
+// asked through the shell's name, which no other program can hold while
+// the shell runs; the name the extension owns only tells when it comes and goes.
+const QString kService = QStringLiteral("org.gnome.Shell");
+const QString kExtensionName = QStringLiteral("org.quellan.GnomeShell");
 const QString kPath = QStringLiteral("/org/quellan/GnomeShell");
 const QString kInterface = QStringLiteral("org.quellan.GnomeShell.Windows");
 constexpr std::string_view kWindowsAnswer = "ua(tissubbb)att";
@@ -176,7 +180,7 @@ GnomeDesktop::GnomeDesktop()
     bus.connection.connect(kService, kPath, kInterface, QStringLiteral("Changed"), &bus.listener,
                            SLOT(changed(QDBusMessage)));
     bus.watcher.setConnection(bus.connection);
-    bus.watcher.addWatchedService(kService);
+    bus.watcher.addWatchedService(kExtensionName);
     bus.watcher.setWatchMode(QDBusServiceWatcher::WatchForOwnerChange);
     QObject::connect(&bus.watcher, &QDBusServiceWatcher::serviceOwnerChanged, &bus.listener,
                      [&bus](const QString&, const QString&, const QString& owner) {

@@ -25,6 +25,9 @@
 //   after the start are stamped when they came into sight.
 // - Changes: the extension's Changed signals, numbered, so that one missed
 //   (it went to a name no longer ours) makes the backend read everything again.
+// - The extension is asked through org.gnome.Shell, whose owner is the shell
+//   itself, so a program that takes the extension's name first is never
+//   asked or believed.
 // Every call is asynchronous: a shell that does not answer never holds up
 // the main thread; what it has not answered is simply not known yet.
 #pragma once
