@@ -50,4 +50,10 @@ if(QUELLAN_BUILD_BENCHMARKS)
   target_link_libraries(quellan_wayland_benchmark PRIVATE quellan_app quellan_wayland quellan_wayland_test_support
     quellan_e2e_support benchmark::benchmark)
   target_compile_definitions(quellan_wayland_benchmark PRIVATE QUELLAN_PROGRAM="$<TARGET_FILE:quellan>")
+  add_executable(quellan_gnome_shell_benchmark ${PROJECT_SOURCE_DIR}/benchmarks/wayland/GnomeShellBenchmark.cpp)
+  target_link_libraries(quellan_gnome_shell_benchmark PRIVATE quellan_wayland_test_support quellan_e2e_support
+    benchmark::benchmark)
+  target_compile_definitions(quellan_gnome_shell_benchmark PRIVATE QUELLAN_PROGRAM="$<TARGET_FILE:quellan>"
+    QUELLAN_GNOME_EXTENSION="${QUELLAN_GNOME_BUILD_DIR}/${QUELLAN_GNOME_VARIANT}/${QUELLAN_GNOME_UUID}")
+  add_dependencies(quellan_gnome_shell_benchmark quellan quellan_gnome_extension)
 endif()

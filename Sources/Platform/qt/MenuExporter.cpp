@@ -164,6 +164,15 @@ std::unique_ptr<MenuExporter> MenuExporter::replaceExportOf(QMenu& menu) {
 
 MenuExporter::MenuExporter(QDBusConnection connection, QMenu& menu) : connection_(std::move(connection)), menu_(menu) {
     root_.properties.insert(QStringLiteral("children-display"), QStringLiteral("submenu"));
+    unconfirmedOpen_ = new QTimer(this);
+    unconfirmedOpen_->setSingleShot(true);
+    unconfirmedOpen_->setInterval(2000);
+    connect(unconfirmedOpen_, &QTimer::timeout, this, [this] { closing(); });
+}
+
+void MenuExporter::closing() {
+    unconfirmedOpen_->stop();
+    if (std::exchange(open_, false) && didClose) didClose();
 }
 
 MenuExporter::~MenuExporter() {
@@ -313,10 +322,11 @@ QDBusMessage MenuExporter::reply(const QDBusMessage& message) {
             QMetaObject::invokeMethod(
                 QCoreApplication::instance(), [item = row->item] { appkit::performActionForItem(item); },
                 Qt::QueuedConnection);
-        } else if (id == 0 && name == u"opened" && !open_) {
-            opening();
-        } else if (id == 0 && name == u"closed" && std::exchange(open_, false) && didClose) {
-            didClose();
+        } else if (id == 0 && name == u"opened") {
+            unconfirmedOpen_->stop();
+            if (!open_) opening();
+        } else if (id == 0 && name == u"closed") {
+            closing();
         }
         return true;
     };
@@ -359,12 +369,17 @@ QDBusMessage MenuExporter::reply(const QDBusMessage& message) {
         }
         return message.createReply(QVariant::fromValue(unknown));
     }
+    const auto aboutToShow = [&] {
+        if (open_) return;
+        opening();
+        unconfirmedOpen_->start();
+    };
     if (member == u"AboutToShow") {
-        if (in.value(0).toInt() == 0) opening();
+        if (in.value(0).toInt() == 0) aboutToShow();
         return message.createReply(false);
     }
     if (member == u"AboutToShowGroup") {
-        if (qdbus_cast<QList<int>>(in.value(0)).contains(0)) opening();
+        if (qdbus_cast<QList<int>>(in.value(0)).contains(0)) aboutToShow();
         return message.createReply({QVariant::fromValue(QList<int>()), QVariant::fromValue(QList<int>())});
     }
     return message.createErrorReply(QDBusError::UnknownMethod, member);

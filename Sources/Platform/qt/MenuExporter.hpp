@@ -11,6 +11,7 @@
 
 #include <QDBusConnection>
 #include <QDBusVirtualObject>
+#include <QTimer>
 #include <QVariantMap>
 
 #include <functional>
@@ -39,6 +40,8 @@ public:
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override;
 
 private:
+    /// The host closed the menu (or never opened it after all).
+    void closing();
     struct Row {
         int id = 0;
         QVariantMap properties;
@@ -58,6 +61,10 @@ private:
     Row root_;
     unsigned revision_ = 1;
     bool open_ = false;
+    /// Opened by an AboutToShow alone: some hosts (GNOME's AppIndicator
+    /// extension) send one when they first read the menu and show nothing,
+    /// so unless the host says "opened" soon after, it counts as closed again.
+    QTimer* unconfirmedOpen_ = nullptr;
     /// A row's id is its place: kept while the place is, so that a panel's
     /// open menu follows a changed row instead of losing it.
     mutable std::map<std::vector<int>, int> ids_;
