@@ -114,6 +114,7 @@ struct GnomeDesktop::Bus {
         const QList<QVariant> values = reply.arguments();
         windows.replace(values[0].toUInt(), readWindows(values[1]), readIds(values[2]), values[3].toULongLong());
         become(Extension::ready);
+        if (std::exchange(pingAfterListing, false)) ping();
         desktop.model_.settleRequests();
         desktop.model_.tellChange();
     }
@@ -151,8 +152,10 @@ struct GnomeDesktop::Bus {
         QObject::connect(watcher, &QDBusPendingCallWatcher::finished, &listener, [this](QDBusPendingCallWatcher* call) {
             call->deleteLater();
             if (!call->isError()) return desktop.model_.requestsRead();
-            // Unanswered in time: ask again, unless the extension went (it is heard going).
-            if (desktop.extension_ == Extension::ready && !listing) ping();
+            // Unanswered in time: ask again once everything is read, unless the extension went (it is heard going).
+            if (desktop.extension_ != Extension::ready) return;
+            if (listing) return void(pingAfterListing = true);
+            ping();
         });
     }
 
@@ -164,6 +167,7 @@ struct GnomeDesktop::Bus {
     ShellWindows windows;
     bool listing = false;
     bool explainWhenKnown = false;
+    bool pingAfterListing = false;
 };
 
 GnomeDesktop::GnomeDesktop()
