@@ -4,6 +4,7 @@
 #include "Platform/Clock.hpp"
 #include "Platform/Platform.hpp"
 #include "Platform/gnome/GnomeDesktop.hpp"
+#include "Platform/qt/CommandLine.hpp"
 #include "Platform/qt/InstanceLock.hpp"
 #include "Platform/qt/QtDesktop.hpp"
 #include "Platform/wayland/WaylandDesktop.hpp"
@@ -88,6 +89,10 @@ template <typename Desktop> int runOn(Desktop& desktop, const std::function<void
 } // namespace
 
 int main(int argc, char** argv) {
+    if (const auto answer = qt::readCommandLine(argc, argv, QUELLAN_VERSION); answer.exitStatus) {
+        std::fputs(answer.text.c_str(), *answer.exitStatus == 0 ? stdout : stderr);
+        return *answer.exitStatus;
+    }
     // A Wayland session is served through the compositor, never through
     // Xwayland, which shows only some of the windows.
     const char* wayland = std::getenv("WAYLAND_DISPLAY");

@@ -16,7 +16,8 @@ add_library(quellan_qt STATIC
   ${CMAKE_CURRENT_LIST_DIR}/StatusIcons.cpp
   ${CMAKE_CURRENT_LIST_DIR}/QtRunLoop.cpp
   ${CMAKE_CURRENT_LIST_DIR}/FileUserDefaults.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/InstanceLock.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/InstanceLock.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/CommandLine.cpp)
 # xcb to tell a missing display apart before Qt gives up on it, and with
 # D-Bus to look for a tray without Qt remembering the answer.
 target_link_libraries(quellan_qt PUBLIC quellan_platform quellan_qt_settings
