@@ -25,6 +25,16 @@ install(CODE "
     \"${PROJECT_BINARY_DIR}/data/autostart/quellan.desktop\" @ONLY)")
 
 install(TARGETS quellan RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+# The manual page, with the project's version, compressed as Debian's
+# policy asks (gzip -n: the same bytes at every build).
+configure_file(${CMAKE_CURRENT_LIST_DIR}/quellan.1 ${PROJECT_BINARY_DIR}/data/quellan.1 @ONLY)
+find_program(QUELLAN_GZIP gzip REQUIRED)
+add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/data/quellan.1.gz
+  COMMAND ${QUELLAN_GZIP} -9nkf ${PROJECT_BINARY_DIR}/data/quellan.1
+  DEPENDS ${PROJECT_BINARY_DIR}/data/quellan.1 VERBATIM)
+add_custom_target(quellan_manual ALL DEPENDS ${PROJECT_BINARY_DIR}/data/quellan.1.gz)
+install(FILES ${PROJECT_BINARY_DIR}/data/quellan.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${PROJECT_BINARY_DIR}/data/quellan.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/quellan.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 install(FILES ${PROJECT_BINARY_DIR}/data/autostart/quellan.desktop DESTINATION ${QUELLAN_AUTOSTART_DIR})
@@ -48,6 +58,10 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/conffiles)
 include(CPack)
 
 if(QUELLAN_BUILD_TESTS)
+  # Every warning groff can give fails it.
+  add_test(NAME ManualPageHasNoWarnings
+    COMMAND groff -ww -man -z -t ${PROJECT_BINARY_DIR}/data/quellan.1)
+  set_tests_properties(ManualPageHasNoWarnings PROPERTIES FAIL_REGULAR_EXPRESSION "[^ \n]")
   add_test(NAME InstallPutsTheProgramAndItsEntriesInPlace
     COMMAND ${CMAKE_COMMAND} -DBUILD_DIR=${PROJECT_BINARY_DIR} -DSTAGE=${PROJECT_BINARY_DIR}/install-check
       -P ${CMAKE_CURRENT_LIST_DIR}/check-install.cmake)
