@@ -1,6 +1,6 @@
 # Installs into a staging folder and checks what a session needs: the
 # program, a valid menu entry and autostart entry that start it, the icon,
-# the GNOME Shell extension.
+# the manual page, the AppStream data, the GNOME Shell extension.
 file(REMOVE_RECURSE ${STAGE})
 # DESTDIR goes through the environment, as packaging tools pass it.
 set(ENV{DESTDIR} ${STAGE})
@@ -34,9 +34,11 @@ foreach(entry ${STAGE}/usr/share/applications/quellan.desktop ${STAGE}/etc/xdg/a
     endif()
   endif()
 endforeach()
-if(NOT EXISTS ${STAGE}/usr/share/icons/hicolor/scalable/apps/quellan.svg)
-  message(FATAL_ERROR "missing the icon")
-endif()
+foreach(file icons/hicolor/scalable/apps/quellan.svg man/man1/quellan.1.gz metainfo/org.quellan.Quellan.metainfo.xml)
+  if(NOT EXISTS ${STAGE}/usr/share/${file})
+    message(FATAL_ERROR "missing share/${file}")
+  endif()
+endforeach()
 # The GNOME Shell extension, letting in the program where it was installed.
 set(extension ${STAGE}/usr/share/gnome-shell/extensions/quellan@quellan.org)
 if(NOT EXISTS ${extension}/extension.js OR NOT EXISTS ${extension}/metadata.json)

@@ -35,6 +35,11 @@ add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/data/quellan.1.gz
   DEPENDS ${PROJECT_BINARY_DIR}/data/quellan.1 VERBATIM)
 add_custom_target(quellan_manual ALL DEPENDS ${PROJECT_BINARY_DIR}/data/quellan.1.gz)
 install(FILES ${PROJECT_BINARY_DIR}/data/quellan.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+# What software centres show: AppStream data, with the project's version.
+configure_file(${CMAKE_CURRENT_LIST_DIR}/org.quellan.Quellan.metainfo.xml.in
+  ${PROJECT_BINARY_DIR}/data/org.quellan.Quellan.metainfo.xml @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/data/org.quellan.Quellan.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(FILES ${PROJECT_BINARY_DIR}/data/quellan.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/quellan.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 install(FILES ${PROJECT_BINARY_DIR}/data/autostart/quellan.desktop DESTINATION ${QUELLAN_AUTOSTART_DIR})
@@ -62,6 +67,9 @@ if(QUELLAN_BUILD_TESTS)
   add_test(NAME ManualPageHasNoWarnings
     COMMAND groff -ww -man -z -t ${PROJECT_BINARY_DIR}/data/quellan.1)
   set_tests_properties(ManualPageHasNoWarnings PROPERTIES FAIL_REGULAR_EXPRESSION "[^ \n]")
+  # --no-net: the screenshot's address is not fetched, so the result does not depend on the network.
+  add_test(NAME AppStreamDataIsValid COMMAND appstreamcli validate --explain --no-net
+    ${PROJECT_BINARY_DIR}/data/org.quellan.Quellan.metainfo.xml)
   add_test(NAME InstallPutsTheProgramAndItsEntriesInPlace
     COMMAND ${CMAKE_COMMAND} -DBUILD_DIR=${PROJECT_BINARY_DIR} -DSTAGE=${PROJECT_BINARY_DIR}/install-check
       -P ${CMAKE_CURRENT_LIST_DIR}/check-install.cmake)
