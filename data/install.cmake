@@ -36,6 +36,16 @@ add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/data/quellan.1.gz
 add_custom_target(quellan_manual ALL DEPENDS ${PROJECT_BINARY_DIR}/data/quellan.1.gz)
 install(FILES ${PROJECT_BINARY_DIR}/data/quellan.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
+# What Debian asks of every package's documentation folder: the copyright
+# and, for a package of its own making, the changelog, compressed.
+configure_file(${CMAKE_CURRENT_LIST_DIR}/changelog.in ${PROJECT_BINARY_DIR}/data/changelog @ONLY)
+add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/data/changelog.gz
+  COMMAND ${QUELLAN_GZIP} -9nkf ${PROJECT_BINARY_DIR}/data/changelog
+  DEPENDS ${PROJECT_BINARY_DIR}/data/changelog VERBATIM)
+add_custom_target(quellan_changelog ALL DEPENDS ${PROJECT_BINARY_DIR}/data/changelog.gz)
+install(FILES ${PROJECT_BINARY_DIR}/data/changelog.gz ${CMAKE_CURRENT_LIST_DIR}/copyright
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quellan)
+
 # What software centres show: AppStream data, with the project's version.
 configure_file(${CMAKE_CURRENT_LIST_DIR}/org.quellan.Quellan.metainfo.xml.in
   ${PROJECT_BINARY_DIR}/data/org.quellan.Quellan.metainfo.xml @ONLY)
@@ -47,9 +57,11 @@ install(FILES ${PROJECT_BINARY_DIR}/data/autostart/quellan.desktop DESTINATION $
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME quellan)
 set(CPACK_PACKAGE_VENDOR "Quellan developers")
-set(CPACK_PACKAGE_CONTACT "Quellan developers <quellan@localhost>")
+set(CPACK_PACKAGE_CONTACT "Quellan developers <maintainers@quellan.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Keeps the number of visible windows under a limit")
-set(CPACK_PACKAGE_DESCRIPTION "A tray utility that minimizes the least recently focused windows beyond a limit, and optionally windows left unfocused for a while.")
+# Lines of at most 80 characters, as Debian's tools show them.
+set(CPACK_PACKAGE_DESCRIPTION "A tray utility that minimizes the least recently focused windows beyond
+a limit, and optionally windows left unfocused for a while.")
 set(CPACK_DEBIAN_PACKAGE_SECTION x11)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # Library dependencies from the binary itself, as Debian's own packaging does.
@@ -70,6 +82,12 @@ if(QUELLAN_BUILD_TESTS)
   # --no-net: the screenshot's address is not fetched, so the result does not depend on the network.
   add_test(NAME AppStreamDataIsValid COMMAND appstreamcli validate --explain --no-net
     ${PROJECT_BINARY_DIR}/data/org.quellan.Quellan.metainfo.xml)
+  # The package as Debian's checker sees it (the sanitizer build's would only differ by its libraries).
+  if(NOT QUELLAN_SANITIZE)
+    add_test(NAME PackagePassesLintian COMMAND ${CMAKE_COMMAND} -DBUILD_DIR=${PROJECT_BINARY_DIR}
+      -DOUT=${PROJECT_BINARY_DIR}/package-check -P ${CMAKE_CURRENT_LIST_DIR}/check-package.cmake)
+    set_tests_properties(PackagePassesLintian PROPERTIES TIMEOUT 300 RUN_SERIAL TRUE)
+  endif()
   add_test(NAME InstallPutsTheProgramAndItsEntriesInPlace
     COMMAND ${CMAKE_COMMAND} -DBUILD_DIR=${PROJECT_BINARY_DIR} -DSTAGE=${PROJECT_BINARY_DIR}/install-check
       -P ${CMAKE_CURRENT_LIST_DIR}/check-install.cmake)
