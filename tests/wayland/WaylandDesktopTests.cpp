@@ -198,7 +198,7 @@ TEST(Quellan, SaysWhatWorksAndEndsWhereTheCompositorOffersNoWindowManagement) {
     auto quellan = startQuellan(*session, session->busAddress(), error);
     ASSERT_TRUE(notices && quellan) << error;
     EXPECT_EQ(quellan->exitCode(10s), 1);
-    const std::string works = "KDE Plasma (KWin), with wlroots compositors";
+    const std::string works = "works with KDE Plasma (KWin); on GNOME through its own Shell extension";
     const auto said = quellan->readLine(1s).value_or("");
     EXPECT_NE(said.find(works), std::string::npos) << said;
     EXPECT_TRUE(waitUntil([&] { return notices->readLine(2s).value_or("").find(works) != std::string::npos; }));

@@ -177,10 +177,11 @@ ConnectResult WaylandDesktop::connect(const std::optional<std::string>& displayN
     if (wl_display_roundtrip(desktop->display_) < 0 || desktop->manager_ == nullptr) {
         return {nullptr,
                 "this Wayland compositor does not let other programs list and minimize its windows. Quellan "
-                "works with KDE Plasma (KWin), with wlroots compositors such as labwc, wayfire or sway, with "
-                "GNOME through its own Shell extension, and in X11 sessions; weston offers no such interface. KWin "
-                "offers it only to an installed Quellan, whose desktop entry asks for it (cmake --install, or the "
-                "package)"};
+                "works with KDE Plasma (KWin); on GNOME through its own Shell extension; on wlroots compositors "
+                "through their foreign-toplevel interface, which lists windows everywhere but minimizes them only "
+                "where the compositor honours the request (labwc and wayfire are expected to, sway does not); and "
+                "in X11 sessions. weston offers no such interface. KWin offers its interface only to an installed "
+                "Quellan, whose desktop entry asks for it (cmake --install, or the package)"};
     }
     wl_display_roundtrip(desktop->display_);
     wl_display_roundtrip(desktop->display_);
