@@ -1,7 +1,7 @@
 # Makes the .deb and runs lintian on it: no error and no warning (what it
 # says only as information is in docs/PACKAGING.md).
 file(REMOVE_RECURSE ${OUT})
-execute_process(COMMAND cpack -G DEB -B ${OUT} WORKING_DIRECTORY ${BUILD_DIR}
+execute_process(COMMAND ${CMAKE_CPACK_COMMAND} -G DEB -B ${OUT} WORKING_DIRECTORY ${BUILD_DIR}
   RESULT_VARIABLE result OUTPUT_VARIABLE said ERROR_VARIABLE said)
 file(GLOB package ${OUT}/*.deb)
 if(NOT result EQUAL 0 OR NOT package)
