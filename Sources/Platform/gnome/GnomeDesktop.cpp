@@ -139,8 +139,11 @@ struct GnomeDesktop::Bus {
     void become(Extension state) {
         const Extension before = std::exchange(desktop.extension_, state);
         if (before == state) return;
-        if (state != Extension::ready) windows.forget();
-        if (before != Extension::ready && state == Extension::ready) return desktop.model_.tellChange();
+        if (state == Extension::ready) {
+            explainWhenKnown = false; // nothing is missing
+            return desktop.model_.tellChange();
+        }
+        windows.forget();
         // A person asked (or the start did) before the answer came; or the extension went away.
         if (before == Extension::ready || std::exchange(explainWhenKnown, false)) desktop.explainAccess();
         desktop.model_.tellChange();
@@ -166,7 +169,8 @@ struct GnomeDesktop::Bus {
     QTimer retry;
     ShellWindows windows;
     bool listing = false;
-    bool explainWhenKnown = false;
+    // The start asks: told once the answer comes, whether or not an icon can be shown.
+    bool explainWhenKnown = true;
     bool pingAfterListing = false;
 };
 
@@ -176,7 +180,8 @@ GnomeDesktop::GnomeDesktop()
       bus_(std::make_unique<Bus>(*this)) {
     model_.requests().setPingable(true);
     if (!bus_->connection.isConnected()) {
-        extension_ = Extension::absent;
+        // Said once the program has set where, as the answer would be.
+        QTimer::singleShot(0, &bus_->listener, [this] { bus_->become(Extension::absent); });
         return;
     }
     Bus& bus = *bus_;
@@ -188,14 +193,11 @@ GnomeDesktop::GnomeDesktop()
     bus.watcher.setWatchMode(QDBusServiceWatcher::WatchForOwnerChange);
     QObject::connect(&bus.watcher, &QDBusServiceWatcher::serviceOwnerChanged, &bus.listener,
                      [&bus](const QString&, const QString&, const QString& owner) {
+                         if (owner.isEmpty()) return bus.become(Extension::absent);
                          // A new owner is a new extension (enabled again, or the shell restarted).
                          bus.windows.forget();
-                         if (owner.isEmpty()) {
-                             bus.become(Extension::absent);
-                         } else {
-                             bus.desktop.extension_ = Extension::unknown;
-                             bus.list();
-                         }
+                         bus.desktop.extension_ = Extension::unknown;
+                         bus.list();
                      });
     bus.retry.setSingleShot(true);
     QObject::connect(&bus.retry, &QTimer::timeout, &bus.listener, [&bus] { bus.list(); });
@@ -204,19 +206,17 @@ GnomeDesktop::GnomeDesktop()
 
 GnomeDesktop::~GnomeDesktop() = default;
 
-void GnomeDesktop::setTell(std::function<void(const std::string&)> tell) { tell_ = std::move(tell); }
-
 void GnomeDesktop::explainAccess() {
     if (extension_ == Extension::unknown) {
         bus_->explainWhenKnown = true; // said once the shell has answered
         return;
     }
-    if (extension_ == Extension::ready || !tell_) return;
+    if (extension_ == Extension::ready) return;
     // The start and the monitor's first look both ask; once is enough.
     const auto now = std::chrono::steady_clock::now();
     if (explained_ && explained_->first == extension_ && now - explained_->second < std::chrono::seconds(10)) return;
     explained_ = {extension_, now};
-    tell_(accessHelp());
+    model_.tell(accessHelp());
 }
 
 std::string GnomeDesktop::accessHelp() const {

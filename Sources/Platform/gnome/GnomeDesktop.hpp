@@ -68,15 +68,13 @@ public:
     }
     /// The model this backend feeds; its handlers (trust prompt, addresses, notices) are set there.
     platform::DesktopModel& model() { return model_; }
-    Extension extension() const { return extension_; }
     /// What a person must do for Quellan to see windows here, as things stand.
     std::string accessHelp() const;
-    /// Where what a person must act on is said.
-    void setTell(std::function<void(const std::string&)> tell);
-    /// Says what is missing (`accessHelp`), once the shell has answered
-    /// whether anything is: a start that comes before the answer is not
-    /// told of an extension that turns out to be there. Also said when the
-    /// extension goes away.
+    /// Says what is missing (`accessHelp`) through the model's notice
+    /// handler, once the shell has answered whether anything is: a start
+    /// that comes before the answer is not told of an extension that turns
+    /// out to be there. Said by itself at the start and whenever the
+    /// extension goes away, as GNOME may show no icon to ask from.
     void explainAccess();
 
     /// For the D-Bus side only.
@@ -95,7 +93,6 @@ private:
 
     friend struct Bus;
     Extension extension_ = Extension::unknown;
-    std::function<void(const std::string&)> tell_;
     std::optional<std::pair<Extension, std::chrono::steady_clock::time_point>> explained_;
     platform::DesktopModel model_;
     std::unique_ptr<Bus> bus_;

@@ -58,10 +58,7 @@ void ShellWindows::forget() {
     known_ = false;
     windows_.clear();
     stacking_.clear();
-    if (model_.focused()) {
-        model_.setFocused(std::nullopt);
-        model_.focusLog().lost(platform::DesktopModel::wallNow());
-    }
+    model_.moveFocus(std::nullopt, platform::DesktopModel::wallNow());
     model_.show({});
 }
 
@@ -74,14 +71,8 @@ void ShellWindows::take(Window window) {
 }
 
 void ShellWindows::focus(std::uint64_t id) {
-    const std::optional<std::uint64_t> key = id != 0 && windows_.contains(id) ? std::optional(id) : std::nullopt;
-    if (key == model_.focused()) return;
-    model_.setFocused(key);
-    if (key) {
-        model_.focusLog().gained(*key, platform::DesktopModel::wallNow());
-    } else {
-        model_.focusLog().lost(platform::DesktopModel::wallNow());
-    }
+    model_.moveFocus(id != 0 && windows_.contains(id) ? std::optional(id) : std::nullopt,
+                     platform::DesktopModel::wallNow());
 }
 
 void ShellWindows::close(std::uint64_t id) {

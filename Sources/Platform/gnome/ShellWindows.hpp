@@ -45,7 +45,6 @@ public:
     bool apply(Change change);
     /// The extension went: nothing is known any more.
     void forget();
-    bool known() const { return known_; }
     bool has(std::uint64_t id) const { return windows_.contains(id); }
 
 private:

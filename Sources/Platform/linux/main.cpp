@@ -149,9 +149,6 @@ int main(int argc, char** argv) {
     int status = 1;
     if (gnomeShell) {
         gnome::GnomeDesktop shell;
-        shell.setTell([&tell](const std::string& text) { tell(text); });
-        // Said at once, not only once a tray shows the icon: GNOME may have none.
-        shell.explainAccess();
         status = runOn(
             shell, [&shell] { shell.explainAccess(); }, tell, settingsPath);
     } else if (compositor) {

@@ -76,6 +76,16 @@ void DesktopModel::tellChange() {
     if (changeHandler_) changeHandler_();
 }
 
+void DesktopModel::moveFocus(std::optional<Key> window, double instant) {
+    if (window == focused_) return;
+    focused_ = window;
+    if (window) {
+        focusLog_.gained(*window, instant);
+    } else {
+        focusLog_.lost(instant);
+    }
+}
+
 std::int32_t DesktopModel::applicationFor(std::optional<std::int32_t> processIdentifier, const std::string& appId) {
     if (processIdentifier && *processIdentifier > 0) return *processIdentifier;
     if (appId == "quellan") return this->processIdentifier();

@@ -107,6 +107,9 @@ public:
     std::optional<Key> focused() const { return focused_; }
     /// Logs the focus moving, in the order it happened.
     FocusLog& focusLog() { return focusLog_; }
+    /// The focus went to `window` (none: to no window told) at `instant`,
+    /// both noted and logged; the same window again changes nothing.
+    void moveFocus(std::optional<Key> window, double instant);
     MinimizeRequests& requests() { return requests_; }
     /// Pings the desktop: once the answer comes (`requestsRead`), every request before was read.
     void pingRequests();

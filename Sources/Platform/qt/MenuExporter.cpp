@@ -227,9 +227,10 @@ template <typename Row> void collect(const Row& row, std::map<int, const Row*>& 
     }
 }
 
-// A panel that reads a new layout may take only the rows' kinds from it
-// and keep what it knows of every id it has seen (GNOME's AppIndicator
-// extension does): each row below whose id stays is told its changes too.
+// Every row's changed properties, the row of the same id before and after.
+// A panel that reads a new layout may take only the rows' kinds from it and
+// keep what it knows of every id it has seen (GNOME's AppIndicator extension
+// does), so rows under a new layout are told their changes too.
 template <typename Row> void compareById(const Row& after, const std::map<int, const Row*>& before,
                                          QList<RowProperties>& updated, QList<RemovedProperties>& removed) {
     for (const Row& child : after.children) {
@@ -239,21 +240,11 @@ template <typename Row> void compareById(const Row& after, const std::map<int, c
     }
 }
 
-// What a panel must be told: the rows whose children it must read again
-// (and nothing below them), and every row's changed properties.
-template <typename Row> void compare(const Row& before, const Row& after, QList<RowProperties>& updated,
-                                     QList<RemovedProperties>& removed, std::vector<int>& relaid) {
-    if (!sameShape(before.children, after.children)) {
-        relaid.push_back(after.id);
-        std::map<int, const Row*> byId;
-        collect(before, byId);
-        compareById(after, byId, updated, removed);
-        return;
-    }
-    for (std::size_t i = 0; i < after.children.size(); ++i) {
-        compareProperties(before.children[i], after.children[i], updated, removed);
-        compare(before.children[i], after.children[i], updated, removed, relaid);
-    }
+// The rows whose children a panel must read again (and nothing below them).
+template <typename Row> void relaidRows(const Row& before, const Row& after, std::vector<int>& relaid) {
+    if (!sameShape(before.children, after.children)) return relaid.push_back(after.id);
+    for (std::size_t i = 0; i < after.children.size(); ++i)
+        relaidRows(before.children[i], after.children[i], relaid);
 }
 
 } // namespace
@@ -263,8 +254,11 @@ void MenuExporter::show(const appkit::Menu& model) {
     Row next{.id = 0, .properties = root_.properties, .children = rowsFor(model, path), .item = {}};
     QList<RowProperties> updated;
     QList<RemovedProperties> removed;
+    std::map<int, const Row*> before;
+    collect(root_, before);
+    compareById(next, before, updated, removed);
     std::vector<int> relaid;
-    compare(root_, next, updated, removed, relaid);
+    relaidRows(root_, next, relaid);
     root_ = std::move(next);
     if (!updated.isEmpty() || !removed.isEmpty())
         signal("ItemsPropertiesUpdated", {QVariant::fromValue(updated), QVariant::fromValue(removed)});

@@ -303,25 +303,20 @@ void WaylandDesktop::onChanged(Toplevel& toplevel) {
         toplevel.appearedAt = platform::DesktopModel::wallNow();
     toplevel.shown = !toplevel.minimized;
     if (toplevel.active && model_.focused() != toplevel.key) {
-        model_.setFocused(toplevel.key);
-        model_.focusLog().gained(toplevel.key, platform::DesktopModel::wallNow());
+        model_.moveFocus(toplevel.key, platform::DesktopModel::wallNow());
         if (!stackingFromCompositor_) {
             // Without the compositor's stacking order, the order of activation stands in for it.
             std::erase(stacking_, toplevel.key);
             stacking_.push_back(toplevel.key);
         }
     } else if (!toplevel.active && model_.focused() == toplevel.key) {
-        model_.setFocused(std::nullopt);
-        model_.focusLog().lost(platform::DesktopModel::wallNow());
+        model_.moveFocus(std::nullopt, platform::DesktopModel::wallNow());
     }
 }
 
 void WaylandDesktop::onClosed(Toplevel& toplevel) {
     const std::uint64_t key = toplevel.key;
-    if (model_.focused() == key) {
-        model_.setFocused(std::nullopt);
-        model_.focusLog().lost(platform::DesktopModel::wallNow());
-    }
+    if (model_.focused() == key) model_.moveFocus(std::nullopt, platform::DesktopModel::wallNow());
     std::erase(stacking_, key);
     // Destroying a proxy inside its own event handler is allowed.
     if (protocol_ == Protocol::plasma && managerVersion_ >= 4) {
